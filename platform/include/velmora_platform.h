@@ -1,0 +1,59 @@
+// Controls of the platform layer that only the player and the tests use:
+// drive letters, the clock, module identities and the pictures of windows.
+// The module itself never includes this header.
+#ifndef VELMORA_PLATFORM_H
+#define VELMORA_PLATFORM_H
+
+#include <windows.h>
+
+VELMORA_EXTERN_C_BEGIN
+
+// --- Paths -----------------------------------------------------------------
+// Maps drive letter `drive` ('A'..'Z', either case) to a folder of this
+// machine. Z: is the file-system root unless mapped otherwise. C: defaults to
+// $VELMORA_DRIVE_C, else to a fresh folder of the process under the temporary
+// folder. Returns FALSE for a letter out of range or a null folder.
+VELMORA_API BOOL VelmoraSetDriveRoot(char drive, const char* folder);
+// The folder a drive letter maps to ("" when none).
+VELMORA_API const char* VelmoraGetDriveRoot(char drive);
+// Turns a Windows path ("C:\\x\\y.txt", "..\\a/b") into a path of this machine
+// in `out` (size `size`); a path without a drive letter only has its
+// backslashes turned into slashes. Returns FALSE when `out` is too small.
+VELMORA_API BOOL VelmoraMapPath(const char* windowsPath, char* out, size_t size);
+// Turns an absolute path of this machine into Windows form ("Z:\\...", or the
+// drive whose folder holds it). Returns FALSE when `out` is too small.
+VELMORA_API BOOL VelmoraToWindowsPath(const char* hostPath, char* out, size_t size);
+
+// --- Clock -----------------------------------------------------------------
+// By default timeGetTime reads the real monotonic clock. A virtual clock
+// makes runs repeatable: it starts at `startMs` and moves only when told.
+VELMORA_API void VelmoraUseVirtualClock(DWORD startMs);
+VELMORA_API void VelmoraUseRealClock(void);
+VELMORA_API void VelmoraAdvanceClock(DWORD ms);
+VELMORA_API void VelmoraSetClock(DWORD ms);
+
+// --- Modules ---------------------------------------------------------------
+// A module instance for code linked into the calling program: its
+// GetModuleFileNameA answer is `windowsFileName` as given. A dlopen handle
+// is also a valid module instance; its file name is the library's path in
+// Windows form.
+VELMORA_API HINSTANCE VelmoraRegisterModule(const char* windowsFileName);
+
+// --- Message boxes ---------------------------------------------------------
+// Every MessageBoxA call is counted and its last text and caption kept, so
+// that tests can see what the user was shown. Without a display the text
+// goes to standard error and the answer is IDOK.
+VELMORA_API int VelmoraMessageBoxCount(void);
+VELMORA_API const char* VelmoraLastMessageBoxText(void);
+VELMORA_API const char* VelmoraLastMessageBoxCaption(void);
+
+// --- Window pictures -------------------------------------------------------
+// The picture that Present last handed to a window: 32-bit pixels, 0xAARRGGBB,
+// rows top to bottom. Returns NULL when the window has none yet.
+VELMORA_API const DWORD* VelmoraGetWindowPicture(HWND hWnd, int* width, int* height);
+// Number of pictures presented to the window so far.
+VELMORA_API unsigned VelmoraGetWindowPictureSerial(HWND hWnd);
+
+VELMORA_EXTERN_C_END
+
+#endif

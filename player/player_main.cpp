@@ -1,0 +1,5 @@
+// Placeholder until the player lands.
+int main()
+{
+    return 0;
+}
