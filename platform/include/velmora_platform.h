@@ -53,6 +53,8 @@ VELMORA_API const char* VelmoraLastMessageBoxCaption(void);
 VELMORA_API const DWORD* VelmoraGetWindowPicture(HWND hWnd, int* width, int* height);
 // Number of pictures presented to the window so far.
 VELMORA_API unsigned VelmoraGetWindowPictureSerial(HWND hWnd);
+// Called by the device's Present: the window keeps a copy of the pixels.
+VELMORA_API BOOL VelmoraSetWindowPicture(HWND hWnd, const DWORD* pixels, int width, int height);
 
 VELMORA_EXTERN_C_END
 
