@@ -552,6 +552,19 @@ void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* 
             Sample(st, attr[8 + 2 * set], attr[9 + 2 * set], lod[set], t);
             tex = {t[0], t[1], t[2], t[3]};
         }
+        // A stage that reads a texture it does not have passes its input on,
+        // so untextured geometry shows its vertex colour and alpha.
+        const bool noTexture = !st.texture;
+        auto readsTexture = [](DWORD op, DWORD a1, DWORD a2) {
+            return ((a1 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && op != D3DTOP_SELECTARG2) ||
+                   ((a2 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && op != D3DTOP_SELECTARG1);
+        };
+        if (noTexture && readsTexture(st.colorOp, st.colorArg1, st.colorArg2) &&
+            (st.alphaOp == D3DTOP_DISABLE || readsTexture(st.alphaOp, st.alphaArg1, st.alphaArg2))) {
+            if (st.resultArg == D3DTA_TEMP)
+                temp = current;
+            continue;
+        }
         Color c1 = Argument(st.colorArg1, diffuse, current, tex, factor, specular, temp);
         Color c2 = Argument(st.colorArg2, diffuse, current, tex, factor, specular, temp);
         Color c0 = Argument(st.colorArg0, diffuse, current, tex, factor, specular, temp);
