@@ -157,7 +157,7 @@ VELMORA_API HRESULT WINAPI D3DXCreateBuffer(DWORD NumBytes, ID3DXBuffer** ppBuff
 // file's size with a full mip chain. Missing or unreadable files fail.
 VELMORA_API HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcFile,
                                                       IDirect3DTexture9** ppTexture);
-// D3DX_DEFAULT sizes become 256 and D3DX_DEFAULT levels a full chain; the
+// D3DX_DEFAULT sizes become 256 (zero sizes fail) and D3DX_DEFAULT levels a full chain; the
 // format is asked of the device as given, and its refusal is the result.
 VELMORA_API HRESULT WINAPI D3DXCreateTexture(IDirect3DDevice9* pDevice, UINT Width, UINT Height, UINT MipLevels,
                                              DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,

@@ -76,9 +76,7 @@ public:
         if (own)
             Begin();
         m_Vertices.clear();
-        float distance = 0.0f;
-        for (DWORD i = 0; i + 1 < count; ++i)
-            AddSegment(points[i], points[i + 1], color, distance);
+        BuildPolyline(points, count, color);
         HRESULT hr = S_OK;
         if (!m_Vertices.empty()) {
             m_Device->SetFVF(d3dx::kScreenFVF);
@@ -152,15 +150,67 @@ public:
     HRESULT WINAPI OnResetDevice() override { return S_OK; }
 
 private:
-    void AddSegment(const D3DXVECTOR2& a, const D3DXVECTOR2& b, D3DCOLOR color, float& distance)
+    // Joins consecutive segments with mitred corners, so that neighbouring
+    // quads share their edges: no gaps and no double blending at the corners.
+    void BuildPolyline(const D3DXVECTOR2* points, DWORD count, D3DCOLOR color)
+    {
+        if (!(m_Width > 0.0f))
+            return;
+        std::vector<D3DXVECTOR2>& pts = m_Points;
+        pts.clear();
+        for (DWORD i = 0; i < count; ++i) {
+            if (!isfinite(points[i].x) || !isfinite(points[i].y))
+                continue;
+            if (pts.empty() || pts.back() != points[i])
+                pts.push_back(points[i]);
+        }
+        if (pts.size() < 2)
+            return;
+        size_t segments = pts.size() - 1;
+        std::vector<D3DXVECTOR2>& sides = m_Sides;
+        sides.assign(pts.size(), D3DXVECTOR2(0, 0));
+        std::vector<D3DXVECTOR2> normals(segments);
+        for (size_t i = 0; i < segments; ++i) {
+            D3DXVECTOR2 d = pts[i + 1] - pts[i];
+            D3DXVec2Normalize(&d, &d);
+            // Perpendicular, or along the minor axis for GL-style lines.
+            if (m_GLLines)
+                normals[i] = fabsf(d.x) >= fabsf(d.y) ? D3DXVECTOR2(0, 1) : D3DXVECTOR2(1, 0);
+            else
+                normals[i] = D3DXVECTOR2(-d.y, d.x);
+        }
+        sides[0] = normals[0];
+        sides[segments] = normals[segments - 1];
+        for (size_t j = 1; j < segments; ++j) {
+            D3DXVECTOR2 m = normals[j - 1] + normals[j];
+            float len = D3DXVec2Length(&m);
+            if (m_GLLines || len < 1e-3f) {
+                sides[j] = normals[j];
+                continue;
+            }
+            m /= len;
+            float cosHalf = m.x * normals[j].x + m.y * normals[j].y;
+            float scale = cosHalf > 0.25f ? 1.0f / cosHalf : 4.0f;  // sharp corners are cut short
+            sides[j] = m * scale;
+        }
+        float distance = 0.0f;
+        for (size_t i = 0; i < segments; ++i) {
+            D3DXVECTOR2 sa = sides[i], sb = sides[i + 1];
+            if (m_GLLines)
+                sa = sb = normals[i];
+            AddSegment(pts[i], pts[i + 1], sa, sb, color, distance);
+        }
+    }
+
+    void AddSegment(const D3DXVECTOR2& a, const D3DXVECTOR2& b, const D3DXVECTOR2& sideA, const D3DXVECTOR2& sideB,
+                    D3DCOLOR color, float& distance)
     {
         D3DXVECTOR2 d = b - a;
         float length = D3DXVec2Length(&d);
-        if (!(length > 0.0f) || !isfinite(length) || !(m_Width > 0.0f))
+        if (!(length > 0.0f) || !isfinite(length))
             return;
-        d /= length;
         if (m_Pattern == 0xFFFFFFFF) {
-            AddPiece(a, b, d, color);
+            AddPiece(a, b, sideA, sideB, color);
             distance += length;
             return;
         }
@@ -175,30 +225,33 @@ private:
             scale = length / 100000.0;  // bounds the work for absurd scales
         double begin = distance, end = (double)distance + length;
         double runStart = -1.0;
+        auto emit = [&](double t0, double t1) {
+            float f0 = (float)(t0 / length), f1 = (float)(t1 / length);
+            AddPiece(a + d * f0, a + d * f1, sideA + (sideB - sideA) * f0, sideA + (sideB - sideA) * f1, color);
+        };
         for (double k = floor(begin / scale); k * scale < end; k += 1.0) {
             double c0 = k * scale > begin ? k * scale : begin;
             bool on = (m_Pattern >> (unsigned)fmod(k, 32.0)) & 1u;
             if (on && runStart < 0.0)
                 runStart = c0 - begin;
             if (!on && runStart >= 0.0) {
-                AddPiece(a + d * (float)runStart, a + d * (float)(c0 - begin), d, color);
+                emit(runStart, c0 - begin);
                 runStart = -1.0;
             }
         }
         if (runStart >= 0.0)
-            AddPiece(a + d * (float)runStart, b, d, color);
+            emit(runStart, length);
         distance += length;
     }
 
-    void AddPiece(const D3DXVECTOR2& a, const D3DXVECTOR2& b, const D3DXVECTOR2& d, D3DCOLOR color)
+    // One piece of the line between a and b; the sides are the unit offsets
+    // (mitred at corners) at each end.
+    void AddPiece(const D3DXVECTOR2& a, const D3DXVECTOR2& b, const D3DXVECTOR2& sideA, const D3DXVECTOR2& sideB,
+                  D3DCOLOR color)
     {
-        // The side offset: perpendicular, or along the minor axis for GL-style lines.
-        D3DXVECTOR2 side(-d.y, d.x);
-        if (m_GLLines)
-            side = fabsf(d.x) >= fabsf(d.y) ? D3DXVECTOR2(0, 1) : D3DXVECTOR2(1, 0);
         float half = m_Width * 0.5f;
         if (!m_Antialias) {
-            AddQuad(a, b, side * -half, side * half, color, color);
+            AddQuad(a, b, sideA * -half, sideB * -half, sideA * half, sideB * half, color, color);
             return;
         }
         // A solid core and one-pixel soft fringes fading to transparent.
@@ -212,19 +265,19 @@ private:
             core = (alpha << 24) | clear;
         }
         if (inner > 0.0f)
-            AddQuad(a, b, side * -inner, side * inner, core, core);
-        AddQuad(a, b, side * inner, side * outer, core, clear);
-        AddQuad(a, b, side * -inner, side * -outer, core, clear);
+            AddQuad(a, b, sideA * -inner, sideB * -inner, sideA * inner, sideB * inner, core, core);
+        AddQuad(a, b, sideA * inner, sideB * inner, sideA * outer, sideB * outer, core, clear);
+        AddQuad(a, b, sideA * -inner, sideB * -inner, sideA * -outer, sideB * -outer, core, clear);
     }
 
-    // The quad between two offsets of the segment, coloured per side.
-    void AddQuad(const D3DXVECTOR2& a, const D3DXVECTOR2& b, const D3DXVECTOR2& o0, const D3DXVECTOR2& o1, DWORD c0,
-                 DWORD c1)
+    // The quad between two offset edges of the piece, coloured per edge.
+    void AddQuad(const D3DXVECTOR2& a, const D3DXVECTOR2& b, const D3DXVECTOR2& oa0, const D3DXVECTOR2& ob0,
+                 const D3DXVECTOR2& oa1, const D3DXVECTOR2& ob1, DWORD c0, DWORD c1)
     {
-        d3dx::ScreenVertex v[4] = {{a.x + o0.x, a.y + o0.y, 0.0f, 1.0f, c0},
-                                   {b.x + o0.x, b.y + o0.y, 0.0f, 1.0f, c0},
-                                   {a.x + o1.x, a.y + o1.y, 0.0f, 1.0f, c1},
-                                   {b.x + o1.x, b.y + o1.y, 0.0f, 1.0f, c1}};
+        d3dx::ScreenVertex v[4] = {{a.x + oa0.x, a.y + oa0.y, 0.0f, 1.0f, c0},
+                                   {b.x + ob0.x, b.y + ob0.y, 0.0f, 1.0f, c0},
+                                   {a.x + oa1.x, a.y + oa1.y, 0.0f, 1.0f, c1},
+                                   {b.x + ob1.x, b.y + ob1.y, 0.0f, 1.0f, c1}};
         const int order[6] = {0, 1, 2, 2, 1, 3};
         for (int i = 0; i < 6; ++i)
             m_Vertices.push_back(v[order[i]]);
@@ -235,6 +288,8 @@ private:
     bool m_Begun = false;
     d3dx::SavedState m_State;
     std::vector<d3dx::ScreenVertex> m_Vertices;
+    std::vector<D3DXVECTOR2> m_Points;
+    std::vector<D3DXVECTOR2> m_Sides;
     DWORD m_Pattern = 0xFFFFFFFF;
     float m_PatternScale = 1.0f;
     float m_Width = 1.0f;

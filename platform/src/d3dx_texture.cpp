@@ -172,11 +172,11 @@ HRESULT WINAPI D3DXCreateBuffer(DWORD NumBytes, ID3DXBuffer** ppBuffer)
 HRESULT WINAPI D3DXCreateTexture(IDirect3DDevice9* pDevice, UINT Width, UINT Height, UINT MipLevels, DWORD Usage,
                                  D3DFORMAT Format, D3DPOOL Pool, IDirect3DTexture9** ppTexture)
 {
-    if (!pDevice || !ppTexture)
+    if (!pDevice || !ppTexture || Width == 0 || Height == 0)
         return D3DERR_INVALIDCALL;
-    if (Width == D3DX_DEFAULT || Width == D3DX_DEFAULT_NONPOW2 || Width == 0)
+    if (Width == D3DX_DEFAULT || Width == D3DX_DEFAULT_NONPOW2)
         Width = 256;
-    if (Height == D3DX_DEFAULT || Height == D3DX_DEFAULT_NONPOW2 || Height == 0)
+    if (Height == D3DX_DEFAULT || Height == D3DX_DEFAULT_NONPOW2)
         Height = 256;
     if (MipLevels == D3DX_DEFAULT)
         MipLevels = 0;
