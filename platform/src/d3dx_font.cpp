@@ -8,6 +8,7 @@
 #include FT_TRUETYPE_TABLES_H
 
 #include <math.h>
+#include <stdlib.h>
 #include <string.h>
 #include <map>
 #include <new>
@@ -34,8 +35,14 @@ FT_Library Library()
 // metric-compatible face where Arial itself is absent).
 bool FindFontFile(const char* faceName, bool bold, bool italic, std::string& file, int& index)
 {
-    if (!FcInit())
-        return false;
+    static bool initialised = false;
+    if (!initialised) {
+        if (!FcInit())
+            return false;
+        // fontconfig keeps its configuration until told to let it go.
+        atexit(FcFini);
+        initialised = true;
+    }
     FcPattern* pattern = FcPatternCreate();
     if (!pattern)
         return false;
