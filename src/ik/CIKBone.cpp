@@ -53,7 +53,7 @@ void CIKBone::UpdateWorld(bool recursive)
     CMatrix4 local;
     local.SetRotationTranslation(m_LocalRotation, m_LocalPosition);
     if (m_pParent)
-        CMatrix4::Multiply(m_World, local, m_pParent->m_World);
+        CMatrix4::Multiply(m_World, m_pParent->m_World, local); // local . parent
     else
         m_World = local;
     if (recursive)

@@ -126,8 +126,8 @@ void CIKSolver::ApplyLinkRotation(const CQuaternion& rotation, int chainIndex)
     const CMatrix4& parentInverse = chainIndex == last ? m_BaseInverse : m_InverseWorld[chainIndex + 1];
     // world . turn . parentInverse, in standard order.
     CMatrix4 m;
-    CMatrix4::Multiply(m, m_World[chainIndex], turn);
-    CMatrix4::Multiply(m, m, parentInverse);
+    CMatrix4::Multiply(m, turn, m_World[chainIndex]);
+    CMatrix4::Multiply(m, parentInverse, m);
     m_Rotations[chainIndex].FromMatrix(m);
     m_Rotations[chainIndex].Normalize();
 }
@@ -140,7 +140,7 @@ void CIKSolver::ForwardKinematics(int highestIndex)
         const CMatrix4& parent = k == last ? m_Base : m_World[k + 1];
         CMatrix4 local;
         local.SetRotationTranslation(m_Rotations[k], m_Chain[k]->m_LocalPosition);
-        CMatrix4::Multiply(m_World[k], local, parent);
+        CMatrix4::Multiply(m_World[k], parent, local); // local . parent
         m_World[k].Inverse(m_InverseWorld[k]);
     }
 }

@@ -41,7 +41,7 @@ void CMatrix4::RotateX(float angle)
     r.m[1][2] = s;
     r.m[2][1] = -s;
     r.m[2][2] = c;
-    Multiply(*this, *this, r);
+    Multiply(*this, r, *this);
 }
 
 void CMatrix4::RotateY(float angle)
@@ -52,7 +52,7 @@ void CMatrix4::RotateY(float angle)
     r.m[0][2] = -s;
     r.m[2][0] = s;
     r.m[2][2] = c;
-    Multiply(*this, *this, r);
+    Multiply(*this, r, *this);
 }
 
 void CMatrix4::RotateZ(float angle)
@@ -63,12 +63,13 @@ void CMatrix4::RotateZ(float angle)
     r.m[0][1] = s;
     r.m[1][0] = -s;
     r.m[1][1] = c;
-    Multiply(*this, *this, r);
+    Multiply(*this, r, *this);
 }
 
-void CMatrix4::Multiply(CMatrix4& out, const CMatrix4& a, const CMatrix4& b)
+void CMatrix4::Multiply(CMatrix4& out, const CMatrix4& b, const CMatrix4& a)
 {
-    // Standard product a . b; a temporary keeps out == a or out == b safe.
+    // Standard product a . b of the reversed arguments; a temporary keeps
+    // out == a or out == b safe.
     CMatrix4 result;
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j)
@@ -80,13 +81,13 @@ void CMatrix4::Multiply(CMatrix4& out, const CMatrix4& a, const CMatrix4& b)
 CMatrix4 CMatrix4::operator*(const CMatrix4& b) const
 {
     CMatrix4 result;
-    Multiply(result, b, *this);
+    Multiply(result, *this, b);
     return result;
 }
 
 CMatrix4& CMatrix4::operator*=(const CMatrix4& b)
 {
-    Multiply(*this, b, *this);
+    Multiply(*this, *this, b);
     return *this;
 }
 

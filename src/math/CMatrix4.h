@@ -22,7 +22,7 @@ public:
     void RotateY(float angle);
     void RotateZ(float angle);
 
-    // out := b . a (a is applied first)
+    // out := b . a (b is applied first, as in the operator form a * b)
     static void Multiply(CMatrix4& out, const CMatrix4& a, const CMatrix4& b);
     // B . this
     CMatrix4 operator*(const CMatrix4& b) const;
