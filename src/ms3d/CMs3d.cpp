@@ -162,11 +162,18 @@ bool CMs3d::Parse(const BYTE* data, size_t size)
         return refuse("file ends before the vertex count");
     g_Logger.SetLocation(kSource, 172);
     g_Logger.Printf("%d vertices", count);
-    if (!in.Has(size_t(count) * sizeof(CMs3dVertex)))
+    if (!in.Has(size_t(count) * 15))
         return refuse("file ends in the vertices");
     m_pVertices = new CMs3dVertex[count];
     m_NumVertices = count;
-    in.Read(m_pVertices, size_t(count) * sizeof(CMs3dVertex));
+    for (int v = 0; v < m_NumVertices; ++v)
+    {
+        CMs3dVertex& vertex = m_pVertices[v];
+        in.Read(&vertex.flags, 1);
+        in.Read(vertex.position, 12);
+        in.Read(&vertex.boneIndex, 1);
+        in.Read(&vertex.referenceCount, 1);
+    }
 
     if (!in.Read(&count, 2))
         return refuse("file ends before the triangle count");
@@ -174,11 +181,21 @@ bool CMs3d::Parse(const BYTE* data, size_t size)
     g_Logger.Printf("%d triangles", count);
     if (count > kMaxTriangles)
         return refuse("too many triangles");
-    if (!in.Has(size_t(count) * sizeof(CMs3dTriangle)))
+    if (!in.Has(size_t(count) * 70))
         return refuse("file ends in the triangles");
     m_pTriangles = new CMs3dTriangle[count];
     m_NumTriangles = count;
-    in.Read(m_pTriangles, size_t(count) * sizeof(CMs3dTriangle));
+    for (int t = 0; t < m_NumTriangles; ++t)
+    {
+        CMs3dTriangle& triangle = m_pTriangles[t];
+        in.Read(&triangle.flags, 2);
+        in.Read(triangle.vertexIndices, 6);
+        in.Read(triangle.vertexNormals, 36);
+        in.Read(triangle.s, 12);
+        in.Read(triangle.t, 12);
+        in.Read(&triangle.smoothingGroup, 1);
+        in.Read(&triangle.groupIndex, 1);
+    }
     for (int t = 0; t < m_NumTriangles; ++t)
         for (int k = 0; k < 3; ++k)
             if (m_pTriangles[t].vertexIndices[k] >= m_NumVertices)

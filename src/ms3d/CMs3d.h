@@ -8,8 +8,7 @@
 #include "math/CMatrix4.h"
 #include "math/CVector3.h"
 
-#pragma pack(push, 1)
-// File record, 15 bytes.
+// A vertex record of the file (15 bytes there), its fields aligned in memory.
 struct CMs3dVertex
 {
     BYTE flags;
@@ -18,7 +17,7 @@ struct CMs3dVertex
     BYTE referenceCount;
 };
 
-// File record, 70 bytes.
+// A triangle record of the file (70 bytes there), its fields aligned in memory.
 struct CMs3dTriangle
 {
     WORD flags;
@@ -29,7 +28,6 @@ struct CMs3dTriangle
     BYTE smoothingGroup;
     BYTE groupIndex;
 };
-#pragma pack(pop)
 
 struct CMs3dGroup
 {
