@@ -142,7 +142,7 @@ struct ProcessResult
 };
 
 // Runs a program with arguments (no shell) and collects its output.
-inline ProcessResult Run(const std::vector<std::string>& args, const std::string& folder)
+inline ProcessResult RunProgram(const std::vector<std::string>& args, const std::string& folder)
 {
     ProcessResult result;
     std::string outPath = folder + "/stdout.txt", errPath = folder + "/stderr.txt";
