@@ -1,5 +1,6 @@
 #include "pcm_audio.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -29,14 +30,14 @@ double Kick(double t)
     return std::sin(phase) * std::exp(-t / 0.12);
 }
 
-// A plucked tone with a few harmonics, `decay` seconds, 4 ms attack.
+// A plucked sawtooth-like tone, `decay` seconds, 4 ms attack.
 double Pluck(double t, double hz, double decay, int harmonics)
 {
     if (t < 0.0)
         return 0.0;
     double sum = 0.0;
     for (int h = 1; h <= harmonics; ++h)
-        sum += std::sin(2.0 * kPi * hz * h * t) / (h * h);
+        sum += std::sin(2.0 * kPi * hz * h * t) / h;
     const double attack = t < 0.004 ? t / 0.004 : 1.0;
     return sum * attack * std::exp(-t / decay);
 }
@@ -74,6 +75,7 @@ PcmAudio MakeSynthMusic()
     audio.channels = 2;
     const int64_t frames = beat * beats;
     audio.samples.resize(static_cast<size_t>(frames) * 2);
+    std::vector<double> mix(audio.samples.size());
     for (int64_t n = 0; n < frames; ++n)
     {
         const int64_t beatIndex = n / beat;
@@ -90,17 +92,26 @@ PcmAudio MakeSynthMusic()
             inBeatStep = 3;
         const int64_t inSixteenth = inBeat - inBeatStep * sixteenth;
         const int64_t step = beatIndex * 4 + inBeatStep;
-        const double mid = Pluck(inSixteenth / rate, chordNotes[bar % 4][step % 4], 0.07, 5);
+        // The chord on every sixteenth, its top note stepping up: a rich, moving middle.
+        const double* chord = chordNotes[bar % 4];
+        double mid = 0.0;
+        for (int note = 0; note < 3; ++note)
+            mid += Pluck(inSixteenth / rate, chord[note], 0.1, 10);
+        mid = (mid + Pluck(inSixteenth / rate, chord[step % 4] * 2.0, 0.1, 6)) * 0.3;
 
         // Open hat on the off-beat, quieter closed hats on the other sixteenths.
         const double hat = Hat(inSixteenth, rate) * (inBeatStep == 2 ? 1.0 : 0.45);
 
-        double left = 0.55 * kick + 0.3 * bass + 0.16 * mid + 0.35 * hat;
-        double right = 0.55 * kick + 0.3 * bass + 0.11 * mid + 0.45 * hat;
-        left = left > 1.0 ? 1.0 : (left < -1.0 ? -1.0 : left);
-        right = right > 1.0 ? 1.0 : (right < -1.0 ? -1.0 : right);
-        audio.samples[static_cast<size_t>(n) * 2] = static_cast<int16_t>(std::lround(left * 32767.0));
-        audio.samples[static_cast<size_t>(n) * 2 + 1] = static_cast<int16_t>(std::lround(right * 32767.0));
+        mix[static_cast<size_t>(n) * 2] = 0.6 * kick + 0.16 * bass + 0.3 * mid + 0.6 * hat;
+        mix[static_cast<size_t>(n) * 2 + 1] = 0.6 * kick + 0.16 * bass + 0.22 * mid + 0.75 * hat;
     }
+
+    // Peaks at -1 dBFS: loud, never clipped.
+    double peak = 0.0;
+    for (double value : mix)
+        peak = std::max(peak, std::fabs(value));
+    const double gain = peak > 0.0 ? 0.89 / peak : 1.0;
+    for (size_t i = 0; i < mix.size(); ++i)
+        audio.samples[i] = static_cast<int16_t>(std::lround(mix[i] * gain * 32767.0));
     return audio;
 }
