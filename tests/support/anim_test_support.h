@@ -12,6 +12,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,7 +29,15 @@ inline const std::string& ScratchDir()
     static std::string dir = [] {
         char pattern[] = "/tmp/velmora-anim-XXXXXX";
         const char* made = mkdtemp(pattern);
-        return std::string(made ? made : "/tmp");
+        if (!made)
+            return std::string("/tmp");
+        static char made_copy[sizeof(pattern)];
+        memcpy(made_copy, made, sizeof(pattern));
+        atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(made_copy, ignored);
+        });
+        return std::string(made);
     }();
     return dir;
 }
