@@ -12,26 +12,15 @@
 #include <string>
 #include <vector>
 
-// The path mapping lives with the Win32 stand-in; until it is linked in,
-// backslashes only become slashes.
-extern "C" BOOL VelmoraMapPath(const char* windowsPath, char* out, size_t size) __attribute__((weak));
-
 namespace {
 
 // Windows path to a path of this machine.
 std::string HostPath(const char* path)
 {
     char mapped[4096];
-    if (VelmoraMapPath) {
-        if (VelmoraMapPath(path, mapped, sizeof(mapped)))
-            return mapped;
-        return std::string();
-    }
-    std::string host(path);
-    for (char& c : host)
-        if (c == '\\')
-            c = '/';
-    return host;
+    if (VelmoraMapPath(path, mapped, sizeof(mapped)))
+        return mapped;
+    return std::string();
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& data)
