@@ -402,8 +402,8 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
         bool topLeft = (dy == 0 && dx > 0) || dy < 0;
         int64_t sx = (int64_t)minX << kSubBits, sy = (int64_t)minY << kSubBits;
         e[i].row = dx * (sy - py[i]) - dy * (sx - px[i]) + (topLeft ? 0 : -1);
-        e[i].stepX = -dy << kSubBits;
-        e[i].stepY = dx << kSubBits;
+        e[i].stepX = -dy * (1 << kSubBits);
+        e[i].stepY = dx * (1 << kSubBits);
     }
     // Edge i runs from vertex i to i + 1; its function weighs the opposite vertex.
 
