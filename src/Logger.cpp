@@ -56,8 +56,9 @@ void CLogger::Printf(const char* format, ...)
     char buffer[1024];
     va_list args;
     va_start(args, format);
-    // One byte is kept for the terminator: a longer message is cut, never left open.
-    _vsnprintf(buffer, sizeof(buffer) - 1, format, args);
+    // _vsnprintf leaves a text that fills the buffer unterminated: the last
+    // byte is forced to the terminator, so 1023 characters are kept.
+    _vsnprintf(buffer, sizeof(buffer), format, args);
     va_end(args);
     buffer[sizeof(buffer) - 1] = '\0';
     WriteLine(buffer);
@@ -77,9 +78,15 @@ void CLogger::WriteLine(const std::string& message)
     std::string line;
     if (m_PendingSource)
     {
-        char location[300];
-        snprintf(location, sizeof(location), "[%16s::%4d]", m_PendingSource, m_PendingLine);
-        line = location;
+        // A base name longer than 16 characters widens the field, it is never cut.
+        int length = snprintf(nullptr, 0, "[%16s::%4d]", m_PendingSource, m_PendingLine);
+        if (length > 0)
+        {
+            std::string location(static_cast<size_t>(length) + 1, '\0');
+            snprintf(&location[0], location.size(), "[%16s::%4d]", m_PendingSource, m_PendingLine);
+            location.resize(static_cast<size_t>(length));
+            line = location;
+        }
         m_PendingSource = nullptr;
         m_PendingLine = 0;
     }

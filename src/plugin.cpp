@@ -5,6 +5,9 @@
 #include "d3d_stuff.h"
 #include "main.h"
 
+#include <mmsystem.h>
+#include <string.h>
+
 #include <string>
 #include <vector>
 
@@ -27,9 +30,31 @@ unsigned int g_MouseX = 0;
 unsigned int g_MouseY = 0;
 unsigned char g_CycleView = 0;
 
-// Placeholder until the host boundary lands.
-static CVisModule s_Module = {};
+static CVisModule s_Module = {
+    "Oscilloscope", // also the embedded window's title
+    nullptr,        // parent window, filled by the player
+    nullptr,        // module instance, filled by the player
+    0,              // sample rate
+    0,              // channel count
+    25,             // latency, ms
+    25,             // delay, ms: the frame step
+    1,              // spectrum channels
+    1,              // waveform channels
+    {},             // spectrum bytes
+    {},             // waveform bytes
+    ModuleConfig,
+    ModuleInit,
+    ModuleRender,
+    ModuleQuit,
+    nullptr, // user data
+};
+
 static CVisHeader s_Header = {VIS_HEADER_VERSION, "Velmora", GetModule};
+
+static const char* const kClassName = "TemplateVis";
+static const char* const kIniSection = "velmora";
+static const char* const kIniName = "plugin.ini";
+static const char* const kDataFolder = "\\data\\";
 
 extern "C" __declspec(dllexport) CVisHeader* winampVisGetHeader(void)
 {
@@ -41,6 +66,196 @@ CVisModule* GetModule(int index)
     return index == 0 ? &s_Module : nullptr;
 }
 
+void ModuleConfig(CVisModule* module)
+{
+    MessageBoxA(module ? module->hwndParent : nullptr,
+                "VELMORA Visualisation Module\nWritten by the Velmora developers", "Credits", 0);
+}
+
+// An empty buffer means the path did not fit and is refused.
+void GetIniPath(CVisModule* module, char* buffer)
+{
+    char path[MAX_PATH];
+    buffer[0] = '\0';
+    DWORD length = GetModuleFileNameA(module->hDllInstance, path, sizeof(path));
+    if (length == 0 || length >= sizeof(path))
+    {
+        g_Logger.SetLocation("src\\plugin", 88);
+        g_Logger.Printf("module file name unavailable or too long, plugin.ini not used");
+        return;
+    }
+    char* slash = strrchr(path, '\\');
+    if (slash)
+        slash[1] = '\0';
+    else
+        path[0] = '\0';
+    if (strlen(path) + strlen(kIniName) >= MAX_PATH)
+    {
+        g_Logger.SetLocation("src\\plugin", 98);
+        g_Logger.Printf("plugin.ini path too long, plugin.ini not used");
+        return;
+    }
+    strcpy(buffer, path);
+    strcat(buffer, kIniName);
+}
+
+void ReadIni(CVisModule* module)
+{
+    char path[MAX_PATH];
+    GetIniPath(module, path);
+    if (!path[0])
+    {
+        g_ScreenWidth = 800;
+        g_ScreenHeight = 600;
+        return;
+    }
+    g_ScreenWidth = static_cast<int>(GetPrivateProfileIntA(kIniSection, "SCREEN_WIDTH", 800, path));
+    g_ScreenHeight = static_cast<int>(GetPrivateProfileIntA(kIniSection, "SCREEN_HEIGHT", 600, path));
+}
+
+void WriteIni(CVisModule* module)
+{
+    char path[MAX_PATH];
+    GetIniPath(module, path);
+    if (!path[0])
+        return;
+    // A write that fails (read-only folder) is not reported: the size is only a preference.
+    char value[32];
+    wsprintfA(value, "%d", g_ScreenWidth);
+    WritePrivateProfileStringA(kIniSection, "SCREEN_WIDTH", value, path);
+    wsprintfA(value, "%d", g_ScreenHeight);
+    WritePrivateProfileStringA(kIniSection, "SCREEN_HEIGHT", value, path);
+}
+
+// The module file's folder followed by "\data\"; false when it does not fit.
+static bool BuildDataPath(CVisModule* module)
+{
+    char path[1024];
+    DWORD length = GetModuleFileNameA(module->hDllInstance, path, sizeof(path));
+    if (length == 0 || length >= sizeof(path))
+        return false;
+    char* slash = strrchr(path, '\\');
+    if (slash)
+    {
+        if (static_cast<size_t>(slash - path) + strlen(kDataFolder) >= sizeof(path))
+            return false;
+        strcpy(slash, kDataFolder);
+    }
+    g_DataPath = path;
+    return true;
+}
+
+int ModuleInit(CVisModule* module)
+{
+    CLogScope scope(&g_Logger, "INIT MODULE", 116, "src\\plugin");
+    g_Logger.SetLocation("src\\plugin", 120);
+    g_Logger.Printf("init");
+    if (!module)
+    {
+        g_Logger.SetLocation("src\\plugin", 122);
+        g_Logger.Printf("no module record");
+        return 1;
+    }
+
+    ReadIni(module);
+    g_WindowWidth = g_ScreenWidth;
+    g_WindowHeight = g_ScreenHeight;
+    g_pModule = module;
+    g_EmbedWindow.r.left = 0;
+    g_EmbedWindow.r.top = 0;
+    g_EmbedWindow.r.right = g_WindowX + g_WindowWidth;
+    g_EmbedWindow.r.bottom = g_WindowY + g_WindowHeight;
+
+    EmbedWindowFunc embed =
+        reinterpret_cast<EmbedWindowFunc>(SendMessageA(module->hwndParent, WM_USER, 0, IPC_GET_EMBEDIF));
+    if (!embed)
+    {
+        g_Logger.SetLocation("src\\plugin", 151);
+        g_Logger.Printf("This plugin requires Winamp 5.0+");
+        return 1;
+    }
+    HWND parent = embed(&g_EmbedWindow);
+    SetWindowTextA(g_EmbedWindow.me, module->description);
+
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = VisWndProc;
+    windowClass.hInstance = module->hDllInstance;
+    windowClass.lpszClassName = kClassName;
+    if (!RegisterClassA(&windowClass))
+    {
+        g_Logger.SetLocation("src\\plugin", 169);
+        g_Logger.Printf("Error registering window class");
+        return 1;
+    }
+    g_Logger.SetLocation("src\\plugin", 173);
+    g_Logger.Printf("class registered");
+
+    HWND window = CreateWindowExA(0, kClassName, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                  g_WindowX, g_WindowY, g_ScreenWidth, g_ScreenHeight, parent, nullptr,
+                                  module->hDllInstance, nullptr);
+    if (!window)
+    {
+        g_Logger.SetLocation("src\\plugin", 193);
+        g_Logger.Printf("Error creating window");
+        return 1;
+    }
+    g_Logger.SetLocation("src\\plugin", 197);
+    g_Logger.Printf("window created");
+
+    SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG_PTR>(module));
+    SendMessageA(module->hwndParent, WM_USER, reinterpret_cast<WPARAM>(window), IPC_SETVISWND);
+
+    if (!BuildDataPath(module))
+    {
+        g_Logger.SetLocation("src\\plugin", 214);
+        g_Logger.Printf("module file name unavailable or too long for the data path");
+        return 1;
+    }
+    g_Logger.SetLocation("src\\plugin", 218);
+    g_Logger.Printf("plugin path:%s", g_DataPath.c_str());
+
+    if (InitDirect3D(window) != 0)
+    {
+        ModuleQuit(module);
+        return 1;
+    }
+    ShowWindow(parent, SW_SHOWNORMAL);
+    if (InitVertexBuffer() != 0)
+        return 1;
+    g_MouseX = 0;
+    g_MouseY = 0;
+    if (!InitMain())
+        return 1;
+    g_ShowHelp = 1;
+    ShowTimedMessage("Press H to remove the help content", timeGetTime());
+    return 0;
+}
+
+void ModuleQuit(CVisModule* module)
+{
+    CLogScope scope(&g_Logger, "QUIT MODULE", 409, "src\\plugin");
+    if (!module)
+        module = g_pModule;
+    ReleaseDirect3D();
+    if (module)
+    {
+        SendMessageA(module->hwndParent, WM_USER, 0, IPC_SETVISWND);
+        WriteIni(module);
+    }
+    if (g_EmbedWindow.me)
+    {
+        if (g_pModule)
+            SetForegroundWindow(g_pModule->hwndParent);
+        DestroyWindow(g_EmbedWindow.me);
+        // The handle is dead: a second Quit must not destroy whatever window reuses it.
+        g_EmbedWindow.me = nullptr;
+    }
+    UnregisterClassA(kClassName, module ? module->hDllInstance : nullptr);
+    g_Logger.SetLocation("src\\plugin", 426);
+    g_Logger.Printf("quit");
+}
+
+// The render window's procedure; its messages are handled once the window procedure lands.
 LRESULT CALLBACK VisWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return DefWindowProcA(hwnd, message, wParam, lParam);

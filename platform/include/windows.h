@@ -129,6 +129,32 @@ typedef struct tagWNDCLASSA {
 } WNDCLASSA, *LPWNDCLASSA;
 typedef WNDCLASSA WNDCLASS;
 
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA, *LPCREATESTRUCTA;
+typedef CREATESTRUCTA CREATESTRUCT;
+
+typedef struct tagWINDOWPOS {
+    HWND hwnd;
+    HWND hwndInsertAfter;
+    int x;
+    int y;
+    int cx;
+    int cy;
+    UINT flags;
+} WINDOWPOS, *LPWINDOWPOS;
+
 typedef struct tagMSG {
     HWND hwnd;
     UINT message;
@@ -145,6 +171,7 @@ typedef struct tagMSG {
 #define WM_MOVE 0x0003
 #define WM_SIZE 0x0005
 #define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
 #define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
@@ -183,6 +210,8 @@ typedef struct tagMSG {
 
 #define GWL_WNDPROC (-4)
 #define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+#define GWL_ID (-12)
 #define GWL_USERDATA (-21)
 
 #define SW_HIDE 0
@@ -193,9 +222,27 @@ typedef struct tagMSG {
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
 #define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
 
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+
+// Error codes of GetLastError.
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_TLW_WITH_WSCHILD 1406L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+#define ERROR_CLASS_DOES_NOT_EXIST 1411L
+#define ERROR_CLASS_HAS_WINDOWS 1412L
+#define ERROR_INVALID_INDEX 1413L
 
 // Message boxes.
 #define MB_OK 0x00000000L

@@ -1,8 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "Logger.h"
-
-TEST(Logger, GlobalLoggerNamesTheLogFile)
-{
-    EXPECT_EQ(g_Logger.GetFileName(), "C:\\winamplog.txt");
-}

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include "frames.h"
+#include "host.h"
+#include "signal.h"
+#include "test_support.h"
+
+#include <velmora_platform.h>
+
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb/stb_image.h>
+
+#include <string>
+#include <vector>
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kStartBanner = "\t\n========[LOG START]========\n\n";
+const std::string kEndBanner = "\t\n========[LOG END]========\n";
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    return SplitLines(text);
+}
+
+} // namespace
+
+TEST(Player, RunsTheBuiltModuleThroughInitFramesAndQuit)
+{
+    TempFolder folder;
+    const std::string driveC = folder / "drive_c";
+    ProcessResult run = RunProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--frames", "12"}, folder.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("log: " + driveC + "/winamplog.txt"), std::string::npos) << run.out;
+
+    const std::string log = ReadFile(driveC + "/winamplog.txt");
+    ASSERT_EQ(log.compare(0, kStartBanner.size(), kStartBanner), 0) << log;
+    ASSERT_GE(log.size(), kEndBanner.size());
+    EXPECT_EQ(log.substr(log.size() - kEndBanner.size()), kEndBanner);
+
+    const std::vector<std::string> lines = Lines(log);
+    std::vector<std::string> init = LinesBetween(lines, "[          plugin:: 116]\t====[INIT MODULE Tab Start]====",
+                                                 "[          plugin:: 116]\t====[INIT MODULE Tab End]====");
+    ASSERT_GE(init.size(), 6u) << log;
+    EXPECT_EQ(init[1], "[          plugin:: 120]\t\tinit");
+    EXPECT_EQ(init[2], "[          plugin:: 173]\t\tclass registered");
+    EXPECT_EQ(init[3], "[          plugin:: 197]\t\twindow created");
+    // The module's folder in Windows form, with the data folder appended.
+    EXPECT_EQ(init[4].rfind("[          plugin:: 218]\t\tplugin path:Z:\\", 0), 0u) << init[4];
+    EXPECT_NE(init[4].find("\\plugin\\data\\"), std::string::npos) << init[4];
+    EXPECT_EQ(init[4].find('/'), std::string::npos);
+
+    std::vector<std::string> quit = LinesBetween(lines, "[          plugin:: 409]\t====[QUIT MODULE Tab Start]====",
+                                                 "[          plugin:: 409]\t====[QUIT MODULE Tab End]====");
+    ASSERT_GE(quit.size(), 3u) << log;
+    EXPECT_EQ(quit[quit.size() - 2], "[          plugin:: 426]\t\tquit");
+
+    // The virtual clock makes a second run write the same log.
+    const std::string secondC = folder / "second_c";
+    ProcessResult again = RunProgram({VELMORA_PLAYER_EXE, "--drive-c", secondC, "--frames", "12"}, folder.Path());
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ReadFile(secondC + "/winamplog.txt"), log);
+}
+
+TEST(Player, BadArgumentsGiveOneLineAndAFailureStatus)
+{
+    TempFolder folder;
+    const std::string driveC = folder / "drive_c";
+    ProcessResult run = RunProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--module", folder / "missing.so"}, folder.Path());
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_NE(run.err.find("missing.so"), std::string::npos);
+
+    // A file that is no module at all.
+    ASSERT_TRUE(WriteFile(folder / "fake.so", "not a library"));
+    run = RunProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--module", folder / "fake.so"}, folder.Path());
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+
+    // Unreadable music stops the player before the module is loaded.
+    run = RunProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--audio", folder / "missing.wav"}, folder.Path());
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_FALSE(FileExists(driveC + "/winamplog.txt"));
+
+    run = RunProgram({VELMORA_PLAYER_EXE, "--frames", "many"}, folder.Path());
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+
+    run = RunProgram({VELMORA_PLAYER_EXE, "--help"}, folder.Path());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("--drive-c"), std::string::npos);
+}
+
+TEST(Player, HostAnswersTheModuleRequests)
+{
+    Host host;
+    // 505 hands out the embed function, which makes a top-level window from the record's rectangle.
+    auto embed = reinterpret_cast<EmbedWindowFunc>(SendMessageA(host.MainWindow(), WM_USER, 0, IPC_GET_EMBEDIF));
+    ASSERT_NE(embed, nullptr);
+    CEmbedWindowState state = {};
+    state.r = {0, 0, 690, 650};
+    HWND window = embed(&state);
+    ASSERT_TRUE(IsWindow(window));
+    EXPECT_EQ(state.me, window);
+    EXPECT_EQ(GetParent(window), nullptr);
+    RECT r;
+    GetClientRect(window, &r);
+    EXPECT_EQ(r.right, 690);
+    EXPECT_EQ(r.bottom, 650);
+
+    SendMessageA(host.MainWindow(), WM_USER, reinterpret_cast<WPARAM>(window), IPC_SETVISWND);
+    EXPECT_EQ(host.RenderWindow(), window);
+    SendMessageA(host.MainWindow(), WM_USER, 0, IPC_SETVISWND);
+    EXPECT_EQ(host.RenderWindow(), nullptr);
+    SendMessageA(host.MainWindow(), WM_USER, 1, IPC_CB_VISRANDOM);
+    EXPECT_EQ(host.CycleView(), 1);
+    SendMessageA(host.MainWindow(), WM_USER, 0, IPC_CB_VISRANDOM);
+    EXPECT_EQ(host.CycleView(), 0);
+
+    host.SetEmbedFunction(nullptr);
+    EXPECT_EQ(SendMessageA(host.MainWindow(), WM_USER, 0, IPC_GET_EMBEDIF), 0);
+
+    std::string error;
+    EXPECT_FALSE(host.Load("/no/such/module.so", error));
+    EXPECT_FALSE(error.empty());
+    DestroyWindow(window);
+}
+
+TEST(Player, BuiltInSignalIsRepeatableAndAudioErrorsAreReported)
+{
+    std::string error;
+    auto first = OpenSpectrumSource("", false, error);
+    auto second = OpenSpectrumSource("", false, error);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    unsigned char s1[2][576], w1[2][576], s2[2][576], w2[2][576];
+    ASSERT_TRUE(first->Fill(1234.0, s1, w1));
+    ASSERT_TRUE(second->Fill(1234.0, s2, w2));
+    EXPECT_EQ(memcmp(s1, s2, sizeof(s1)), 0);
+    EXPECT_EQ(memcmp(w1, w2, sizeof(w1)), 0);
+    ASSERT_TRUE(first->Fill(0.0, s2, w2));
+    EXPECT_NE(memcmp(s1, s2, sizeof(s1)), 0); // it moves with the music
+
+    EXPECT_EQ(OpenSpectrumSource("/no/such/song.wav", false, error), nullptr);
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(Player, PicturesAreWrittenAsPng)
+{
+    TempFolder folder;
+    EXPECT_EQ(FrameFileName(42), "frame_00042.png");
+    Host host;
+    HWND window = host.MainWindow();
+    EXPECT_FALSE(WriteWindowPicture(window, folder / "none.png")); // no picture yet
+    const DWORD pixels[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0x00FFFFFF};
+    ASSERT_TRUE(VelmoraSetWindowPicture(window, pixels, 2, 2));
+    ASSERT_TRUE(WriteWindowPicture(window, folder / "p.png"));
+    int w = 0, h = 0, n = 0;
+    unsigned char* rgba = stbi_load((folder / "p.png").c_str(), &w, &h, &n, 4);
+    ASSERT_NE(rgba, nullptr);
+    EXPECT_EQ(w, 2);
+    EXPECT_EQ(h, 2);
+    const unsigned char expected[] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
+    EXPECT_EQ(memcmp(rgba, expected, sizeof(expected)), 0);
+    stbi_image_free(rgba);
+
+    EXPECT_TRUE(MakeFolders(folder / "a/b/c"));
+    EXPECT_TRUE(FileExists(folder / "a/b/c"));
+}

@@ -1,0 +1,171 @@
+// Helpers shared by the test programs: temporary folders, whole-file reads,
+// the module's log and child processes.
+#ifndef VELMORA_TEST_SUPPORT_H
+#define VELMORA_TEST_SUPPORT_H
+
+#include <velmora_platform.h>
+
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh folder under the temporary folder, removed with everything in it.
+class TempFolder
+{
+public:
+    TempFolder()
+    {
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/velmora-test-XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()))
+            m_Path = buffer.data();
+    }
+    ~TempFolder()
+    {
+        if (m_Path.empty())
+            return;
+        // Read-only folders made by a test must not stop the clean-up.
+        nftw(m_Path.c_str(), [](const char* p, const struct stat*, int type, struct FTW*) {
+            if (type == FTW_D || type == FTW_DP)
+                chmod(p, 0755);
+            return 0;
+        }, 16, FTW_PHYS);
+        nftw(m_Path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p) == 0 ? 0 : 0; },
+             16, FTW_DEPTH | FTW_PHYS);
+    }
+    const std::string& Path() const { return m_Path; }
+    std::string operator/(const std::string& name) const { return m_Path + "/" + name; }
+
+private:
+    std::string m_Path;
+};
+
+inline bool ReadFile(const std::string& path, std::string& text)
+{
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    text.clear();
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0)
+        text.append(buffer, n);
+    fclose(file);
+    return true;
+}
+
+inline std::string ReadFile(const std::string& path)
+{
+    std::string text;
+    ReadFile(path, text);
+    return text;
+}
+
+inline bool WriteFile(const std::string& path, const std::string& text)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
+    return fclose(file) == 0 && ok;
+}
+
+inline bool FileExists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// Where "C:\winamplog.txt" lies on this machine.
+inline std::string LogPath()
+{
+    char path[4096];
+    VelmoraMapPath("C:\\winamplog.txt", path, sizeof(path));
+    return path;
+}
+
+inline std::string ReadLog()
+{
+    return ReadFile(LogPath());
+}
+
+inline std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size())
+    {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The lines from the one equal to `first` to the next equal to `last`, both included.
+inline std::vector<std::string> LinesBetween(const std::vector<std::string>& lines, const std::string& first,
+                                             const std::string& last)
+{
+    std::vector<std::string> out;
+    bool inside = false;
+    for (const std::string& line : lines)
+    {
+        if (!inside && line == first)
+            inside = true;
+        if (inside)
+        {
+            out.push_back(line);
+            if (line == last && out.size() > 1)
+                break;
+        }
+    }
+    return out;
+}
+
+struct ProcessResult
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with arguments (no shell) and collects its output.
+inline ProcessResult RunProgram(const std::vector<std::string>& args, const std::string& folder)
+{
+    ProcessResult result;
+    std::string outPath = folder + "/stdout.txt", errPath = folder + "/stderr.txt";
+    pid_t pid = fork();
+    if (pid == 0)
+    {
+        if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr))
+            _exit(127);
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    return result;
+}
+
+} // namespace testing_support
+
+#endif
