@@ -19,17 +19,17 @@ struct Color {
     float r, g, b, a;
 };
 
-float Clamp01(float v)
+inline __attribute__((always_inline)) float Clamp01(float v)
 {
     return v < 0.f ? 0.f : (v > 1.f ? 1.f : v);
 }
 
-Color Unpack(uint32_t c)
+inline __attribute__((always_inline)) Color Unpack(uint32_t c)
 {
     return {((c >> 16) & 0xff) / 255.f, ((c >> 8) & 0xff) / 255.f, (c & 0xff) / 255.f, (c >> 24) / 255.f};
 }
 
-uint32_t ToByte(float v)
+inline __attribute__((always_inline)) uint32_t ToByte(float v)
 {
     return (uint32_t)(Clamp01(v) * 255.f + 0.5f);
 }
@@ -105,7 +105,7 @@ int ClipPolygon(Vertex* poly, int count, Vertex* scratch)
     return count;
 }
 
-bool Compare(DWORD func, float value, float reference)
+inline __attribute__((always_inline)) bool Compare(DWORD func, float value, float reference)
 {
     switch (func) {
     case D3DCMP_NEVER:
@@ -297,6 +297,19 @@ void Rasterizer::SetState(const PixelState& state)
         state_.srcBlend = D3DBLEND_INVSRCALPHA, state_.destBlend = D3DBLEND_SRCALPHA;
     if (!target_.depth)
         state_.zEnable = false;
+    passThrough_ = true;
+    for (int s = 0; s < state_.stageCount; ++s) {
+        const StageState& st = state_.stages[s];
+        auto onlyTexture = [](DWORD op, DWORD a1, DWORD a2) {
+            return op == D3DTOP_DISABLE || (op == D3DTOP_SELECTARG1 && (a1 & ~D3DTA_SELECTMASK) == 0 &&
+                                            (a1 == D3DTA_TEXTURE || a1 == D3DTA_CURRENT)) ||
+                   (op == D3DTOP_MODULATE && (a1 == D3DTA_TEXTURE || a1 == D3DTA_CURRENT) &&
+                    (a2 == D3DTA_TEXTURE || a2 == D3DTA_CURRENT));
+        };
+        if (st.texture || st.resultArg == D3DTA_TEMP || !onlyTexture(st.colorOp, st.colorArg1, st.colorArg2) ||
+            !onlyTexture(st.alphaOp, st.alphaArg1, st.alphaArg2))
+            passThrough_ = false;
+    }
 }
 
 void Rasterizer::ToScreen(const Vertex& v, bool pretransformed, ScreenVertex* out) const
@@ -402,8 +415,8 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
         bool topLeft = (dy == 0 && dx > 0) || dy < 0;
         int64_t sx = (int64_t)minX << kSubBits, sy = (int64_t)minY << kSubBits;
         e[i].row = dx * (sy - py[i]) - dy * (sx - px[i]) + (topLeft ? 0 : -1);
-        e[i].stepX = -dy << kSubBits;
-        e[i].stepY = dx << kSubBits;
+        e[i].stepX = -dy * (1 << kSubBits);
+        e[i].stepY = dx * (1 << kSubBits);
     }
     // Edge i runs from vertex i to i + 1; its function weighs the opposite vertex.
 
@@ -440,21 +453,34 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
             needLod[set] = true;
     }
     const int attrsNeeded = 8 + 2 * usedSets;
+    const bool needSpecular = state_.specularEnable || !passThrough_;
+    const float* depthRow = target_.depth;
 
     for (int y = minY; y <= maxY; ++y) {
         int64_t w0 = e[0].row, w1 = e[1].row, w2 = e[2].row;
         float row[n];
         for (int k = 0; k < 2 + attrsNeeded; ++k)
             row[k] = base[k] + ddy[k] * (y - minY);
+        const bool zTest = state_.zEnable;
         uint32_t index = (uint32_t)y * target_.width + minX;
         for (int x = minX; x <= maxX; ++x, ++index) {
             if ((w0 | w1 | w2) >= 0) {
                 float dxk = (float)(x - minX);
                 float z = row[0] + ddx[0] * dxk;
+                if (zTest && !Compare(state_.zFunc, z, depthRow[index])) {
+                    w0 += e[0].stepX;
+                    w1 += e[1].stepX;
+                    w2 += e[2].stepX;
+                    continue;
+                }
                 float iw = row[1] + ddx[1] * dxk;
                 float w = 1.f / iw;
                 float attr[kAttrs];
-                for (int k = 0; k < attrsNeeded; ++k)
+                for (int k = 0; k < 4; ++k)
+                    attr[k] = (row[2 + k] + ddx[2 + k] * dxk) * w;
+                for (int k = 4; k < 8; ++k)
+                    attr[k] = needSpecular ? (row[2 + k] + ddx[2 + k] * dxk) * w : 0.f;
+                for (int k = 8; k < attrsNeeded; ++k)
                     attr[k] = (row[2 + k] + ddx[2 + k] * dxk) * w;
                 float lod[kTexSets] = {};
                 for (int s = 0; s < usedSets; ++s) {
@@ -540,8 +566,8 @@ void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* 
     Color diffuse = {attr[0], attr[1], attr[2], attr[3]};
     Color specular = {attr[4], attr[5], attr[6], attr[7]};
     Color current = diffuse, temp = {0, 0, 0, 0};
-    Color factor = Unpack(state_.textureFactor);
-    for (int s = 0; s < state_.stageCount; ++s) {
+    const Color factor = passThrough_ ? Color{0, 0, 0, 0} : Unpack(state_.textureFactor);
+    for (int s = 0; s < (passThrough_ ? 0 : state_.stageCount); ++s) {
         const StageState& st = state_.stages[s];
         Color tex = {1.f, 1.f, 1.f, 1.f};
         if (st.texture) {

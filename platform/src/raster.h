@@ -170,7 +170,7 @@ private:
     Viewport viewport_ = {0, 0, 0, 0, 0.f, 1.f};
     PixelState state_ = {};
     int clipX0_ = 0, clipY0_ = 0, clipX1_ = 0, clipY1_ = 0;  // scissor, exclusive max
-    int attrCount_ = 8;
+    bool passThrough_ = false;  // no stage changes the diffuse colour
 };
 
 }  // namespace vr
