@@ -8,4 +8,4 @@ cd "$(dirname "$0")/.."
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
-exec ./build/bin/velmora-player "$@"
+exec ./build/bin/velmora-player --frames 400 --out build/demo-frames --every 40 "$@"

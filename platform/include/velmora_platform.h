@@ -56,6 +56,31 @@ VELMORA_API unsigned VelmoraGetWindowPictureSerial(HWND hWnd);
 // Called by the device's Present: the window keeps a copy of the pixels.
 VELMORA_API BOOL VelmoraSetWindowPicture(HWND hWnd, const DWORD* pixels, int width, int height);
 
+// --- Graphics card -----------------------------------------------------------
+// What the software Direct3D 9 stand-in reports and refuses, so that tests can
+// play a weaker card. Each setting holds until changed or reset.
+// Shader versions in the caps of devices created from now on (default
+// D3DVS_VERSION(2,0) and D3DPS_VERSION(2,0)).
+VELMORA_API void VelmoraSetDeviceShaderVersions(DWORD vertexShaderVersion, DWORD pixelShaderVersion);
+// CreateTexture with D3DUSAGE_RENDERTARGET in this D3DFORMAT fails with
+// D3DERR_NOTAVAILABLE (0 = refuse none).
+VELMORA_API void VelmoraRefuseRenderTargetFormat(DWORD format);
+// CreateVertexBuffer fails with D3DERR_OUTOFVIDEOMEMORY while set.
+VELMORA_API void VelmoraRefuseVertexBuffers(BOOL refuse);
+// Direct3DCreate9 returns null while set.
+VELMORA_API void VelmoraFailDirect3DCreate(BOOL fail);
+// IDirect3D9::GetAdapterDisplayMode fails with D3DERR_NOTAVAILABLE while set.
+VELMORA_API void VelmoraFailDisplayMode(BOOL fail);
+// IDirect3D9::CreateDevice fails with D3DERR_NOTAVAILABLE while set.
+VELMORA_API void VelmoraFailCreateDevice(BOOL fail);
+// The desktop mode GetAdapterDisplayMode reports (default 1024 x 768, X8R8G8B8).
+VELMORA_API void VelmoraSetDesktopSize(UINT width, UINT height);
+// Back to a shader 2.0 card that refuses nothing, with the default desktop.
+VELMORA_API void VelmoraResetGraphicsCard(void);
+// Number of Direct3D objects (the Direct3D object, devices, textures, surfaces,
+// buffers) alive in the process: tests use it to find leaks.
+VELMORA_API int VelmoraLiveGraphicsObjects(void);
+
 VELMORA_EXTERN_C_END
 
 #endif

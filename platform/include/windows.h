@@ -93,6 +93,7 @@ typedef struct HMONITOR__* HMONITOR;
 #define E_INVALIDARG ((HRESULT)0x80070057L)
 #define E_NOTIMPL ((HRESULT)0x80004001L)
 #define E_NOINTERFACE ((HRESULT)0x80004002L)
+#define E_POINTER ((HRESULT)0x80004003L)
 
 typedef struct tagRECT {
     LONG left;

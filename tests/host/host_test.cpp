@@ -178,12 +178,23 @@ TEST_F(HostBoundary, InitAndQuitWithAnIniHoldingOnlyTheWidth)
                                          "[          plugin:: 173]\t\tclass registered",
                                          "[          plugin:: 197]\t\twindow created",
                                          "[          plugin:: 218]\t\tplugin path:D:\\Player\\Plugins\\data\\",
+                                         "[       d3d_stuff::  66]\t\tD3D obj created",
+                                         "[       d3d_stuff:: 109]\t\tD3D device created",
+                                         "[       d3d_stuff:: 115]\t\tchecking D3D caps",
+                                         "[       d3d_stuff:: 127]\t\tpixel shader 2.0 found",
+                                         "[       d3d_stuff:: 163]\t\tfont created",
+                                         "[       d3d_stuff:: 227]\t\tloading viel texture : "
+                                         "D:\\Player\\Plugins\\data\\/textures/white.tga",
+                                         "[       d3d_stuff:: 230]\t\tERROR : failed to load the veil",
+                                         "[       d3d_stuff:: 233]\t\tERROR : viel = NULL",
+                                         "[       d3d_stuff:: 279]\t\tVB created",
                                          "[          plugin:: 116]\t====[INIT MODULE Tab End]====",
                                      }));
     EXPECT_EQ(LinesBetween(lines, "[          plugin:: 409]\t====[QUIT MODULE Tab Start]====",
                            "[          plugin:: 409]\t====[QUIT MODULE Tab End]===="),
               (std::vector<std::string>{
                   "[          plugin:: 409]\t====[QUIT MODULE Tab Start]====",
+                  "[       d3d_stuff:: 322]\t\tclearing D3D",
                   "[          plugin:: 426]\t\tquit",
                   "[          plugin:: 409]\t====[QUIT MODULE Tab End]====",
               }));

@@ -1,0 +1,215 @@
+// Textures from image files (stb_image) and plain texture creation, plus the
+// byte buffer object.
+#include "d3dx_internal.h"
+
+#include <velmora_platform.h>
+
+#include <stb/stb_image.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Windows path to a path of this machine.
+std::string HostPath(const char* path)
+{
+    char mapped[4096];
+    if (VelmoraMapPath(path, mapped, sizeof(mapped)))
+        return mapped;
+    return std::string();
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& data)
+{
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    unsigned char chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0) {
+        data.insert(data.end(), chunk, chunk + n);
+        if (data.size() > (size_t)1 << 30) {
+            fclose(f);
+            return false;
+        }
+    }
+    bool ok = !ferror(f);
+    fclose(f);
+    return ok;
+}
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgba;
+};
+
+bool Decode(const unsigned char* data, size_t size, Image& image)
+{
+    if (size == 0 || size > 0x7fffffff)
+        return false;
+    int w = 0, h = 0, n = 0;
+    unsigned char* pixels = stbi_load_from_memory(data, (int)size, &w, &h, &n, 4);
+    if (!pixels)
+        return false;
+    image.width = w;
+    image.height = h;
+    image.rgba.assign(pixels, pixels + (size_t)w * h * 4);
+    stbi_image_free(pixels);
+    return w > 0 && h > 0;
+}
+
+// Decodes the file; a file that ends before its picture does is refused. The
+// decoders read zeros past the end, so the file is decoded a second time with
+// other bytes after its end: a whole file does not notice them.
+bool DecodeWhole(const std::vector<unsigned char>& file, Image& image)
+{
+    if (!Decode(file.data(), file.size(), image))
+        return false;
+    std::vector<unsigned char> padded(file);
+    padded.resize(file.size() + (size_t)image.width * image.height * 4 + 4096, 0xA5);
+    Image check;
+    if (!Decode(padded.data(), padded.size(), check))
+        return false;
+    return check.width == image.width && check.height == image.height && check.rgba == image.rgba;
+}
+
+// Writes one level of A8R8G8B8 pixels from RGBA bytes.
+bool FillLevel(IDirect3DTexture9* texture, UINT level, const unsigned char* rgba, int width, int height)
+{
+    D3DLOCKED_RECT locked;
+    if (FAILED(texture->LockRect(level, &locked, nullptr, 0)))
+        return false;
+    for (int y = 0; y < height; ++y) {
+        DWORD* row = reinterpret_cast<DWORD*>(static_cast<unsigned char*>(locked.pBits) + (size_t)y * locked.Pitch);
+        const unsigned char* src = rgba + (size_t)y * width * 4;
+        for (int x = 0; x < width; ++x, src += 4)
+            row[x] = ((DWORD)src[3] << 24) | ((DWORD)src[0] << 16) | ((DWORD)src[1] << 8) | src[2];
+    }
+    texture->UnlockRect(level);
+    return true;
+}
+
+// The next mip level: each texel the average of (up to) four.
+void HalveImage(const std::vector<unsigned char>& src, int w, int h, std::vector<unsigned char>& dst, int& nw,
+                int& nh)
+{
+    nw = w > 1 ? w / 2 : 1;
+    nh = h > 1 ? h / 2 : 1;
+    dst.assign((size_t)nw * nh * 4, 0);
+    for (int y = 0; y < nh; ++y)
+        for (int x = 0; x < nw; ++x)
+            for (int c = 0; c < 4; ++c) {
+                int x0 = x * 2 < w ? x * 2 : w - 1, x1 = x * 2 + 1 < w ? x * 2 + 1 : w - 1;
+                int y0 = y * 2 < h ? y * 2 : h - 1, y1 = y * 2 + 1 < h ? y * 2 + 1 : h - 1;
+                unsigned sum = src[((size_t)y0 * w + x0) * 4 + c] + src[((size_t)y0 * w + x1) * 4 + c] +
+                               src[((size_t)y1 * w + x0) * 4 + c] + src[((size_t)y1 * w + x1) * 4 + c];
+                dst[((size_t)y * nw + x) * 4 + c] = (unsigned char)((sum + 2) / 4);
+            }
+}
+
+class CBuffer final : public ID3DXBuffer
+{
+public:
+    explicit CBuffer(DWORD size) : m_Data(size) {}
+
+    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_INVALIDARG;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ID3DXBuffer)) {
+            *ppv = static_cast<ID3DXBuffer*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG WINAPI AddRef() override { return m_Refs.Add(); }
+    ULONG WINAPI Release() override
+    {
+        ULONG n = m_Refs.Sub();
+        if (n == 0)
+            delete this;
+        return n;
+    }
+    LPVOID WINAPI GetBufferPointer() override { return m_Data.empty() ? nullptr : m_Data.data(); }
+    DWORD WINAPI GetBufferSize() override { return (DWORD)m_Data.size(); }
+
+private:
+    d3dx::RefCount m_Refs;
+    std::vector<unsigned char> m_Data;
+};
+
+}  // namespace
+
+HRESULT WINAPI D3DXCreateBuffer(DWORD NumBytes, ID3DXBuffer** ppBuffer)
+{
+    if (!ppBuffer)
+        return D3DERR_INVALIDCALL;
+    CBuffer* buffer = new (std::nothrow) CBuffer(NumBytes);
+    if (!buffer)
+        return E_OUTOFMEMORY;
+    *ppBuffer = buffer;
+    return S_OK;
+}
+
+HRESULT WINAPI D3DXCreateTexture(IDirect3DDevice9* pDevice, UINT Width, UINT Height, UINT MipLevels, DWORD Usage,
+                                 D3DFORMAT Format, D3DPOOL Pool, IDirect3DTexture9** ppTexture)
+{
+    if (!pDevice || !ppTexture || Width == 0 || Height == 0)
+        return D3DERR_INVALIDCALL;
+    if (Width == D3DX_DEFAULT || Width == D3DX_DEFAULT_NONPOW2)
+        Width = 256;
+    if (Height == D3DX_DEFAULT || Height == D3DX_DEFAULT_NONPOW2)
+        Height = 256;
+    if (MipLevels == D3DX_DEFAULT)
+        MipLevels = 0;
+    return pDevice->CreateTexture(Width, Height, MipLevels, Usage, Format, Pool, ppTexture, nullptr);
+}
+
+HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, IDirect3DTexture9** ppTexture)
+{
+    if (!pDevice || !pSrcFile || !ppTexture)
+        return D3DERR_INVALIDCALL;
+    std::string path = HostPath(pSrcFile);
+    std::vector<unsigned char> file;
+    if (path.empty() || !ReadWholeFile(path, file))
+        return D3DERR_NOTFOUND;
+    Image image;
+    if (!DecodeWhole(file, image))
+        return D3DXERR_INVALIDDATA;
+
+    D3DCAPS9 caps;
+    if (SUCCEEDED(pDevice->GetDeviceCaps(&caps)) && caps.MaxTextureWidth && caps.MaxTextureHeight &&
+        ((UINT)image.width > caps.MaxTextureWidth || (UINT)image.height > caps.MaxTextureHeight))
+        return D3DERR_INVALIDCALL;
+
+    IDirect3DTexture9* texture = nullptr;
+    HRESULT hr = pDevice->CreateTexture(image.width, image.height, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture,
+                                        nullptr);
+    if (FAILED(hr))
+        return hr;
+    DWORD levels = texture->GetLevelCount();
+    std::vector<unsigned char> current = image.rgba, next;
+    int w = image.width, h = image.height;
+    for (DWORD level = 0; level < levels; ++level) {
+        if (!FillLevel(texture, level, current.data(), w, h)) {
+            texture->Release();
+            return D3DERR_INVALIDCALL;
+        }
+        if (level + 1 < levels) {
+            int nw, nh;
+            HalveImage(current, w, h, next, nw, nh);
+            current.swap(next);
+            w = nw;
+            h = nh;
+        }
+    }
+    *ppTexture = texture;
+    return S_OK;
+}

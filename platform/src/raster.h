@@ -1,0 +1,178 @@
+// The software renderer behind the Direct3D 9 device: fixed-function vertex
+// processing, clipping, and a half-space rasteriser with Direct3D 9's fill
+// conventions (pixel centres on integer coordinates, top-left rule).
+#ifndef VELMORA_RASTER_H
+#define VELMORA_RASTER_H
+
+#include <d3d9types.h>
+
+#include <stdint.h>
+#include <vector>
+
+namespace vr {
+
+const int kMaxStages = 8;
+const int kTexSets = 2;  // texture coordinate sets carried through the pipeline
+const int kMaxLights = 8;
+
+// One mip level of a texture as the sampler sees it.
+struct TexLevel {
+    const uint8_t* bits = nullptr;
+    int width = 0;
+    int height = 0;
+    int pitch = 0;
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+};
+
+struct TexView {
+    TexLevel levels[16];
+    int levelCount = 0;
+};
+
+// Reads one texel as 0xAARRGGBB; formats without alpha read opaque.
+uint32_t FetchTexel(const TexLevel& level, int x, int y);
+// Bytes per pixel of a colour format, 0 when not a supported colour format.
+int FormatBytes(D3DFORMAT format);
+
+// A vertex after vertex processing: clip-space position (or screen position
+// and 1/w for pre-transformed vertices), colours and texture coordinates.
+struct Vertex {
+    float x, y, z, w;
+    float diffuse[4];   // r, g, b, a in 0..1
+    float specular[4];
+    float tex[kTexSets][2];
+};
+
+struct StageState {
+    DWORD colorOp, colorArg1, colorArg2, colorArg0;
+    DWORD alphaOp, alphaArg1, alphaArg2, alphaArg0;
+    DWORD texCoordIndex;
+    DWORD resultArg;
+    const TexView* texture;  // null: no texture bound
+    DWORD addressU, addressV;
+    DWORD magFilter, minFilter, mipFilter;
+    DWORD maxMipLevel;
+    D3DCOLOR borderColor;
+};
+
+// Everything the pixel stage needs, snapshotted per draw call.
+struct PixelState {
+    bool zEnable, zWrite;
+    DWORD zFunc;
+    bool alphaBlend;
+    DWORD srcBlend, destBlend, blendOp;
+    bool alphaTest;
+    DWORD alphaRef, alphaFunc;
+    bool specularEnable;
+    bool flatShade;
+    DWORD colorWriteMask;
+    DWORD cullMode;
+    DWORD textureFactor;
+    bool lastPixel;
+    StageState stages[kMaxStages];
+    int stageCount;  // stages before the first disabled one
+};
+
+struct Target {
+    uint32_t* color = nullptr;  // 0xAARRGGBB, rows top to bottom
+    float* depth = nullptr;     // null: no depth buffer
+    int width = 0;
+    int height = 0;
+    bool hasAlpha = false;  // destination alpha is stored (A8R8G8B8)
+};
+
+struct Viewport {
+    int x, y, width, height;
+    float minZ, maxZ;
+};
+
+// Fixed-function vertex processing state.
+struct LightState {
+    D3DLIGHT9 light;  // position and direction already in view space
+};
+
+struct VertexState {
+    D3DMATRIX world, view, projection;
+    bool lighting;
+    bool normalizeNormals;
+    bool specularEnable;
+    bool localViewer;
+    bool colorVertex;
+    DWORD diffuseSource, specularSource, ambientSource, emissiveSource;
+    D3DCOLOR ambient;
+    D3DMATERIAL9 material;
+    std::vector<D3DLIGHT9> lights;  // enabled lights in world space
+    DWORD texCoordIndex[kTexSets];  // which FVF set feeds each carried set
+};
+
+// Layout of a flexible vertex format.
+struct FvfLayout {
+    bool valid = false;
+    bool pretransformed = false;
+    int size = 0;
+    int position = 0;
+    int normal = -1;
+    int diffuse = -1;
+    int specular = -1;
+    int texCount = 0;
+    int tex[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    int texDims[8] = {2, 2, 2, 2, 2, 2, 2, 2};
+};
+FvfLayout DecodeFvf(DWORD fvf);
+
+// Transforms and lights `count` vertices read from `data` with `stride`.
+class VertexProcessor {
+public:
+    void Setup(const VertexState& state, const FvfLayout& layout);
+    void Process(const uint8_t* vertex, Vertex* out) const;
+
+private:
+    VertexState state_;
+    FvfLayout layout_;
+    D3DMATRIX worldView_, worldViewProj_;
+    float normalMatrix_[3][3];
+    struct PreparedLight {
+        D3DLIGHTTYPE type;
+        float pos[3], dir[3];  // view space; dir = towards the light for directional lights
+        float diffuse[3], specular[3], ambient[3];
+        float range, falloff, att0, att1, att2, cosHalfTheta, cosHalfPhi;
+    };
+    std::vector<PreparedLight> lights_;
+};
+
+class Rasterizer {
+public:
+    void SetTarget(const Target& target);
+    void SetViewport(const Viewport& viewport);
+    void SetState(const PixelState& state);
+
+    // Clip-space triangle (or screen-space when pretransformed); clips, culls
+    // and fills.
+    void DrawTriangle(const Vertex& a, const Vertex& b, const Vertex& c, bool pretransformed);
+    void DrawLine(const Vertex& a, const Vertex& b, bool pretransformed, bool lastPixel);
+    void DrawPoint(const Vertex& a, bool pretransformed);
+
+    // Pixels written since the last reset (for tests and figures).
+    uint64_t pixelsWritten = 0;
+
+private:
+    struct ScreenVertex {
+        float x, y, z, iw;
+        float attr[4 + 4 + 2 * kTexSets];
+    };
+    void ToScreen(const Vertex& v, bool pretransformed, ScreenVertex* out) const;
+    void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, bool frontCcw);
+    void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
+    void ShadePixel(int index, float z, const float* attr, const float* lod);
+    void Sample(const StageState& stage, float u, float v, float lod, float out[4]) const;
+
+    Target target_;
+    Viewport viewport_ = {0, 0, 0, 0, 0.f, 1.f};
+    PixelState state_ = {};
+    int clipX0_ = 0, clipY0_ = 0, clipX1_ = 0, clipY1_ = 0;  // scissor, exclusive max
+    bool passThrough_ = false;  // no stage changes the diffuse colour
+};
+
+}  // namespace vr
+
+#endif

@@ -1,0 +1,39 @@
+// Placeholder until the entity manager lands: an empty scene.
+#include "Entity/EntityManager.h"
+
+CEntityManager::CEntityManager() : LastInputTime(0)
+{
+}
+
+CEntityManager::~CEntityManager()
+{
+}
+
+bool CEntityManager::LoadScene(const char* path)
+{
+    return false;
+}
+
+void CEntityManager::SetMousePosition(unsigned x, unsigned y)
+{
+}
+
+void CEntityManager::UpdateAndRender(float dt)
+{
+}
+
+void CEntityManager::OnLeftClick()
+{
+}
+
+void CEntityManager::BackOut()
+{
+}
+
+void CEntityManager::NextCamera()
+{
+}
+
+void CEntityManager::PreviousCamera()
+{
+}
