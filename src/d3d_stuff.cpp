@@ -1,5 +1,6 @@
 #include "d3d_stuff.h"
 
+#include <math.h>
 #include <string.h>
 
 #include "Entity/EntityManager.h"
@@ -296,4 +297,99 @@ void OnResize(float width, float height)
         return;
     g_WindowWidth = static_cast<int>(width);
     g_WindowHeight = static_cast<int>(height);
+}
+
+// ---- Screen-space drawing ---------------------------------------------------
+
+D3DXVECTOR2 g_LinePoints[kLinePointCount];
+
+void DrawLine(const D3DXVECTOR2& a, const D3DXVECTOR2& b, D3DCOLOR colour)
+{
+    if (!g_pLine || !g_pDevice)
+        return;
+    g_LinePoints[0] = a;
+    g_LinePoints[1] = b;
+    g_pLine->SetAntialias(TRUE);
+    g_pLine->SetWidth(2.5f);
+    g_pLine->Begin();
+    g_pLine->Draw(g_LinePoints, 2, colour);
+    g_pLine->End();
+}
+
+void DrawPatternLine(const D3DXVECTOR2& a, const D3DXVECTOR2& b, D3DCOLOR colour, DWORD pattern, float patternScale)
+{
+    if (!g_pLine || !g_pDevice)
+        return;
+    g_LinePoints[0] = a;
+    g_LinePoints[1] = b;
+    g_pLine->SetGLLines(FALSE);
+    g_pLine->SetAntialias(FALSE);
+    g_pLine->SetWidth(2.5f);
+    g_pLine->SetPatternScale(patternScale);
+    g_pLine->SetPattern(pattern);
+    g_pLine->Begin();
+    g_pDevice->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    g_pDevice->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    g_pDevice->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    g_pLine->Draw(g_LinePoints, 2, colour);
+    g_pLine->End();
+    // The next plain line must come out solid.
+    g_pLine->SetPattern(0xFFFFFFFF);
+}
+
+void DrawCircle(float centreX, float centreY, float radius, D3DCOLOR colour, int segments)
+{
+    if (!g_pLine || !g_pDevice)
+        return;
+    int count = segments < kLinePointCount ? segments + 1 : kLinePointCount;
+    if (count < 3)
+        count = 3;
+    for (int i = 0; i < count; ++i)
+    {
+        // 6.283 rather than two pi: the ring stops a hair short of closing.
+        float angle = static_cast<float>(i) / static_cast<float>(count - 1) * 6.283f;
+        g_LinePoints[i].x = centreX + radius * cosf(angle);
+        g_LinePoints[i].y = centreY + radius * sinf(angle);
+    }
+    g_pLine->SetGLLines(FALSE);
+    g_pLine->SetAntialias(TRUE);
+    g_pLine->SetWidth(2.5f);
+    g_pLine->Begin();
+    g_pDevice->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    g_pDevice->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    g_pDevice->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    g_pLine->Draw(g_LinePoints, static_cast<DWORD>(count), colour);
+    g_pDevice->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    g_pLine->End();
+}
+
+void DrawMarkerCircle(float x, float y)
+{
+    DrawCircle(x, y, 50.0f, 0xC0FF8040, 28);
+}
+
+D3DXVECTOR3 ProjectToScreen(const D3DXVECTOR3& point)
+{
+    D3DXVECTOR3 screen(0.0f, 0.0f, 0.0f);
+    if (!g_pDevice)
+        return screen;
+    D3DVIEWPORT9 viewport;
+    D3DXMATRIX world;
+    D3DXMATRIX view;
+    g_pDevice->GetViewport(&viewport);
+    g_pDevice->GetTransform(D3DTS_WORLD, &world);
+    g_pDevice->GetTransform(D3DTS_VIEW, &view);
+    D3DXVec3Project(&screen, &point, &viewport, &g_ProjectionMatrix, &view, &world);
+    return screen;
+}
+
+D3DXVECTOR4 UnpackColour(DWORD colour)
+{
+    const float scale = 1.0f / 255.0f;
+    D3DXVECTOR4 out;
+    out.x = static_cast<float>((colour >> 24) & 0xFF) * scale;
+    out.y = static_cast<float>((colour >> 16) & 0xFF) * scale;
+    out.z = static_cast<float>((colour >> 8) & 0xFF) * scale;
+    out.w = static_cast<float>(colour & 0xFF) * scale;
+    return out;
 }

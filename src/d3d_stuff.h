@@ -39,4 +39,21 @@ extern D3DXVECTOR3 g_vUpVec;
 extern D3DXMATRIX g_ViewMatrix;
 extern D3DXMATRIX g_ProjectionMatrix;
 
+// ---- Screen-space drawing ---------------------------------------------------
+
+// The points of the last line or circle drawn; 40 is the most one call draws.
+const int kLinePointCount = 40;
+extern D3DXVECTOR2 g_LinePoints[kLinePointCount];
+
+void DrawLine(const D3DXVECTOR2& a, const D3DXVECTOR2& b, D3DCOLOR colour);
+void DrawPatternLine(const D3DXVECTOR2& a, const D3DXVECTOR2& b, D3DCOLOR colour, DWORD pattern, float patternScale);
+void DrawCircle(float centreX, float centreY, float radius, D3DCOLOR colour, int segments);
+// The marker of a hovered or selected entity.
+void DrawMarkerCircle(float x, float y);
+// Through the device's world and view, g_ProjectionMatrix and the device's viewport:
+// x, y in pixels and z the depth.
+D3DXVECTOR3 ProjectToScreen(const D3DXVECTOR3& point);
+// Alpha, red, green, blue in x, y, z, w, each byte / 255.
+D3DXVECTOR4 UnpackColour(DWORD colour);
+
 #endif
