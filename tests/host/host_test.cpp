@@ -189,6 +189,11 @@ TEST_F(HostBoundary, InitAndQuitWithAnIniHoldingOnlyTheWidth)
                                          "[       d3d_stuff:: 233]\t\tERROR : viel = NULL",
                                          "[       d3d_stuff:: 279]\t\tVB created",
                                          "[            main::  48]\t\t====[INIT MAIN Tab Start]====",
+                                         "[   EntityManager::  40]\t\t\t====[ENTITY LOADER Tab Start]====",
+                                         "[   EntityManager::  41]\t\t\t\tloading file "
+                                         "D:\\Player\\Plugins\\data\\scene.xml",
+                                         "[   EntityManager::  45]\t\t\t\terror loading file",
+                                         "[   EntityManager::  40]\t\t\t====[ENTITY LOADER Tab End]====",
                                          "[       CSpectrum::  43]\t\t\t====[SPECTRUM LOADER Tab Start]====",
                                          "[       CSpectrum::  45]\t\t\t\tdestroying",
                                          "[       CSpectrum::  48]\t\t\t\tloading file "
