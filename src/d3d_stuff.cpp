@@ -9,6 +9,8 @@
 #include "Resource/Shader.h"
 #include "plugin.h"
 
+#include <d3dx9mesh.h>
+
 #include <new>
 #include <string>
 
@@ -392,4 +394,34 @@ D3DXVECTOR4 UnpackColour(DWORD colour)
     out.z = static_cast<float>((colour >> 8) & 0xFF) * scale;
     out.w = static_cast<float>(colour & 0xFF) * scale;
     return out;
+}
+
+HRESULT ComputeMeshBounds(float** box, ID3DXMesh* mesh)
+{
+    if (!box || !mesh)
+        return D3DERR_INVALIDCALL;
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    if (FAILED(mesh->GetVertexBuffer(&buffer)) || !buffer)
+        return D3DERR_INVALIDCALL;
+    void* data = nullptr;
+    buffer->Lock(0, 0, &data, D3DLOCK_READONLY);
+    const DWORD stride = mesh->GetNumBytesPerVertex();
+    const DWORD count = mesh->GetNumVertices();
+    D3DXVECTOR3 minimum;
+    D3DXVECTOR3 maximum;
+    HRESULT result = D3DXComputeBoundingBox(static_cast<const D3DXVECTOR3*>(data), count, stride, &minimum, &maximum);
+    buffer->Unlock();
+    buffer->Release();
+    if (SUCCEEDED(result))
+    {
+        float* bounds = new float[6];
+        bounds[0] = minimum.x;
+        bounds[1] = minimum.y;
+        bounds[2] = minimum.z;
+        bounds[3] = maximum.x;
+        bounds[4] = maximum.y;
+        bounds[5] = maximum.z;
+        *box = bounds;
+    }
+    return result;
 }

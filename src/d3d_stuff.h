@@ -9,6 +9,7 @@
 class CResourceManager;
 class CEntityManager;
 class CShader;
+struct ID3DXMesh;
 
 int InitDirect3D(HWND window);
 int InitVertexBuffer();
@@ -55,5 +56,8 @@ void DrawMarkerCircle(float x, float y);
 D3DXVECTOR3 ProjectToScreen(const D3DXVECTOR3& point);
 // Alpha, red, green, blue in x, y, z, w, each byte / 255.
 D3DXVECTOR4 UnpackColour(DWORD colour);
+// Allocates the mesh box (minimum x, y, z then maximum x, y, z) into *box on
+// success; the caller owns it. Returns the bounding-box computation's result.
+HRESULT ComputeMeshBounds(float** box, ID3DXMesh* mesh);
 
 #endif

@@ -179,4 +179,6 @@ VELMORA_EXTERN_C_END
 
 #endif  // __cplusplus
 
+#include <d3dx9effect.h>
+
 #endif

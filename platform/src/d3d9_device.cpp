@@ -751,7 +751,7 @@ HRESULT WINAPI Device::GetIndices(IDirect3DIndexBuffer9** ppIndexData)
 
 // --- Drawing -----------------------------------------------------------------------
 
-void Device::PrepareDraw(const vr::FvfLayout& layout)
+void Device::PrepareDraw(const vr::FvfLayout& layout, vr::PixelProgram* program, int programAttrs)
 {
     const DWORD* rs = renderStates_;
     vr::VertexState vs;
@@ -822,6 +822,8 @@ void Device::PrepareDraw(const vr::FvfLayout& layout)
         st.borderColor = smp[D3DSAMP_BORDERCOLOR];
         ps.stageCount = s + 1;
     }
+    ps.program = program;
+    ps.programAttrs = programAttrs;
     vr::Viewport vp = {(int)viewport_.X, (int)viewport_.Y, (int)viewport_.Width, (int)viewport_.Height,
                        viewport_.MinZ, viewport_.MaxZ};
     raster_.SetViewport(vp);
@@ -846,7 +848,13 @@ HRESULT Device::Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
     if (!indices && needed > vertexCount)
         return D3DERR_INVALIDCALL;
 
-    PrepareDraw(layout);
+    // Shaders made by an effect run in place of the fixed stages; other
+    // shader objects are only kept.
+    ProgramVertexShader* vsProgram = dynamic_cast<ProgramVertexShader*>(vertexShader_);
+    ProgramPixelShader* psProgram = dynamic_cast<ProgramPixelShader*>(pixelShader_);
+    if (vsProgram || psProgram)
+        programLink_.Setup(fvf_, layout, vsProgram, psProgram);
+    PrepareDraw(layout, psProgram ? &programLink_ : nullptr, programLink_.Attrs());
     transformed_.resize(vertexCount);
     done_.assign(vertexCount, 0);
     auto fetch = [&](UINT k, const vr::Vertex** out) -> bool {
@@ -856,13 +864,16 @@ HRESULT Device::Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
         if (idx < 0 || idx >= (int64_t)vertexCount)
             return false;  // outside the vertices given: the primitive is skipped
         if (!done_[idx]) {
-            vertexProcessor_.Process(vertices + (size_t)idx * stride, &transformed_[idx]);
+            if (vsProgram)
+                programLink_.RunVertex(vertices + (size_t)idx * stride, &transformed_[idx]);
+            else
+                vertexProcessor_.Process(vertices + (size_t)idx * stride, &transformed_[idx]);
             done_[idx] = 1;
         }
         *out = &transformed_[idx];
         return true;
     };
-    const bool pre = layout.pretransformed;
+    const bool pre = layout.pretransformed && !vsProgram;
     const bool lastPixel = renderStates_[D3DRS_LASTPIXEL] != 0;
     const vr::Vertex *a, *b, *c;
     for (UINT p = 0; p < primitiveCount; ++p) {

@@ -4,6 +4,7 @@
 
 #include <d3d9.h>
 
+#include "fx_shader.h"
 #include "raster.h"
 
 #include <atomic>
@@ -285,7 +286,7 @@ public:
 private:
     HRESULT Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount,
                  UINT stride, const void* indices, bool index32, INT baseVertex);
-    void PrepareDraw(const vr::FvfLayout& layout);
+    void PrepareDraw(const vr::FvfLayout& layout, vr::PixelProgram* program, int programAttrs);
 
     Direct3D* d3d_;
     ULONG refs_ = 1;
@@ -317,6 +318,7 @@ private:
     IDirect3DVertexShader9* vertexShader_ = nullptr;
     IDirect3DPixelShader9* pixelShader_ = nullptr;
 
+    ProgramLink programLink_;  // the effect shaders of the current draw
     vr::VertexProcessor vertexProcessor_;
     vr::Rasterizer raster_;
     std::vector<vr::Vertex> transformed_;

@@ -297,6 +297,7 @@ void Rasterizer::SetState(const PixelState& state)
         state_.srcBlend = D3DBLEND_INVSRCALPHA, state_.destBlend = D3DBLEND_SRCALPHA;
     if (!target_.depth)
         state_.zEnable = false;
+    attrs_ = state_.program ? std::min(std::max(state_.programAttrs, 0), kMaxVaryings) : kAttrs;
     passThrough_ = true;
     for (int s = 0; s < state_.stageCount; ++s) {
         const StageState& st = state_.stages[s];
@@ -328,7 +329,7 @@ void Rasterizer::ToScreen(const Vertex& v, bool pretransformed, ScreenVertex* ou
     }
     out->iw = iw;
     const float* src = v.diffuse;  // diffuse, specular and texture sets are contiguous
-    for (int i = 0; i < kAttrs; ++i)
+    for (int i = 0; i < attrs_; ++i)
         out->attr[i] = src[i] * iw;
 }
 
@@ -425,7 +426,7 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
     const float x2 = (cx - ax) / kSubScale, y2 = (cy - ay) / kSubScale;
     const float det = x1 * y2 - x2 * y1;
     const float ox = minX - ax / kSubScale, oy = minY - ay / kSubScale;
-    const int n = 2 + kAttrs;
+    const int n = 2 + kMaxVaryings;
     float base[n], ddx[n], ddy[n];
     auto plane = [&](int k, float f0, float f1, float f2) {
         float d1 = f1 - f0, d2 = f2 - f0;
@@ -435,7 +436,7 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
     };
     plane(0, pa->z, pb->z, pc->z);
     plane(1, pa->iw, pb->iw, pc->iw);
-    for (int k = 0; k < kAttrs; ++k)
+    for (int k = 0; k < attrs_; ++k)
         plane(2 + k, pa->attr[k], pb->attr[k], pc->attr[k]);
 
     // Which texture sets need a level of detail per pixel.
@@ -452,7 +453,8 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
         if ((st.texture->levelCount > 1 && st.mipFilter != D3DTEXF_NONE) || st.magFilter != st.minFilter)
             needLod[set] = true;
     }
-    const int attrsNeeded = 8 + 2 * usedSets;
+    const bool program = state_.program != nullptr;
+    const int attrsNeeded = program ? attrs_ : 8 + 2 * usedSets;
     const bool needSpecular = state_.specularEnable || !passThrough_;
     const float* depthRow = target_.depth;
 
@@ -475,7 +477,17 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
                 }
                 float iw = row[1] + ddx[1] * dxk;
                 float w = 1.f / iw;
-                float attr[kAttrs];
+                float attr[kMaxVaryings];
+                if (program) {
+                    for (int k = 0; k < attrsNeeded; ++k)
+                        attr[k] = (row[2 + k] + ddx[2 + k] * dxk) * w;
+                    float lod0[kTexSets] = {};
+                    ShadePixel((int)index, z, attr, lod0);
+                    w0 += e[0].stepX;
+                    w1 += e[1].stepX;
+                    w2 += e[2].stepX;
+                    continue;
+                }
                 for (int k = 0; k < 4; ++k)
                     attr[k] = (row[2 + k] + ddx[2 + k] * dxk) * w;
                 for (int k = 4; k < 8; ++k)
@@ -566,8 +578,16 @@ void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* 
     Color diffuse = {attr[0], attr[1], attr[2], attr[3]};
     Color specular = {attr[4], attr[5], attr[6], attr[7]};
     Color current = diffuse, temp = {0, 0, 0, 0};
+    if (state_.program) {
+        float c[4];
+        if (!state_.program->Shade(attr, c))
+            return;
+        // Colours leave the pixel shader saturated, as for a fixed-point target.
+        current = {Clamp01(c[0]), Clamp01(c[1]), Clamp01(c[2]), Clamp01(c[3])};
+        specular = {0, 0, 0, 0};
+    }
     const Color factor = passThrough_ ? Color{0, 0, 0, 0} : Unpack(state_.textureFactor);
-    for (int s = 0; s < (passThrough_ ? 0 : state_.stageCount); ++s) {
+    for (int s = 0; s < ((passThrough_ || state_.program) ? 0 : state_.stageCount); ++s) {
         const StageState& st = state_.stages[s];
         Color tex = {1.f, 1.f, 1.f, 1.f};
         if (st.texture) {
@@ -611,7 +631,7 @@ void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* 
         else
             current = r;
     }
-    if (state_.specularEnable) {
+    if (state_.specularEnable && !state_.program) {
         current.r = Clamp01(current.r + specular.r);
         current.g = Clamp01(current.g + specular.g);
         current.b = Clamp01(current.b + specular.b);
@@ -723,8 +743,8 @@ void Rasterizer::FillLine(const ScreenVertex& a, const ScreenVertex& b, bool las
             continue;
         float iw = a.iw + (b.iw - a.iw) * t;
         float w = 1.f / iw;
-        float attr[kAttrs];
-        for (int j = 0; j < kAttrs; ++j)
+        float attr[kMaxVaryings];
+        for (int j = 0; j < attrs_; ++j)
             attr[j] = (a.attr[j] + (b.attr[j] - a.attr[j]) * t) * w;
         float lod[kTexSets] = {};
         ShadePixel(y * target_.width + x, a.z + (b.z - a.z) * t, attr, lod);
@@ -746,8 +766,8 @@ void Rasterizer::DrawPoint(const Vertex& a, bool pretransformed)
     int x = (int)floorf(s.x + 0.5f), y = (int)floorf(s.y + 0.5f);
     if (x < clipX0_ || x >= clipX1_ || y < clipY0_ || y >= clipY1_)
         return;
-    float attr[kAttrs];
-    for (int j = 0; j < kAttrs; ++j)
+    float attr[kMaxVaryings];
+    for (int j = 0; j < attrs_; ++j)
         attr[j] = s.attr[j] / s.iw;
     float lod[kTexSets] = {};
     ShadePixel(y * target_.width + x, s.z, attr, lod);

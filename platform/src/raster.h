@@ -14,6 +14,9 @@ namespace vr {
 const int kMaxStages = 8;
 const int kTexSets = 2;  // texture coordinate sets carried through the pipeline
 const int kMaxLights = 8;
+// Floats a vertex carries to the pixels: diffuse, specular and the texture
+// sets for the fixed pipeline, up to eight four-float slots for shaders.
+const int kMaxVaryings = 32;
 
 // One mip level of a texture as the sampler sees it.
 struct TexLevel {
@@ -41,6 +44,15 @@ struct Vertex {
     float diffuse[4];   // r, g, b, a in 0..1
     float specular[4];
     float tex[kTexSets][2];
+    float extra[kMaxVaryings - 8 - 2 * kTexSets];  // further shader outputs
+};
+
+// A pixel shader: reads the interpolated floats, writes the colour (r, g,
+// b, a); false discards the pixel.
+class PixelProgram {
+public:
+    virtual ~PixelProgram() = default;
+    virtual bool Shade(const float* attr, float out[4]) = 0;
 };
 
 struct StageState {
@@ -71,6 +83,8 @@ struct PixelState {
     bool lastPixel;
     StageState stages[kMaxStages];
     int stageCount;  // stages before the first disabled one
+    PixelProgram* program;  // null: the texture stages colour the pixel
+    int programAttrs;       // floats interpolated for the program
 };
 
 struct Target {
@@ -158,7 +172,7 @@ public:
 private:
     struct ScreenVertex {
         float x, y, z, iw;
-        float attr[4 + 4 + 2 * kTexSets];
+        float attr[kMaxVaryings];
     };
     void ToScreen(const Vertex& v, bool pretransformed, ScreenVertex* out) const;
     void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, bool frontCcw);
@@ -171,6 +185,7 @@ private:
     PixelState state_ = {};
     int clipX0_ = 0, clipY0_ = 0, clipX1_ = 0, clipY1_ = 0;  // scissor, exclusive max
     bool passThrough_ = false;  // no stage changes the diffuse colour
+    int attrs_ = 4 + 4 + 2 * kTexSets;  // floats interpolated per vertex
 };
 
 }  // namespace vr

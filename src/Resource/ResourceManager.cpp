@@ -4,6 +4,8 @@
 
 #include "Logger.h"
 #include "Resource/IResource.h"
+#include "Resource/GraphicObject.h"
+#include "Resource/Shader.h"
 #include "Resource/Texture.h"
 
 CResourceManager::CResourceManager()
@@ -52,8 +54,12 @@ CTexture* CResourceManager::GetTexture(const std::string& path)
 
 CShader* CResourceManager::GetShader(const std::string& path)
 {
-    (void)path;
-    return nullptr;
+    return Get<CShader>(path, RESOURCE_SHADER, 89);
+}
+
+CGraphicObject* CResourceManager::GetGraphicObject(const std::string& path)
+{
+    return Get<CGraphicObject>(path, RESOURCE_GRAPHICOBJECT, 124);
 }
 
 IResource* CResourceManager::Find(const std::string& path) const

@@ -323,3 +323,13 @@ void CIKModel::ApplyToMesh()
         CopyBoneMatrices(m_pWorkRoot);
     Skin();
 }
+
+void CIKModel::Render()
+{
+    CMs3d::Render();
+}
+
+CVector3 CIKModel::GetScreenCentre() const
+{
+    return CMs3d::GetScreenCentre();
+}

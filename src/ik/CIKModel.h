@@ -39,6 +39,11 @@ public:
 
     void CopyBoneMatrices(const CIKBone* bone);
 
+    // The mesh in its current pose, with the device's world transform.
+    void Render();
+    // Screen x, y and depth of the current pose's centre.
+    CVector3 GetScreenCentre() const;
+
     CIKBone* m_pRestRoot;
     CIKBone* m_pWorkRoot;
     std::vector<CIKSolver*> m_Solvers;

@@ -2,8 +2,11 @@
 
 #include "Logger.h"
 #include "math/CMatrix3.h"
+#include "Resource/Shader.h"
+#include "d3d_stuff.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <vector>
@@ -409,4 +412,94 @@ void CMs3d::Skin()
     }
     m_BoxMin = CVector3(boxMin[0], boxMin[1], boxMin[2]);
     m_BoxMax = CVector3(boxMax[0], boxMax[1], boxMax[2]);
+}
+
+void CMs3d::Render()
+{
+    if (!g_pDevice)
+        return;
+    D3DXMATRIX world;
+    g_pDevice->GetTransform(D3DTS_WORLD, &world);
+    if (!m_Technique)
+        ChangeColour();
+    g_pDevice->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
+    if (!g_pDancerShader)
+        return;
+    g_pDancerShader->SetMaterial(m_Tint);
+    g_pDancerShader->SetTechnique(m_Technique);
+    ID3DXEffect* effect = g_pDancerShader->GetEffect();
+    if (!effect)
+        return;
+    g_pDancerShader->SetWorldMatrix(world);
+    UINT passes = 0;
+    effect->Begin(&passes, 0);
+    for (UINT pass = 0; pass < passes; ++pass)
+    {
+        effect->BeginPass(pass);
+        for (int group = 0; group < m_NumGroups; ++group)
+            DrawGroup(group);
+        effect->EndPass();
+    }
+    effect->End();
+}
+
+void CMs3d::DrawGroup(int group)
+{
+    if (group < 0 || group >= m_NumGroups || !m_pGroups)
+        return;
+    const CMs3dGroup& g = m_pGroups[group];
+    for (int i = 0; i < g.numTriangles; ++i)
+        DrawTriangle(g.triangleIndices[i]);
+}
+
+void CMs3d::DrawTriangle(int triangle)
+{
+    // A group index past the triangles cannot come from a valid file: skip it.
+    if (!g_pDevice || !m_pRenderVertices || triangle < 0 || triangle >= m_NumTriangles)
+        return;
+    g_pDevice->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, &m_pRenderVertices[3 * triangle], sizeof(CMs3dRenderVertex));
+}
+
+void CMs3d::ChangeColour()
+{
+    if (rand() % 3 == 0)
+    {
+        if (g_pDancerShader)
+            m_Technique = g_pDancerShader->NextValidTechnique(m_Technique);
+        return;
+    }
+    float red = static_cast<float>(rand() % 1000) * 0.001f;
+    m_Tint[0] = red;
+    m_Tint[1] = 1.0f - red;
+    m_Tint[2] = static_cast<float>(rand() % 1000) * 0.001f;
+    m_Tint[3] = 1.0f;
+}
+
+CVector3 CMs3d::GetScreenCentre() const
+{
+    D3DXVECTOR3 centre((m_BoxMin.x + m_BoxMax.x) * 0.5f, (m_BoxMin.y + m_BoxMax.y) * 0.5f,
+                       (m_BoxMin.z + m_BoxMax.z) * 0.5f);
+    D3DXVECTOR3 screen = ProjectToScreen(centre);
+    return CVector3(screen.x, screen.y, screen.z);
+}
+
+bool CMs3d::HitTestScreenBox(int x, int y) const
+{
+    D3DXVECTOR3 a = ProjectToScreen(D3DXVECTOR3(m_BoxMin.x, m_BoxMin.y, m_BoxMin.z));
+    D3DXVECTOR3 b = ProjectToScreen(D3DXVECTOR3(m_BoxMax.x, m_BoxMax.y, m_BoxMax.z));
+    if (a.x > b.x)
+    {
+        float t = a.x;
+        a.x = b.x;
+        b.x = t;
+    }
+    if (a.y > b.y)
+    {
+        float t = a.y;
+        a.y = b.y;
+        b.y = t;
+    }
+    const float fx = static_cast<float>(x);
+    const float fy = static_cast<float>(y);
+    return a.x < fx && fx < b.x && a.y < fy && fy < b.y;
 }

@@ -77,6 +77,19 @@ public:
     void VerticesToBoneSpace();
     void Skin();
 
+    // Draws the skinned vertices through the dancer effect in the tint, with the
+    // device's current world transform.
+    void Render();
+    void DrawGroup(int group);
+    void DrawTriangle(int triangle);
+    // Either the dancer effect's next technique or a new random tint.
+    void ChangeColour();
+    // Screen x, y and depth of the bounding box's centre.
+    CVector3 GetScreenCentre() const;
+    // Whether the point lies strictly inside the projected box of the minimum and
+    // maximum corners.
+    bool HitTestScreenBox(int x, int y) const;
+
     CMs3d(const CMs3d&) = delete;
     CMs3d& operator=(const CMs3d&) = delete;
 

@@ -183,6 +183,13 @@ TEST_F(HostBoundary, InitAndQuitWithAnIniHoldingOnlyTheWidth)
                                          "[       d3d_stuff:: 115]\t\tchecking D3D caps",
                                          "[       d3d_stuff:: 127]\t\tpixel shader 2.0 found",
                                          "[       d3d_stuff:: 163]\t\tfont created",
+                                         // No effect files in this folder: each is tried once, silently.
+                                         "[ ResourceManager::  89]\t\tloading D:\\Player\\Plugins\\data\\shaders/spot.fx",
+                                         "[          Shader::  58]\t\tCSHADER constructor",
+                                         "[          Shader::  59]\t\tCSHADER destructor",
+                                         "[ ResourceManager::  89]\t\tloading D:\\Player\\Plugins\\data\\shaders/dancer.fx",
+                                         "[          Shader::  58]\t\tCSHADER constructor",
+                                         "[          Shader::  59]\t\tCSHADER destructor",
                                          "[       d3d_stuff:: 227]\t\tloading viel texture : "
                                          "D:\\Player\\Plugins\\data\\/textures/white.tga",
                                          "[       d3d_stuff:: 230]\t\tERROR : failed to load the veil",

@@ -1,0 +1,89 @@
+// Compiled effect shaders: a flat register program over one float frame, run
+// per vertex or per pixel without allocating. The frame holds the effect's
+// uniforms first, then the program's constants, then its inputs, outputs,
+// locals and temporaries.
+#ifndef VELMORA_FX_PROGRAM_H
+#define VELMORA_FX_PROGRAM_H
+
+#include <stdint.h>
+
+#include <vector>
+
+namespace fx {
+
+// Semantic codes: kind * 16 + index.
+enum SemanticKind {
+    SemPosition = 0,
+    SemNormal,
+    SemColor,
+    SemTexcoord,
+    SemPsize,
+    SemDepth,
+    SemFog,
+    SemTangent,
+    SemBinormal,
+    SemBlendWeight,
+    SemBlendIndices,
+    SemOther,
+};
+inline int Semantic(int kind, int index) { return kind * 16 + index; }
+
+enum Op : uint16_t {
+    OpMov,       // d[i] = a[i]
+    OpBroadcast, // d[i] = a[0]
+    OpGather,    // d[i] = a[table[i]]
+    OpScatter,   // d[table[i]] = a[i]
+    OpAdd, OpSub, OpMul, OpDiv, OpMod, OpMin, OpMax, OpPow, OpStep, OpAtan2,
+    OpLt, OpLe, OpGt, OpGe, OpEq, OpNe, OpAnd, OpOr,
+    OpNeg, OpNot, OpAbs, OpSqrt, OpRsqrt, OpExp, OpExp2, OpLog, OpLog2, OpLog10, OpSin, OpCos, OpTan,
+    OpAsin, OpAcos, OpAtan, OpFrac, OpFloor, OpCeil, OpRound, OpTrunc, OpSaturate, OpSign,
+    OpClamp, OpLerp, OpSmoothstep, OpSelect,  // ternary
+    OpDot, OpCross, OpLength, OpDistance, OpNormalize, OpReflect,
+    OpAny, OpAll,
+    OpMulVM,  // d[j] = sum_i<i0 a[i] * b[i * i1 + j], j < n
+    OpMulMV,  // d[i] = sum_j<i0 a[i * i1 + j] * b[j], i < n
+    OpMulMM,  // d (n rows x i1 cols) = a (n x i0) * b (i0 x i1)
+    OpLoadIdx,  // d[0..n) = a[clamp(int(b[0]), 0, i1 - 1) * i0 ...]
+    OpStoreIdx, // d[clamp(int(b[0])) * i0 ...] = a[0..n), i1 elements
+    OpJmp,      // pc = i0
+    OpJz,       // if a[0] == 0: pc = i0
+    OpDiscardIf, // stop, pixel discarded, when any a[i] < 0
+    OpDiscard,
+};
+
+// Operand strides: flag bit k set means operand k (a, b, c) is a scalar.
+enum { FlagScalarA = 1, FlagScalarB = 2, FlagScalarC = 4 };
+
+struct Instr {
+    uint16_t op;
+    uint8_t n;
+    uint8_t flags;
+    int32_t d, a, b, c;
+    int32_t i0, i1;
+};
+
+// Where a program reads an input or writes an output: `count` floats at
+// `offset` of the frame.
+struct Binding {
+    int semantic;
+    int offset;
+    int count;
+};
+
+struct Program {
+    std::vector<Instr> code;
+    std::vector<int> tables;  // index lists of gather and scatter
+    std::vector<float> initial;  // the frame a run starts from (constants filled in)
+    int uniformFloats = 0;
+    std::vector<Binding> inputs, outputs;
+    bool pixel = false;
+    int major = 2, minor = 0;
+
+    // Runs the program over `frame` (initialised from `initial`). Returns
+    // false when the pixel is discarded.
+    bool Run(float* frame) const;
+};
+
+}  // namespace fx
+
+#endif

@@ -1,0 +1,112 @@
+// Shader objects made from compiled effect programs, and how the device feeds
+// them: vertex inputs from the vertex format by semantic, outputs to the
+// interpolated floats of the rasteriser, pixel inputs back from those.
+#ifndef VELMORA_FX_SHADER_H
+#define VELMORA_FX_SHADER_H
+
+#include <d3d9.h>
+
+#include "fx_program.h"
+#include "raster.h"
+
+#include <memory>
+#include <vector>
+
+namespace vd3d {
+
+template <class Interface>
+class ProgramShader final : public Interface {
+public:
+    ProgramShader(IDirect3DDevice9* device, std::shared_ptr<const fx::Program> program)
+        : device_(device), program_(std::move(program)), frame_(program_->initial)
+    {
+    }
+
+    HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObj) override
+    {
+        if (!ppvObj)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown)) {
+            AddRef();
+            *ppvObj = static_cast<Interface*>(this);
+            return S_OK;
+        }
+        *ppvObj = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG WINAPI AddRef() override { return ++refs_; }
+    ULONG WINAPI Release() override
+    {
+        ULONG n = --refs_;
+        if (n == 0)
+            delete this;
+        return n;
+    }
+    HRESULT WINAPI GetDevice(IDirect3DDevice9** ppDevice) override
+    {
+        if (!ppDevice)
+            return D3DERR_INVALIDCALL;
+        device_->AddRef();
+        *ppDevice = device_;
+        return D3D_OK;
+    }
+
+    // Copies the effect's parameter values into the program's frame.
+    void SetUniforms(const float* values, size_t count)
+    {
+        size_t n = count < (size_t)program_->uniformFloats ? count : (size_t)program_->uniformFloats;
+        for (size_t i = 0; i < n; ++i)
+            frame_[i] = values[i];
+    }
+    const fx::Program& Program() const { return *program_; }
+    float* Frame() { return frame_.data(); }
+
+private:
+    ~ProgramShader() = default;
+
+    IDirect3DDevice9* device_;
+    std::shared_ptr<const fx::Program> program_;
+    std::vector<float> frame_;
+    ULONG refs_ = 1;
+};
+
+using ProgramVertexShader = ProgramShader<IDirect3DVertexShader9>;
+using ProgramPixelShader = ProgramShader<IDirect3DPixelShader9>;
+
+// The wiring of one draw call between the vertex format, the programs and
+// the rasteriser.
+class ProgramLink final : public vr::PixelProgram {
+public:
+    // Either program may be null (the fixed stage runs in its place).
+    void Setup(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexShader* vs, ProgramPixelShader* ps);
+    void RunVertex(const uint8_t* vertex, vr::Vertex* out);
+    bool Shade(const float* attr, float out[4]) override;
+    int Attrs() const { return attrs_; }
+
+private:
+    struct Fetch {
+        int frame, count, source, sourceCount;
+        bool color;
+        float fallback[4];
+    };
+    struct Out {
+        int frame, count, attr;
+        bool saturate;
+    };
+    struct In {
+        int frame, count, attr;
+    };
+    ProgramVertexShader* vs_ = nullptr;
+    ProgramPixelShader* ps_ = nullptr;
+    std::vector<Fetch> fetches_;
+    std::vector<Out> outs_;
+    std::vector<In> ins_;
+    int position_ = -1;
+    int color_ = -1, colorCount_ = 0;
+    int attrs_ = 12;
+    bool defaultWhite_ = false;
+};
+
+}  // namespace vd3d
+
+#endif
