@@ -132,57 +132,81 @@ private:
     D3DTEXTUREFILTERTYPE autoGenFilter_ = D3DTEXF_LINEAR;
 };
 
-class VertexBuffer final : public IDirect3DVertexBuffer9, public DeviceChild {
+// What vertex and index buffers share: bytes in system memory, locks and the
+// resource calls.
+template <class Interface, const IID& InterfaceId>
+class LinearBuffer : public Interface, public DeviceChild {
 public:
-    VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool);
-    ~VertexBuffer() override;
+    LinearBuffer(Device* device, UINT length, DWORD usage, D3DPOOL pool)
+        : DeviceChild(device, pool, usage), data_(length, 0)
+    {
+    }
 
-    HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObj) override;
+    HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObj) override
+    {
+        if (!ppvObj)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDirect3DResource9) ||
+            IsEqualIID(riid, InterfaceId)) {
+            AddRef();
+            *ppvObj = static_cast<Interface*>(this);
+            return S_OK;
+        }
+        *ppvObj = nullptr;
+        return E_NOINTERFACE;
+    }
     ULONG WINAPI AddRef() override { return AddRefChild(); }
     ULONG WINAPI Release() override { return ReleaseChild(); }
     HRESULT WINAPI GetDevice(IDirect3DDevice9** ppDevice) override;
-    DWORD WINAPI SetPriority(DWORD PriorityNew) override;
+    DWORD WINAPI SetPriority(DWORD PriorityNew) override
+    {
+        DWORD old = priority_;
+        priority_ = PriorityNew;
+        return old;
+    }
     DWORD WINAPI GetPriority() override { return priority_; }
     void WINAPI PreLoad() override {}
-    D3DRESOURCETYPE WINAPI GetType() override { return D3DRTYPE_VERTEXBUFFER; }
     HRESULT WINAPI Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) override;
     HRESULT WINAPI Unlock() override;
-    HRESULT WINAPI GetDesc(D3DVERTEXBUFFER_DESC* pDesc) override;
 
     const std::vector<uint8_t>& Data() const { return data_; }
 
-private:
+protected:
     std::vector<uint8_t> data_;
-    DWORD fvf_;
+
+private:
     int locks_ = 0;
     DWORD priority_ = 0;
 };
 
-class IndexBuffer final : public IDirect3DIndexBuffer9, public DeviceChild {
+class VertexBuffer final : public LinearBuffer<IDirect3DVertexBuffer9, IID_IDirect3DVertexBuffer9> {
 public:
-    IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool);
-    ~IndexBuffer() override;
+    VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool)
+        : LinearBuffer(device, length, usage, pool), fvf_(fvf)
+    {
+    }
 
-    HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObj) override;
-    ULONG WINAPI AddRef() override { return AddRefChild(); }
-    ULONG WINAPI Release() override { return ReleaseChild(); }
-    HRESULT WINAPI GetDevice(IDirect3DDevice9** ppDevice) override;
-    DWORD WINAPI SetPriority(DWORD PriorityNew) override;
-    DWORD WINAPI GetPriority() override { return priority_; }
-    void WINAPI PreLoad() override {}
+    D3DRESOURCETYPE WINAPI GetType() override { return D3DRTYPE_VERTEXBUFFER; }
+    HRESULT WINAPI GetDesc(D3DVERTEXBUFFER_DESC* pDesc) override;
+
+private:
+    DWORD fvf_;
+};
+
+class IndexBuffer final : public LinearBuffer<IDirect3DIndexBuffer9, IID_IDirect3DIndexBuffer9> {
+public:
+    IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool)
+        : LinearBuffer(device, length, usage, pool), format_(format)
+    {
+    }
+
     D3DRESOURCETYPE WINAPI GetType() override { return D3DRTYPE_INDEXBUFFER; }
-    HRESULT WINAPI Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) override;
-    HRESULT WINAPI Unlock() override;
     HRESULT WINAPI GetDesc(D3DINDEXBUFFER_DESC* pDesc) override;
 
-    const std::vector<uint8_t>& Data() const { return data_; }
     D3DFORMAT Format() const { return format_; }
 
 private:
-    std::vector<uint8_t> data_;
     D3DFORMAT format_;
-    int locks_ = 0;
-    DWORD priority_ = 0;
 };
 
 class Direct3D;

@@ -290,30 +290,10 @@ const vr::TexView& Texture::View()
     return view_;
 }
 
-// --- Vertex buffer ---------------------------------------------------------------
+// --- Vertex and index buffers ---------------------------------------------------
 
-VertexBuffer::VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool)
-    : DeviceChild(device, pool, usage), data_(length, 0), fvf_(fvf)
-{
-}
-
-VertexBuffer::~VertexBuffer() = default;
-
-HRESULT WINAPI VertexBuffer::QueryInterface(REFIID riid, void** ppvObj)
-{
-    if (!ppvObj)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDirect3DResource9) ||
-        IsEqualIID(riid, IID_IDirect3DVertexBuffer9)) {
-        AddRef();
-        *ppvObj = static_cast<IDirect3DVertexBuffer9*>(this);
-        return S_OK;
-    }
-    *ppvObj = nullptr;
-    return E_NOINTERFACE;
-}
-
-HRESULT WINAPI VertexBuffer::GetDevice(IDirect3DDevice9** ppDevice)
+template <class Interface, const IID& InterfaceId>
+HRESULT WINAPI LinearBuffer<Interface, InterfaceId>::GetDevice(IDirect3DDevice9** ppDevice)
 {
     if (!ppDevice)
         return D3DERR_INVALIDCALL;
@@ -322,14 +302,9 @@ HRESULT WINAPI VertexBuffer::GetDevice(IDirect3DDevice9** ppDevice)
     return D3D_OK;
 }
 
-DWORD WINAPI VertexBuffer::SetPriority(DWORD PriorityNew)
-{
-    DWORD old = priority_;
-    priority_ = PriorityNew;
-    return old;
-}
-
-HRESULT WINAPI VertexBuffer::Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags)
+template <class Interface, const IID& InterfaceId>
+HRESULT WINAPI LinearBuffer<Interface, InterfaceId>::Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData,
+                                                         DWORD Flags)
 {
     if (!ppbData)
         return D3DERR_INVALIDCALL;
@@ -343,13 +318,17 @@ HRESULT WINAPI VertexBuffer::Lock(UINT OffsetToLock, UINT SizeToLock, void** ppb
     return D3D_OK;
 }
 
-HRESULT WINAPI VertexBuffer::Unlock()
+template <class Interface, const IID& InterfaceId>
+HRESULT WINAPI LinearBuffer<Interface, InterfaceId>::Unlock()
 {
     if (locks_ == 0)
         return D3DERR_INVALIDCALL;
     --locks_;
     return D3D_OK;
 }
+
+template class LinearBuffer<IDirect3DVertexBuffer9, IID_IDirect3DVertexBuffer9>;
+template class LinearBuffer<IDirect3DIndexBuffer9, IID_IDirect3DIndexBuffer9>;
 
 HRESULT WINAPI VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* pDesc)
 {
@@ -361,67 +340,6 @@ HRESULT WINAPI VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* pDesc)
     pDesc->Pool = pool_;
     pDesc->Size = (UINT)data_.size();
     pDesc->FVF = fvf_;
-    return D3D_OK;
-}
-
-// --- Index buffer ------------------------------------------------------------------
-
-IndexBuffer::IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool)
-    : DeviceChild(device, pool, usage), data_(length, 0), format_(format)
-{
-}
-
-IndexBuffer::~IndexBuffer() = default;
-
-HRESULT WINAPI IndexBuffer::QueryInterface(REFIID riid, void** ppvObj)
-{
-    if (!ppvObj)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDirect3DResource9) ||
-        IsEqualIID(riid, IID_IDirect3DIndexBuffer9)) {
-        AddRef();
-        *ppvObj = static_cast<IDirect3DIndexBuffer9*>(this);
-        return S_OK;
-    }
-    *ppvObj = nullptr;
-    return E_NOINTERFACE;
-}
-
-HRESULT WINAPI IndexBuffer::GetDevice(IDirect3DDevice9** ppDevice)
-{
-    if (!ppDevice)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *ppDevice = device_;
-    return D3D_OK;
-}
-
-DWORD WINAPI IndexBuffer::SetPriority(DWORD PriorityNew)
-{
-    DWORD old = priority_;
-    priority_ = PriorityNew;
-    return old;
-}
-
-HRESULT WINAPI IndexBuffer::Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags)
-{
-    if (!ppbData)
-        return D3DERR_INVALIDCALL;
-    UINT start, count;
-    if (FAILED(LockBounds((UINT)data_.size(), OffsetToLock, SizeToLock, &start, &count))) {
-        *ppbData = nullptr;
-        return D3DERR_INVALIDCALL;
-    }
-    ++locks_;
-    *ppbData = data_.data() + start;
-    return D3D_OK;
-}
-
-HRESULT WINAPI IndexBuffer::Unlock()
-{
-    if (locks_ == 0)
-        return D3DERR_INVALIDCALL;
-    --locks_;
     return D3D_OK;
 }
 

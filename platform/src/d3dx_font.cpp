@@ -80,7 +80,7 @@ unsigned AnsiToUnicode(unsigned char c)
     return c;
 }
 
-class CFont final : public ID3DXFont
+class CFont final : public d3dx::ComObject<ID3DXFont, IID_ID3DXFont>
 {
 public:
     CFont(IDirect3DDevice9* device, const D3DXFONT_DESCA& desc) : m_Device(device), m_Desc(desc)
@@ -146,35 +146,8 @@ public:
         return D3DXCreateSprite(m_Device, &m_Sprite);
     }
 
-    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_INVALIDARG;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ID3DXFont)) {
-            *ppv = static_cast<ID3DXFont*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG WINAPI AddRef() override { return m_Refs.Add(); }
-    ULONG WINAPI Release() override
-    {
-        ULONG n = m_Refs.Sub();
-        if (n == 0)
-            delete this;
-        return n;
-    }
 
-    HRESULT WINAPI GetDevice(IDirect3DDevice9** ppDevice) override
-    {
-        if (!ppDevice)
-            return D3DERR_INVALIDCALL;
-        m_Device->AddRef();
-        *ppDevice = m_Device;
-        return S_OK;
-    }
+    HRESULT WINAPI GetDevice(IDirect3DDevice9** ppDevice) override { return d3dx::GetDeviceOf(m_Device, ppDevice); }
 
     HRESULT WINAPI GetDescA(D3DXFONT_DESCA* pDesc) override
     {
@@ -409,7 +382,6 @@ private:
         return true;
     }
 
-    d3dx::RefCount m_Refs;
     IDirect3DDevice9* m_Device;
     D3DXFONT_DESCA m_Desc;
     FT_Face m_Face = nullptr;

@@ -51,16 +51,50 @@ private:
     IDirect3DPixelShader9* m_PixelShader = nullptr;
 };
 
-// Reference count of an object made by D3DX.
-class RefCount
+// The IUnknown side of an object made by D3DX: one interface besides
+// IUnknown, and a reference count that deletes the object at zero.
+template <class Interface, const IID& InterfaceId>
+class ComObject : public Interface
 {
 public:
-    ULONG Add() { return ++m_Count; }
-    ULONG Sub() { return --m_Count; }
+    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_INVALIDARG;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, InterfaceId)) {
+            *ppv = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG WINAPI AddRef() override { return ++m_Refs; }
+    ULONG WINAPI Release() override
+    {
+        ULONG n = --m_Refs;
+        if (n == 0)
+            delete this;
+        return n;
+    }
+
+protected:
+    ComObject() = default;
+    virtual ~ComObject() = default;
 
 private:
-    ULONG m_Count = 1;
+    ULONG m_Refs = 1;
 };
+
+// Hands out the device an object was made on, with a reference for the caller.
+inline HRESULT GetDeviceOf(IDirect3DDevice9* device, IDirect3DDevice9** ppDevice)
+{
+    if (!ppDevice)
+        return D3DERR_INVALIDCALL;
+    device->AddRef();
+    *ppDevice = device;
+    return S_OK;
+}
 
 }  // namespace d3dx
 

@@ -8,41 +8,14 @@
 
 namespace {
 
-class CLine final : public ID3DXLine
+class CLine final : public d3dx::ComObject<ID3DXLine, IID_ID3DXLine>
 {
 public:
     explicit CLine(IDirect3DDevice9* device) : m_Device(device) { m_Device->AddRef(); }
     ~CLine() { m_Device->Release(); }
 
-    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_INVALIDARG;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ID3DXLine)) {
-            *ppv = static_cast<ID3DXLine*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG WINAPI AddRef() override { return m_Refs.Add(); }
-    ULONG WINAPI Release() override
-    {
-        ULONG n = m_Refs.Sub();
-        if (n == 0)
-            delete this;
-        return n;
-    }
 
-    HRESULT WINAPI GetDevice(IDirect3DDevice9** ppDevice) override
-    {
-        if (!ppDevice)
-            return D3DERR_INVALIDCALL;
-        m_Device->AddRef();
-        *ppDevice = m_Device;
-        return S_OK;
-    }
+    HRESULT WINAPI GetDevice(IDirect3DDevice9** ppDevice) override { return d3dx::GetDeviceOf(m_Device, ppDevice); }
 
     HRESULT WINAPI Begin() override
     {
@@ -283,7 +256,6 @@ private:
             m_Vertices.push_back(v[order[i]]);
     }
 
-    d3dx::RefCount m_Refs;
     IDirect3DDevice9* m_Device;
     bool m_Begun = false;
     d3dx::SavedState m_State;

@@ -14,7 +14,7 @@ const IID IID_ID3DXLine = {0x56e10104, 0x7a1d, 0x4d3a, {0x9b, 0x02, 0, 0, 0, 0, 
 
 namespace {
 
-class CSprite final : public ID3DXSprite
+class CSprite final : public d3dx::ComObject<ID3DXSprite, IID_ID3DXSprite>
 {
 public:
     explicit CSprite(IDirect3DDevice9* device) : m_Device(device)
@@ -29,35 +29,8 @@ public:
         m_Device->Release();
     }
 
-    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_INVALIDARG;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ID3DXSprite)) {
-            *ppv = static_cast<ID3DXSprite*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG WINAPI AddRef() override { return m_Refs.Add(); }
-    ULONG WINAPI Release() override
-    {
-        ULONG n = m_Refs.Sub();
-        if (n == 0)
-            delete this;
-        return n;
-    }
 
-    HRESULT WINAPI GetDevice(IDirect3DDevice9** ppDevice) override
-    {
-        if (!ppDevice)
-            return D3DERR_INVALIDCALL;
-        m_Device->AddRef();
-        *ppDevice = m_Device;
-        return S_OK;
-    }
+    HRESULT WINAPI GetDevice(IDirect3DDevice9** ppDevice) override { return d3dx::GetDeviceOf(m_Device, ppDevice); }
 
     HRESULT WINAPI GetTransform(D3DXMATRIX* pTransform) override
     {
@@ -202,7 +175,6 @@ private:
         m_Batch.clear();
     }
 
-    d3dx::RefCount m_Refs;
     IDirect3DDevice9* m_Device;
     D3DXMATRIX m_Transform;
     DWORD m_Flags = 0;

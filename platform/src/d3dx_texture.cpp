@@ -112,36 +112,15 @@ void HalveImage(const std::vector<unsigned char>& src, int w, int h, std::vector
             }
 }
 
-class CBuffer final : public ID3DXBuffer
+class CBuffer final : public d3dx::ComObject<ID3DXBuffer, IID_ID3DXBuffer>
 {
 public:
     explicit CBuffer(DWORD size) : m_Data(size) {}
 
-    HRESULT WINAPI QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_INVALIDARG;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ID3DXBuffer)) {
-            *ppv = static_cast<ID3DXBuffer*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG WINAPI AddRef() override { return m_Refs.Add(); }
-    ULONG WINAPI Release() override
-    {
-        ULONG n = m_Refs.Sub();
-        if (n == 0)
-            delete this;
-        return n;
-    }
     LPVOID WINAPI GetBufferPointer() override { return m_Data.empty() ? nullptr : m_Data.data(); }
     DWORD WINAPI GetBufferSize() override { return (DWORD)m_Data.size(); }
 
 private:
-    d3dx::RefCount m_Refs;
     std::vector<unsigned char> m_Data;
 };
 
