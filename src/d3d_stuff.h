@@ -60,4 +60,11 @@ D3DXVECTOR4 UnpackColour(DWORD colour);
 // success; the caller owns it. Returns the bounding-box computation's result.
 HRESULT ComputeMeshBounds(float** box, ID3DXMesh* mesh);
 
+// The overlay's status line and timed message.
+extern char g_StatusText[64];
+extern DWORD g_StatusTime;
+extern bool g_StatusDelayed;
+extern char g_MessageText[64];
+extern DWORD g_MessageTime;
+
 #endif
