@@ -38,8 +38,14 @@ inline void ClearStatus()
 class SceneTest : public ::testing::Test
 {
 protected:
-    // The clock is virtual before the derived tests build their managers.
-    SceneTest() : m_Bound(640, 480) { VelmoraUseVirtualClock(100000); }
+    // The clock and the first view are set before the derived tests build their managers.
+    SceneTest() : m_Bound(640, 480)
+    {
+        VelmoraUseVirtualClock(100000);
+        g_vEyePt = D3DXVECTOR3(0.0f, 0.0f, -200.0f);
+        g_vLookatPt = D3DXVECTOR3(0.0f, 0.0f, 0.0f);
+        g_vUpVec = D3DXVECTOR3(0.0f, 1.0f, 0.0f);
+    }
 
     void SetUp() override
     {
@@ -48,9 +54,6 @@ protected:
         D3DXCreateLine(g_pDevice, &g_pLine);
         m_SavedDataPath = g_DataPath;
         g_DataPath = m_Folder.Path() + "\\";
-        g_vEyePt = D3DXVECTOR3(0.0f, 0.0f, -200.0f);
-        g_vLookatPt = D3DXVECTOR3(0.0f, 0.0f, 0.0f);
-        g_vUpVec = D3DXVECTOR3(0.0f, 1.0f, 0.0f);
         D3DXMatrixLookAtLH(&g_ViewMatrix, &g_vEyePt, &g_vLookatPt, &g_vUpVec);
         g_pDevice->SetTransform(D3DTS_VIEW, &g_ViewMatrix);
         D3DXMatrixPerspectiveFovLH(&g_ProjectionMatrix, 0.7853982f, 640.0f / 480.0f, 1.0f, 1500.0f);
