@@ -142,7 +142,7 @@ TEST_F(ModelEffect, FirstDrawWithoutTechniquePicksTintOrTechnique)
     SetWorld(0.05f, 0.0f, -0.5f);
     for (unsigned seed = 1; seed <= 12; ++seed)
     {
-        model.Reset();
+        model.Free();
         ASSERT_TRUE(model.Load(animtest::TwoBoneFile().Write("effect_bones.ms3d").c_str()));
         model.Skin();
         srand(seed);
