@@ -108,6 +108,15 @@ int Host::Init()
     return result;
 }
 
+void Host::Config()
+{
+    if (!m_Module || !m_Module->Config)
+        return;
+    m_Module->hwndParent = m_MainWindow;
+    m_Module->hDllInstance = m_Instance;
+    m_Module->Config(m_Module);
+}
+
 bool Host::Frame(SpectrumSource* source, double positionMs)
 {
     bool more = true;

@@ -27,6 +27,8 @@ public:
 
     // Fills the parent window, the instance and the audio format, then calls Init.
     int Init();
+    // Fills the parent window and calls the module's Config.
+    void Config();
     // Fills the spectrum and waveform bytes for `positionMs` (silence without a
     // source), calls Render, advances the virtual clock by the record's delay and
     // delivers the posted messages. Returns false when the source has ended or a

@@ -2,6 +2,9 @@
 // it headless with a virtual clock, so that two runs write the same log.
 #include "frames.h"
 #include "host.h"
+#include "input.h"
+#include "live_window.h"
+#include "script.h"
 #include "signal.h"
 
 #include <velmora_platform.h>
@@ -12,7 +15,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -22,7 +27,11 @@ struct Options
     std::string driveC;
     std::string audio;
     std::string out;
+    std::string script;
     bool loop = false;
+    bool window = false;
+    bool config = false;
+    bool framesGiven = false;
     int frames = 200;
     int every = 1;
 };
@@ -38,7 +47,25 @@ void Usage(FILE* to)
             "  --loop          play the music again from the start when it ends\n"
             "  --out DIR       write the render window's pictures as PNG files into DIR\n"
             "  --every N       with --out, write every N-th frame (default 1)\n"
-            "  --help          show this help\n");
+            "  --script FILE   timed input for a headless run, one step a line: FRAME ACTION ARGS\n"
+            "                  actions: move X Y | lclick | rclick | key NAME | command NAME | resize W H\n"
+            "                  keys: a letter or digit, F1-F12, NUMPAD0-NUMPAD9, or a virtual-key number\n"
+            "                  commands: next-preset, previous-preset, cycle-view, next-profile, or an id\n"
+            "  --window        show the module in a window on the desktop, at the module's pace on the\n"
+            "                  real clock, until it is closed (or --frames N); needs a display\n"
+            "  --config        show the module's configuration box and exit\n"
+            "  --help          show this help\n"
+            "\n"
+            "In the window: the mouse and the keys go to the module (H or keypad 8: help texts on/off);\n"
+            "the player's commands: Right next camera, Left previous camera, Space cycle view on/off,\n"
+            "Tab next spectrum profile; Escape or closing the window quits.\n"
+            "\n"
+            "Spectrum: each frame the player analyses the music around the play position, per channel:\n"
+            "a periodic Hann window of N samples (N the smallest power of two >= sample rate / 12),\n"
+            "real FFT; bin i (0..575) is centred on 20 Hz * 1000^(i/575) (bins 0-191: 20-200 Hz,\n"
+            "192-383: 200 Hz-2 kHz, 384-575: 2-20 kHz) and takes the largest magnitude in its span;\n"
+            "amplitude 4|X|/N in dBFS maps to byte 255 * (dBFS + 72) / 72, clamped to 0..255.\n"
+            "Without --audio the player plays a built-in 8-second loop of music at 120 BPM.\n");
 }
 
 std::string ExecutableFolder()
@@ -93,6 +120,12 @@ int Parse(int argc, char** argv, Options& options)
         }
         else if (arg == "--loop")
             options.loop = true;
+        else if (arg == "--window")
+            options.window = true;
+        else if (arg == "--config")
+            options.config = true;
+        else if (arg == "--script" && value(v))
+            options.script = v;
         else if (arg == "--module" && value(v))
             options.module = v;
         else if (arg == "--drive-c" && value(v))
@@ -102,7 +135,7 @@ int Parse(int argc, char** argv, Options& options)
         else if (arg == "--out" && value(v))
             options.out = v;
         else if (arg == "--frames" && value(v) && ParseCount(v, 0, options.frames))
-            ;
+            options.framesGiven = true;
         else if (arg == "--every" && value(v) && ParseCount(v, 1, options.every))
             ;
         else
@@ -130,6 +163,12 @@ int main(int argc, char** argv)
     options.driveC = Absolute(options.driveC);
 
     std::string error;
+    InputScript script;
+    if (!options.script.empty() && !script.Load(options.script, error))
+    {
+        fprintf(stderr, "velmora-player: %s\n", error.c_str());
+        return 2;
+    }
     std::unique_ptr<SpectrumSource> source = OpenSpectrumSource(options.audio, options.loop, error);
     if (!source)
     {
@@ -151,7 +190,11 @@ int main(int argc, char** argv)
         options.driveC = resolved;
     // Before the module is loaded: its logger opens C:\winamplog.txt at load.
     VelmoraSetDriveRoot('C', options.driveC.c_str());
-    VelmoraUseVirtualClock(0);
+    // Headless runs repeat exactly; a live window follows the real clock.
+    if (options.window)
+        VelmoraUseRealClock();
+    else
+        VelmoraUseVirtualClock(0);
 
     char logPath[PATH_MAX * 2];
     if (!VelmoraMapPath("C:\\winamplog.txt", logPath, sizeof(logPath)))
@@ -163,6 +206,13 @@ int main(int argc, char** argv)
         fprintf(stderr, "velmora-player: %s\n", error.c_str());
         return 1;
     }
+    if (options.config)
+    {
+        host.Config();
+        host.Unload();
+        printf("log: %s\n", logPath);
+        return 0;
+    }
     const int result = host.Init();
     if (result != 0)
     {
@@ -171,11 +221,35 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    InputTarget target;
+    target.renderWindow = host.RenderWindow();
+    target.embeddedWindow = host.EmbeddedWindow();
+
+    LiveWindow live;
+    bool showing = false;
+    if (options.window)
+    {
+        RECT client = {0, 0, 800, 600};
+        GetClientRect(host.RenderWindow(), &client);
+        if (live.Open("Velmora", client.right, client.bottom, error))
+            showing = true;
+        else
+            fprintf(stderr, "velmora-player: %s; playing without a window\n", error.c_str());
+    }
+    const bool endless = showing && !options.framesGiven;
+
     int written = 0;
     int frame = 0;
     double positionMs = 0.0;
-    for (; frame < options.frames; ++frame)
+    auto next = std::chrono::steady_clock::now();
+    for (; endless || frame < options.frames; ++frame)
     {
+        if (showing && !live.Pump(target))
+            break;
+        script.Apply(frame, target);
+        // Input reaches the module between frames.
+        if (!host.DeliverMessages())
+            break;
         if (!host.Frame(source.get(), positionMs))
             break;
         positionMs += host.Module()->delayMs;
@@ -183,6 +257,12 @@ int main(int argc, char** argv)
         {
             if (WriteWindowPicture(host.RenderWindow(), options.out + "/" + FrameFileName(frame)))
                 ++written;
+        }
+        if (showing)
+        {
+            live.Show(host.RenderWindow());
+            next += std::chrono::milliseconds(host.Module()->delayMs > 0 ? host.Module()->delayMs : 0);
+            std::this_thread::sleep_until(next);
         }
     }
     host.Quit();

@@ -1,5 +1,7 @@
 #include "d3d_stuff.h"
 
+#include <string.h>
+
 #include "Entity/EntityManager.h"
 #include "Logger.h"
 #include "Resource/ResourceManager.h"
@@ -218,19 +220,80 @@ void ReleaseDirect3D()
     ReleaseAndClear(g_pLine);
 }
 
-// Placeholders until the overlay lands.
+// ---- Text overlay ---------------------------------------------------------
+
+char g_StatusText[64] = "";
+DWORD g_StatusTime = 0;
+bool g_StatusDelayed = false;
+char g_MessageText[64] = "";
+DWORD g_MessageTime = 0;
+
+// Copies at most 63 characters and always terminates.
+static void CopyOverlayText(char (&target)[64], const char* text)
+{
+    strncpy(target, text, sizeof(target) - 1);
+    target[sizeof(target) - 1] = '\0';
+}
+
 void SetStatusText(const char* text, DWORD time, bool delayed)
 {
+    if (!text)
+        text = "";
+    if (delayed && g_StatusTime != 0 && timeGetTime() <= g_StatusTime + 1000)
+        return;
+    if (text[0] == '\0')
+    {
+        g_StatusText[0] = '\0';
+        g_StatusTime = 0;
+        g_StatusDelayed = false;
+        return;
+    }
+    // Compared as it would be stored, so a long text sent again keeps its time.
+    char candidate[64];
+    CopyOverlayText(candidate, text);
+    if (strcmp(candidate, g_StatusText) == 0)
+        return;
+    CopyOverlayText(g_StatusText, candidate);
+    g_StatusTime = time;
+    g_StatusDelayed = delayed;
 }
 
 void ShowTimedMessage(const char* text, DWORD time)
 {
+    CopyOverlayText(g_MessageText, text ? text : "");
+    g_MessageTime = time;
 }
 
 void DrawTextOverlay()
 {
+    D3DVIEWPORT9 viewport;
+    g_pDevice->GetViewport(&viewport);
+    const double width = viewport.Width;
+    const double height = viewport.Height;
+
+    if (g_ShowHelp)
+    {
+        RECT rect = {0, static_cast<LONG>(height * 0.8), static_cast<LONG>(width * 0.9), static_cast<LONG>(height)};
+        const char* text = g_StatusText;
+        if (g_StatusDelayed && (g_StatusTime == 0 || timeGetTime() <= g_StatusTime + 500))
+            text = "";
+        if (g_pFont)
+            g_pFont->DrawTextA(NULL, text, static_cast<INT>(strlen(text)), &rect, DT_RIGHT, 0xFFFFFFFF);
+    }
+
+    if (g_MessageTime + 2000 > timeGetTime())
+    {
+        RECT rect = {0, static_cast<LONG>(height * 0.1), static_cast<LONG>(width * 0.9), static_cast<LONG>(height)};
+        if (g_pFont)
+            g_pFont->DrawTextA(NULL, g_MessageText, static_cast<INT>(strlen(g_MessageText)), &rect, DT_RIGHT,
+                               0xFF0080FF);
+    }
 }
 
 void OnResize(float width, float height)
 {
+    if (!g_pDevice)
+        return;
+    g_WindowWidth = static_cast<int>(width);
+    g_WindowHeight = static_cast<int>(height);
 }

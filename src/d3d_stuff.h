@@ -39,4 +39,11 @@ extern D3DXVECTOR3 g_vUpVec;
 extern D3DXMATRIX g_ViewMatrix;
 extern D3DXMATRIX g_ProjectionMatrix;
 
+// The overlay's status line and timed message.
+extern char g_StatusText[64];
+extern DWORD g_StatusTime;
+extern bool g_StatusDelayed;
+extern char g_MessageText[64];
+extern DWORD g_MessageTime;
+
 #endif

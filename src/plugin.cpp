@@ -2,6 +2,7 @@
 
 #include "CSpectrum.h"
 #include "Logger.h"
+#include "Entity/EntityManager.h"
 #include "d3d_stuff.h"
 #include "main.h"
 
@@ -255,8 +256,123 @@ void ModuleQuit(CVisModule* module)
     g_Logger.Printf("quit");
 }
 
-// The render window's procedure; its messages are handled once the window procedure lands.
+// ---- Render window procedure ----------------------------------------------
+
+static void OnLeftClick()
+{
+    if (g_pEntityManager)
+        g_pEntityManager->OnLeftClick();
+}
+
+static void OnRightClick()
+{
+    if (g_pEntityManager)
+        g_pEntityManager->BackOut();
+}
+
+static void ToggleCycleView()
+{
+    g_CycleView = !g_CycleView;
+    SetStatusText(g_CycleView ? "cycle view on" : "cycle view off", timeGetTime(), false);
+    if (g_pModule)
+        SendMessageA(g_pModule->hwndParent, WM_USER, g_CycleView ? 1 : 0, IPC_CB_VISRANDOM);
+    g_Logger.SetLocation("src\\plugin", 448);
+    g_Logger.Printf("Random is %d", g_CycleView);
+}
+
+// Scales a client position to viewport pixels; a window of no size keeps the last position.
+static void OnMouseMove(LPARAM lParam)
+{
+    if (g_pDevice && g_WindowWidth != 0 && g_WindowHeight != 0)
+    {
+        D3DVIEWPORT9 viewport;
+        g_pDevice->GetViewport(&viewport);
+        g_MouseX = static_cast<unsigned int>(LOWORD(lParam)) * viewport.Width / static_cast<unsigned int>(g_WindowWidth);
+        g_MouseY =
+            static_cast<unsigned int>(HIWORD(lParam)) * viewport.Height / static_cast<unsigned int>(g_WindowHeight);
+    }
+    if (g_pEntityManager)
+        g_pEntityManager->LastInputTime = timeGetTime();
+}
+
+static void OnKeyDown(WPARAM key)
+{
+    switch (key)
+    {
+    case 'H':
+    case VK_NUMPAD8:
+        g_ShowHelp = !g_ShowHelp;
+        ShowTimedMessage(g_ShowHelp ? "Help Enable" : "Help Disable", timeGetTime());
+        break;
+    case VK_F12:
+        g_Logger.SetLocation("src\\plugin", 327);
+        g_Logger.Printf("saving xml scene");
+        break;
+    default:
+        break;
+    }
+}
+
 LRESULT CALLBACK VisWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    switch (message)
+    {
+    case WM_CREATE:
+    case WM_ERASEBKGND:
+    case WM_NCMBUTTONUP:
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_SIZE:
+        OnResize(static_cast<float>(LOWORD(lParam)), static_cast<float>(HIWORD(lParam)));
+        return 0;
+    case WM_WINDOWPOSCHANGING:
+    {
+        RECT rect;
+        if (GetWindowRect(g_EmbedWindow.me, &rect))
+        {
+            g_WindowX = rect.left;
+            g_WindowY = rect.top;
+        }
+        return 0;
+    }
+    case WM_KEYDOWN:
+        OnKeyDown(wParam);
+        return 0;
+    case WM_COMMAND:
+        switch (LOWORD(wParam))
+        {
+        case 40382:
+            NextPreset();
+            break;
+        case 40383:
+            PreviousPreset();
+            break;
+        case 40384:
+            ToggleCycleView();
+            break;
+        case 40389:
+            g_Logger.SetLocation("src\\plugin", 385);
+            g_Logger.Printf("cotte");
+            return 0;
+        case 40391:
+            NextSpectrumProfile();
+            return 0;
+        default:
+            break;
+        }
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    case WM_MOUSEMOVE:
+        OnMouseMove(lParam);
+        return 0;
+    case WM_LBUTTONUP:
+        OnLeftClick();
+        return 0;
+    case WM_RBUTTONUP:
+        OnRightClick();
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
 }

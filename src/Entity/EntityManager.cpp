@@ -14,7 +14,7 @@ bool CEntityManager::LoadScene(const char* path)
     return false;
 }
 
-void CEntityManager::SetMousePosition(unsigned x, unsigned y)
+void CEntityManager::SetMousePosition(int x, int y)
 {
 }
 

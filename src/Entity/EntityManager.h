@@ -11,7 +11,7 @@ public:
     ~CEntityManager();
 
     bool LoadScene(const char* path);
-    void SetMousePosition(unsigned x, unsigned y);
+    void SetMousePosition(int x, int y);
     void UpdateAndRender(float dt);
     void OnLeftClick();
     void BackOut();

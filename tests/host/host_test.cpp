@@ -188,6 +188,14 @@ TEST_F(HostBoundary, InitAndQuitWithAnIniHoldingOnlyTheWidth)
                                          "[       d3d_stuff:: 230]\t\tERROR : failed to load the veil",
                                          "[       d3d_stuff:: 233]\t\tERROR : viel = NULL",
                                          "[       d3d_stuff:: 279]\t\tVB created",
+                                         "[            main::  48]\t\t====[INIT MAIN Tab Start]====",
+                                         "[       CSpectrum::  43]\t\t\t====[SPECTRUM LOADER Tab Start]====",
+                                         "[       CSpectrum::  45]\t\t\t\tdestroying",
+                                         "[       CSpectrum::  48]\t\t\t\tloading file "
+                                         "D:\\Player\\Plugins\\data\\/spectrum/default.xml",
+                                         "[       CSpectrum::  51]\t\t\t\terror loading file",
+                                         "[       CSpectrum::  43]\t\t\t====[SPECTRUM LOADER Tab End]====",
+                                         "[            main::  48]\t\t====[INIT MAIN Tab End]====",
                                          "[          plugin:: 116]\t====[INIT MODULE Tab End]====",
                                      }));
     EXPECT_EQ(LinesBetween(lines, "[          plugin:: 409]\t====[QUIT MODULE Tab Start]====",

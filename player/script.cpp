@@ -1,0 +1,133 @@
+#include "script.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+
+bool InputScript::Load(const std::string& path, std::string& error)
+{
+    std::ifstream file(path);
+    if (!file)
+    {
+        error = "cannot read the script " + path;
+        return false;
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    return Parse(text.str(), path, error);
+}
+
+static bool ReadInt(std::istringstream& in, int minimum, int& value)
+{
+    long long v = 0;
+    if (!(in >> v) || v < minimum || v > 65535)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+bool InputScript::Parse(const std::string& text, const std::string& name, std::string& error)
+{
+    m_Steps.clear();
+    std::istringstream lines(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line))
+    {
+        ++number;
+        const size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.erase(hash);
+        std::istringstream in(line);
+        std::string first;
+        if (!(in >> first))
+            continue;
+
+        auto fail = [&](const std::string& why) {
+            error = name + ":" + std::to_string(number) + ": " + why;
+            m_Steps.clear();
+            return false;
+        };
+
+        ScriptStep step;
+        char* end = nullptr;
+        const long frame = strtol(first.c_str(), &end, 10);
+        if (*end || frame < 0 || frame > 100000000)
+            return fail("a line starts with its frame number");
+        step.frame = static_cast<int>(frame);
+
+        std::string action;
+        if (!(in >> action))
+            return fail("no action after the frame number");
+        if (action == "move")
+        {
+            step.kind = ScriptStep::Move;
+            if (!ReadInt(in, 0, step.a) || !ReadInt(in, 0, step.b))
+                return fail("move takes x and y (0 to 65535)");
+        }
+        else if (action == "lclick")
+            step.kind = ScriptStep::LeftClick;
+        else if (action == "rclick")
+            step.kind = ScriptStep::RightClick;
+        else if (action == "key")
+        {
+            step.kind = ScriptStep::Key;
+            std::string key;
+            if (!(in >> key) || (step.a = static_cast<int>(VirtualKeyFromName(key))) == 0)
+                return fail("unknown key '" + key + "'");
+        }
+        else if (action == "command")
+        {
+            step.kind = ScriptStep::Command;
+            std::string command;
+            if (!(in >> command) || (step.a = CommandFromName(command)) == 0)
+                return fail("unknown command '" + command + "'");
+        }
+        else if (action == "resize")
+        {
+            step.kind = ScriptStep::Resize;
+            if (!ReadInt(in, 0, step.a) || !ReadInt(in, 0, step.b))
+                return fail("resize takes width and height (0 to 65535)");
+        }
+        else
+            return fail("unknown action '" + action + "'");
+
+        std::string extra;
+        if (in >> extra)
+            return fail("unexpected '" + extra + "'");
+        m_Steps.push_back(step);
+    }
+    return true;
+}
+
+void InputScript::Apply(int frame, InputTarget& target) const
+{
+    for (const ScriptStep& step : m_Steps)
+    {
+        if (step.frame != frame)
+            continue;
+        switch (step.kind)
+        {
+        case ScriptStep::Move:
+            PostMouseMove(target, step.a, step.b);
+            break;
+        case ScriptStep::LeftClick:
+            PostLeftButtonUp(target);
+            break;
+        case ScriptStep::RightClick:
+            PostRightButtonUp(target);
+            break;
+        case ScriptStep::Key:
+            PostKeyDown(target, static_cast<WPARAM>(step.a));
+            break;
+        case ScriptStep::Command:
+            PostCommand(target, step.a);
+            break;
+        case ScriptStep::Resize:
+            ResizeRenderWindow(target, step.a, step.b);
+            break;
+        }
+    }
+}

@@ -1,0 +1,118 @@
+// The player run end to end with a script: the pictures it writes show the
+// start-up message for two seconds, the status line and what the H key does.
+#include <gtest/gtest.h>
+
+#include "module_session.h"
+#include "test_support.h"
+
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+using namespace testing_support;
+
+namespace {
+
+struct Picture
+{
+    int width = 0;
+    int height = 0;
+    std::vector<DWORD> pixels; // 0xAARRGGBB
+};
+
+Picture ReadPng(const std::string& path)
+{
+    Picture picture;
+    int channels = 0;
+    unsigned char* data = stbi_load(path.c_str(), &picture.width, &picture.height, &channels, 4);
+    if (!data)
+        return picture;
+    picture.pixels.resize(static_cast<size_t>(picture.width) * picture.height);
+    for (size_t i = 0; i < picture.pixels.size(); ++i)
+    {
+        const unsigned char* p = data + i * 4;
+        picture.pixels[i] = (DWORD(p[3]) << 24) | (DWORD(p[0]) << 16) | (DWORD(p[1]) << 8) | p[2];
+    }
+    stbi_image_free(data);
+    return picture;
+}
+
+std::string FramePath(const std::string& folder, int frame)
+{
+    char name[32];
+    snprintf(name, sizeof(name), "frame_%05d.png", frame);
+    return folder + "/" + name;
+}
+
+} // namespace
+
+TEST(OverlayDemo, StartUpMessageStatusLineAndHelpKeyInThePlayersPictures)
+{
+    // The built module beside a data folder of profiles only, so that no scene draws over the texts.
+    TempFolder folder;
+    const std::string plugin = std::string(VELMORA_PLUGIN_DIR);
+    std::string library;
+    ASSERT_TRUE(ReadFile(plugin + "/vis_velmora.so", library));
+    ASSERT_TRUE(WriteFile(folder / "vis_velmora.so", library));
+    ASSERT_EQ(mkdir((folder / "data").c_str(), 0755), 0);
+    ASSERT_EQ(symlink((plugin + "/data/spectrum").c_str(), (folder / "data/spectrum").c_str()), 0);
+    const std::string out = folder / "out";
+    ASSERT_TRUE(WriteFile(folder / "input.txt", "# status line first, then help off\n"
+                                                "5 command cycle-view\n"
+                                                "100 key H\n"));
+    ProcessResult run = RunProgram({VELMORA_PLAYER_EXE, "--module", folder / "vis_velmora.so", "--drive-c", folder / "drive_c", "--out", out, "--every",
+                                    "10", "--frames", "111", "--script", folder / "input.txt"},
+                                   folder.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    // Frame 0 is rendered at Init's time; each frame adds 25 ms.
+    const Picture early = ReadPng(FramePath(out, 0));
+    ASSERT_EQ(early.width, 800);
+    ASSERT_EQ(early.height, 600);
+    const Box message = FindPixels(early.pixels, early.width, IsMessageBlue);
+    ASSERT_FALSE(message.Empty()) << "the start-up message";
+    EXPECT_GE(message.top, 60);
+    EXPECT_LE(message.top, 70);
+    EXPECT_LE(message.right, 719);
+    EXPECT_GE(message.right, 705);
+    // "Press H to remove the help content" is far wider than "Help Disable".
+    EXPECT_GT(message.right - message.left, 200);
+    bool exact = false;
+    for (DWORD c : early.pixels)
+        exact = exact || (c & 0xFFFFFF) == 0x0080FF;
+    EXPECT_TRUE(exact) << "drawn in 0xFF0080FF";
+
+    // After 2 s only the status line left by the command shows, white at the bottom right.
+    const Picture later = ReadPng(FramePath(out, 90));
+    EXPECT_TRUE(FindPixels(later.pixels, later.width, IsMessageBlue).Empty());
+    const Box status = FindPixels(later.pixels, later.width, IsStatusWhite);
+    ASSERT_FALSE(status.Empty()) << "cycle view off";
+    EXPECT_GE(status.top, 480);
+    EXPECT_LE(status.top, 490);
+    EXPECT_LE(status.right, 719);
+    EXPECT_GE(status.right, 705);
+
+    // H: the status line goes, the message says so.
+    const Picture helpOff = ReadPng(FramePath(out, 110));
+    EXPECT_TRUE(FindPixels(helpOff.pixels, helpOff.width, IsStatusWhite).Empty());
+    const Box disable = FindPixels(helpOff.pixels, helpOff.width, IsMessageBlue);
+    ASSERT_FALSE(disable.Empty()) << "Help Disable";
+    EXPECT_LT(disable.right - disable.left, message.right - message.left);
+
+    const std::string log = ReadFile(folder / "drive_c/winamplog.txt");
+    EXPECT_NE(log.find("Random is 0"), std::string::npos);
+    std::string windowsFolder = folder.Path();
+    for (char& c : windowsFolder)
+        c = c == '/' ? '\\' : c;
+    EXPECT_NE(log.find("plugin path:Z:" + windowsFolder + "\\data\\"), std::string::npos) << log;
+}

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include "input.h"
+#include "script.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+struct Seen
+{
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+std::vector<Seen> g_Seen;
+
+LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_MOUSEMOVE || message == WM_LBUTTONUP || message == WM_RBUTTONUP || message == WM_KEYDOWN ||
+        message == WM_COMMAND || message == WM_SIZE)
+        g_Seen.push_back({message, wParam, lParam});
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+void Deliver()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+}
+
+class Input : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = RecordingProc;
+        wc.lpszClassName = "InputTestRender";
+        RegisterClassA(&wc);
+        m_Embedded = CreateWindowExA(0, "InputTestRender", "", WS_OVERLAPPEDWINDOW, 0, 0, 850, 650, nullptr, nullptr,
+                                     nullptr, nullptr);
+        m_Target.embeddedWindow = m_Embedded;
+        m_Target.renderWindow = CreateWindowExA(0, "InputTestRender", "", WS_CHILD | WS_VISIBLE, 50, 50, 800, 600,
+                                                m_Embedded, nullptr, nullptr, nullptr);
+        Deliver();
+        g_Seen.clear();
+    }
+    void TearDown() override
+    {
+        DestroyWindow(m_Embedded);
+        Deliver();
+        UnregisterClassA("InputTestRender", nullptr);
+    }
+
+    HWND m_Embedded = nullptr;
+    InputTarget m_Target;
+};
+
+} // namespace
+
+TEST(InputNames, KeysAndCommandsByName)
+{
+    EXPECT_EQ(VirtualKeyFromName("H"), static_cast<WPARAM>('H'));
+    EXPECT_EQ(VirtualKeyFromName("h"), static_cast<WPARAM>('H'));
+    EXPECT_EQ(VirtualKeyFromName("8"), static_cast<WPARAM>('8'));
+    EXPECT_EQ(VirtualKeyFromName("NUMPAD8"), static_cast<WPARAM>(104));
+    EXPECT_EQ(VirtualKeyFromName("F12"), static_cast<WPARAM>(123));
+    EXPECT_EQ(VirtualKeyFromName("F1"), static_cast<WPARAM>(0x70));
+    EXPECT_EQ(VirtualKeyFromName("0x48"), static_cast<WPARAM>(72));
+    EXPECT_EQ(VirtualKeyFromName("F13"), 0u);
+    EXPECT_EQ(VirtualKeyFromName("NUMPADX"), 0u);
+    EXPECT_EQ(VirtualKeyFromName("nonsense"), 0u);
+    EXPECT_EQ(VirtualKeyFromName("300"), 0u);
+
+    EXPECT_EQ(CommandFromName("next-preset"), 40382);
+    EXPECT_EQ(CommandFromName("previous-preset"), 40383);
+    EXPECT_EQ(CommandFromName("cycle-view"), 40384);
+    EXPECT_EQ(CommandFromName("next-profile"), 40391);
+    EXPECT_EQ(CommandFromName("40389"), 40389);
+    EXPECT_EQ(CommandFromName("jump"), 0);
+    EXPECT_EQ(CommandFromName("70000"), 0);
+}
+
+TEST(InputScriptParse, ReadsStepsAndRefusesBadLinesWithTheirNumber)
+{
+    InputScript script;
+    std::string error;
+    ASSERT_TRUE(script.Parse("# a comment\n\n3 move 400 300  # trailing\n3 lclick\n4 rclick\n5 key H\n"
+                             "6 command cycle-view\n7 resize 400 300\n",
+                             "s.txt", error))
+        << error;
+    ASSERT_EQ(script.Steps().size(), 6u);
+    EXPECT_EQ(script.Steps()[0].kind, ScriptStep::Move);
+    EXPECT_EQ(script.Steps()[0].frame, 3);
+    EXPECT_EQ(script.Steps()[0].a, 400);
+    EXPECT_EQ(script.Steps()[0].b, 300);
+    EXPECT_EQ(script.Steps()[3].a, 'H');
+    EXPECT_EQ(script.Steps()[4].a, 40384);
+    EXPECT_EQ(script.Steps()[5].kind, ScriptStep::Resize);
+
+    const char* bad[] = {"x move 1 2\n", "1\n", "1 move 1\n", "1 move -1 2\n", "1 key NOPE\n",
+                         "1 command nope\n", "1 dance\n", "1 lclick now\n", "1 resize 70000 2\n"};
+    for (const char* text : bad)
+    {
+        EXPECT_FALSE(script.Parse(std::string("0 lclick\n") + text, "s.txt", error)) << text;
+        EXPECT_EQ(error.rfind("s.txt:2: ", 0), 0u) << error;
+        EXPECT_TRUE(script.Steps().empty());
+    }
+    EXPECT_FALSE(script.Load("/nonexistent/script.txt", error));
+}
+
+TEST_F(Input, ScriptStepsArePostedAndReachTheWindowWhenDelivered)
+{
+    InputScript script;
+    std::string error;
+    ASSERT_TRUE(script.Parse("2 move 120 80\n2 lclick\n2 rclick\n2 key NUMPAD8\n2 command next-profile\n"
+                             "5 move 1 1\n",
+                             "s", error));
+    script.Apply(1, m_Target);
+    Deliver();
+    EXPECT_TRUE(g_Seen.empty());
+
+    script.Apply(2, m_Target);
+    EXPECT_TRUE(g_Seen.empty()) << "input waits until the player delivers it";
+    Deliver();
+    ASSERT_EQ(g_Seen.size(), 5u);
+    EXPECT_EQ(g_Seen[0].message, static_cast<UINT>(WM_MOUSEMOVE));
+    EXPECT_EQ(g_Seen[0].lParam, MAKELPARAM(120, 80));
+    EXPECT_EQ(g_Seen[1].message, static_cast<UINT>(WM_LBUTTONUP));
+    EXPECT_EQ(g_Seen[1].lParam, MAKELPARAM(120, 80));
+    EXPECT_EQ(g_Seen[2].message, static_cast<UINT>(WM_RBUTTONUP));
+    EXPECT_EQ(g_Seen[3].message, static_cast<UINT>(WM_KEYDOWN));
+    EXPECT_EQ(g_Seen[3].wParam, static_cast<WPARAM>(VK_NUMPAD8));
+    EXPECT_EQ(g_Seen[4].message, static_cast<UINT>(WM_COMMAND));
+    EXPECT_EQ(LOWORD(g_Seen[4].wParam), 40391);
+}
+
+TEST_F(Input, ResizeGivesTheRenderWindowItsNewClientSizeInPlace)
+{
+    ResizeRenderWindow(m_Target, 400, 300);
+    bool sized = false;
+    for (const Seen& seen : g_Seen)
+        if (seen.message == WM_SIZE && seen.lParam == MAKELPARAM(400, 300))
+            sized = true;
+    EXPECT_TRUE(sized);
+
+    RECT client = {};
+    ASSERT_TRUE(GetClientRect(m_Target.renderWindow, &client));
+    EXPECT_EQ(client.right, 400);
+    EXPECT_EQ(client.bottom, 300);
+    RECT render = {};
+    RECT embedded = {};
+    ASSERT_TRUE(GetWindowRect(m_Target.renderWindow, &render));
+    ASSERT_TRUE(GetWindowRect(m_Embedded, &embedded));
+    EXPECT_EQ(render.left - embedded.left, 50);
+    EXPECT_EQ(embedded.right - embedded.left, 450);
+    EXPECT_EQ(embedded.bottom - embedded.top, 350);
+}

@@ -1,0 +1,119 @@
+// The generated scene meshes: they load with their materials, are closed
+// and face outward, and are drawn to pictures for a look.
+#include "xmesh_support.h"
+
+#include <math.h>
+
+#include <map>
+#include <tuple>
+
+using namespace xtest;
+
+namespace {
+
+const int kW = 200;
+const int kH = 200;
+
+struct Expected {
+    const char* file;
+    DWORD materials;
+};
+const Expected kMeshes[] = {{"spot.x", 3},       {"discoball.x", 3},    {"speaker.x", 4},     {"djbooth.x", 5},
+                            {"agent_bass.x", 3}, {"agent_medium.x", 3}, {"agent_treble.x", 2}};
+
+TEST(XData, GeneratedMeshesLoadClosedAndDraw)
+{
+    VelmoraResetGraphicsCard();
+    d3dtest::Device dev(kW, kH);
+    ASSERT_NE(dev.device, nullptr);
+    for (const Expected& e : kMeshes) {
+        SCOPED_TRACE(e.file);
+        Loaded l;
+        LoadFile(dev.device, std::string(VELMORA_PLUGIN_DIR) + "/data/objects/" + e.file, l);
+        ASSERT_EQ(l.hr, D3D_OK);
+        EXPECT_EQ(l.count, e.materials);
+        EXPECT_EQ(l.mesh->GetFVF(), (DWORD)(D3DFVF_XYZ | D3DFVF_NORMAL));
+        EXPECT_GE(l.mesh->GetNumFaces(), 100u);
+        EXPECT_LE(l.mesh->GetNumFaces(), 2000u);
+        DWORD ranges = 0;
+        l.mesh->GetAttributeTable(nullptr, &ranges);
+        EXPECT_EQ(ranges, e.materials);  // every material is used
+
+        // Closed: each edge, by position, is crossed once each way. Outward:
+        // each face winds clockwise about its own normals.
+        std::vector<Vert> v = Vertices(l.mesh);
+        std::vector<DWORD> idx = Indices(l.mesh);
+        typedef std::tuple<long, long, long> Key;
+        auto key = [&](DWORD i) {
+            return Key(lroundf(v[i].p[0] * 100), lroundf(v[i].p[1] * 100), lroundf(v[i].p[2] * 100));
+        };
+        std::map<std::pair<Key, Key>, int> edges;
+        int inward = 0;
+        for (size_t f = 0; f < idx.size() / 3; ++f) {
+            for (int k = 0; k < 3; ++k)
+                edges[{key(idx[f * 3 + k]), key(idx[f * 3 + (k + 1) % 3])}]++;
+            const Vert &a = v[idx[f * 3]], &b = v[idx[f * 3 + 1]], &c = v[idx[f * 3 + 2]];
+            D3DXVECTOR3 e1(b.p[0] - a.p[0], b.p[1] - a.p[1], b.p[2] - a.p[2]);
+            D3DXVECTOR3 e2(c.p[0] - a.p[0], c.p[1] - a.p[1], c.p[2] - a.p[2]), cross;
+            D3DXVec3Cross(&cross, &e1, &e2);
+            D3DXVECTOR3 n(a.n[0] + b.n[0] + c.n[0], a.n[1] + b.n[1] + c.n[1], a.n[2] + b.n[2] + c.n[2]);
+            if (D3DXVec3Length(&cross) > 1e-4f && D3DXVec3Dot(&cross, &n) <= 0)
+                ++inward;
+        }
+        EXPECT_EQ(inward, 0);
+        int open = 0;
+        for (const auto& kv : edges) {
+            auto back = edges.find({kv.first.second, kv.first.first});
+            if (kv.first.first != kv.first.second && (back == edges.end() || back->second != kv.second))
+                ++open;
+        }
+        EXPECT_EQ(open, 0);
+
+        // A look from the front, above and to the left, lit from behind the camera.
+        D3DXVECTOR3 lo, hi;
+        D3DXComputeBoundingBox((const D3DXVECTOR3*)v.data(), (DWORD)v.size(), sizeof(Vert), &lo, &hi);
+        D3DXVECTOR3 centre = (lo + hi) * 0.5f, extent = hi - lo;
+        float radius = D3DXVec3Length(&extent) * 0.5f;
+        D3DXVECTOR3 eye = centre + D3DXVECTOR3(-0.8f, 0.6f, -1.6f) * radius * 1.5f, up(0, 1, 0);
+        D3DXMATRIX view, proj, world;
+        D3DXMatrixLookAtLH(&view, &eye, &centre, &up);
+        D3DXMatrixPerspectiveFovLH(&proj, 0.8f, 1.f, radius * 0.1f, radius * 10.f);
+        D3DXMatrixIdentity(&world);
+        IDirect3DDevice9* d = dev.device;
+        d->SetTransform(D3DTS_VIEW, &view);
+        d->SetTransform(D3DTS_PROJECTION, &proj);
+        d->SetTransform(D3DTS_WORLD, &world);
+        D3DLIGHT9 light;
+        memset(&light, 0, sizeof light);
+        light.Type = D3DLIGHT_DIRECTIONAL;
+        light.Diffuse.r = light.Diffuse.g = light.Diffuse.b = 1.f;
+        light.Specular = light.Diffuse;
+        light.Direction.x = 0.5f;
+        light.Direction.y = -0.7f;
+        light.Direction.z = 0.8f;
+        d->SetLight(0, &light);
+        d->LightEnable(0, TRUE);
+        d->SetRenderState(D3DRS_LIGHTING, TRUE);
+        d->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+        d->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
+        d->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+        d->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+        d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF202830, 1.f, 0);
+        d->BeginScene();
+        for (DWORD i = 0; i < l.count; ++i) {
+            d->SetMaterial(&l.Materials()[i].MatD3D);
+            EXPECT_EQ(l.mesh->DrawSubset(i), D3D_OK);
+        }
+        d->EndScene();
+        std::vector<DWORD> px = dev.Pixels();
+        std::string name = std::string("xmesh_data_") + e.file;
+        name.resize(name.size() - 2);
+        d3dtest::SavePng(name, px, kW, kH);
+        int covered = 0;
+        for (DWORD p : px)
+            covered += (p & 0xFFFFFF) != 0x202830;
+        EXPECT_GT(covered, kW * kH / 10);
+    }
+}
+
+}  // namespace
