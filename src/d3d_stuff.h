@@ -40,6 +40,13 @@ extern D3DXVECTOR3 g_vUpVec;
 extern D3DXMATRIX g_ViewMatrix;
 extern D3DXMATRIX g_ProjectionMatrix;
 
+// The overlay's status line and timed message.
+extern char g_StatusText[64];
+extern DWORD g_StatusTime;
+extern bool g_StatusDelayed;
+extern char g_MessageText[64];
+extern DWORD g_MessageTime;
+
 // ---- Screen-space drawing ---------------------------------------------------
 
 // The points of the last line or circle drawn; 40 is the most one call draws.
@@ -59,12 +66,5 @@ D3DXVECTOR4 UnpackColour(DWORD colour);
 // Allocates the mesh box (minimum x, y, z then maximum x, y, z) into *box on
 // success; the caller owns it. Returns the bounding-box computation's result.
 HRESULT ComputeMeshBounds(float** box, ID3DXMesh* mesh);
-
-// The overlay's status line and timed message.
-extern char g_StatusText[64];
-extern DWORD g_StatusTime;
-extern bool g_StatusDelayed;
-extern char g_MessageText[64];
-extern DWORD g_MessageTime;
 
 #endif

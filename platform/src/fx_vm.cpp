@@ -34,36 +34,31 @@ bool Program::Run(float* f) const
         const int sb = (I.flags & FlagScalarB) ? 0 : 1;
         const int sc = (I.flags & FlagScalarC) ? 0 : 1;
         float t[16];
+// Component-wise operations read component i before writing it, so an
+// operand may be the destination itself; the code generator never makes
+// operands that overlap otherwise.
 #define UNARY(expr)                     \
     for (int i = 0; i < n; ++i) {       \
         float x = a[i * sa];            \
-        t[i] = (expr);                  \
+        d[i] = (expr);                  \
     }                                   \
-    for (int i = 0; i < n; ++i)         \
-        d[i] = t[i];                    \
     break;
 #define BINARY(expr)                    \
     for (int i = 0; i < n; ++i) {       \
         float x = a[i * sa], y = b[i * sb]; \
-        t[i] = (expr);                  \
+        d[i] = (expr);                  \
     }                                   \
-    for (int i = 0; i < n; ++i)         \
-        d[i] = t[i];                    \
     break;
 #define TERNARY(expr)                   \
     for (int i = 0; i < n; ++i) {       \
         float x = a[i * sa], y = b[i * sb], z = c[i * sc]; \
-        t[i] = (expr);                  \
+        d[i] = (expr);                  \
     }                                   \
-    for (int i = 0; i < n; ++i)         \
-        d[i] = t[i];                    \
     break;
         switch (I.op) {
         case OpMov:
             for (int i = 0; i < n; ++i)
-                t[i] = a[i];
-            for (int i = 0; i < n; ++i)
-                d[i] = t[i];
+                d[i] = a[i];
             break;
         case OpBroadcast: {
             float x = a[0];
@@ -130,9 +125,13 @@ bool Program::Run(float* f) const
         case OpSign: UNARY(x > 0.f ? 1.f : (x < 0.f ? -1.f : 0.f))
         case OpClamp: TERNARY(x < y ? y : (x > z ? z : x))
         case OpLerp: TERNARY(x + (y - x) * z)
-        case OpSmoothstep: TERNARY((y == x) ? (z >= y ? 1.f : 0.f)
-                                            : (Sat((z - x) / (y - x)) * Sat((z - x) / (y - x)) *
-                                               (3.f - 2.f * Sat((z - x) / (y - x)))))
+        case OpSmoothstep:
+            for (int i = 0; i < n; ++i) {
+                float x = a[i * sa], y = b[i * sb], z = c[i * sc];
+                float k = y == x ? (z >= y ? 1.f : 0.f) : Sat((z - x) / (y - x));
+                d[i] = k * k * (3.f - 2.f * k);
+            }
+            break;
         case OpSelect: TERNARY(x != 0.f ? y : z)
         case OpDot: {
             float s = 0.f;
@@ -234,17 +233,13 @@ bool Program::Run(float* f) const
         case OpLoadIdx: {
             const float* src = a + Index(b[0], I.i1) * I.i0;
             for (int i = 0; i < n; ++i)
-                t[i] = src[i];
-            for (int i = 0; i < n; ++i)
-                d[i] = t[i];
+                d[i] = src[i];
             break;
         }
         case OpStoreIdx: {
             float* dst = d + Index(b[0], I.i1) * I.i0;
             for (int i = 0; i < n; ++i)
-                t[i] = a[i];
-            for (int i = 0; i < n; ++i)
-                dst[i] = t[i];
+                dst[i] = a[i];
             break;
         }
         case OpJmp:

@@ -5,6 +5,7 @@
 #include "Entity/EntityManager.h"
 #include "Logger.h"
 #include "Resource/ResourceManager.h"
+#include "Resource/Shader.h"
 #include "d3d_stuff.h"
 #include "d3d_test_device.h"
 #include "plugin.h"
@@ -88,7 +89,19 @@ TEST_F(DeviceSetup, BuildsEverythingAndTearsItDown)
     EXPECT_NE(g_pVeilTexture, nullptr);
     EXPECT_NE(g_pResourceManager, nullptr);
     EXPECT_NE(g_pEntityManager, nullptr);
-    EXPECT_EQ(g_pSpotShader, nullptr);  // no effects are loaded yet
+    // The effects load when the data folder has them, through the manager.
+    for (const char* name : {"shaders/spot.fx", "shaders/dancer.fx"})
+    {
+        const std::string path = g_DataPath + name;
+        FILE* file = fopen((std::string(VELMORA_PLUGIN_DIR) + "/data/" + name).c_str(), "rb");
+        CShader* shader = name[8] == 's' ? g_pSpotShader : g_pDancerShader;
+        EXPECT_EQ(shader != nullptr, file != nullptr) << name;
+        if (file)
+        {
+            fclose(file);
+            EXPECT_EQ(g_pResourceManager->Find(path), shader) << name;
+        }
+    }
     EXPECT_EQ(g_pVertexBuffer, nullptr);
 
     std::string log = Log();
