@@ -119,7 +119,6 @@ TEST_F(EntityTest, AClickOpensThisMenuAndClosesTheOthers)
     EXPECT_EQ(first->m_Menu.GetState(), CMenu::StateClosed);
     EXPECT_TRUE(first->OnMessage(MsgOpenMenu));
     EXPECT_EQ(first->m_Menu.GetState(), CMenu::StateOpening);
-    EXPECT_EQ(first->GetScreenPosition().x, first->GetScreenPosition().x);
 }
 
 TEST_F(EntityTest, StaticObjectsLoadTheirPlacementAndAnswerNothing)
