@@ -14,6 +14,9 @@ struct Light
 };
 Light lightArr[4];
 
+// The floor hands its tile colours as alpha, red, green, blue (white objects
+// hand 1, 1, 1, 1): the colour is red, green, blue scaled by the first value,
+// so lit tiles keep their colour and the dim tiles stay dim.
 float4 material = float4(1.0, 1.0, 1.0, 1.0);
 
 static const float3 ambient = float3(0.12, 0.12, 0.14);
@@ -45,7 +48,7 @@ VS_OUTPUT SpotVS(float4 position : POSITION, float3 normal : NORMAL)
     float3 light = ambient;
     for (int i = 0; i < 3; i++)
         light += 2.5 * SpotLight(lightArr[i], world.xyz, n);
-    o.colour = float4(material.rgb * light, material.a);
+    o.colour = float4(material.yzw * material.x * light, 1.0);
     return o;
 }
 

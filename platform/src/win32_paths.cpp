@@ -23,7 +23,8 @@ struct Drives
 {
     std::mutex mutex;
     std::string roots[26];
-    bool made[26] = {}; // folders this process created and removes at exit
+    // Folders this process created, removed at exit even when a drive was mapped elsewhere since.
+    std::string made[26];
 };
 
 Drives& TheDrives()
@@ -50,8 +51,8 @@ void RemoveMadeFolders()
     Drives& drives = TheDrives();
     std::lock_guard<std::mutex> lock(drives.mutex);
     for (int i = 0; i < 26; ++i)
-        if (drives.made[i] && !drives.roots[i].empty())
-            nftw(drives.roots[i].c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+        if (!drives.made[i].empty())
+            nftw(drives.made[i].c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 std::string MakeTemporaryFolder(char letter)
@@ -89,7 +90,7 @@ std::string RootOf(char letter)
                     atexit(RemoveMadeFolders);
                     registered = true;
                 }
-                drives.made[index] = true;
+                drives.made[index] = root;
             }
         }
     }
@@ -148,9 +149,8 @@ BOOL VelmoraSetDriveRoot(char drive, const char* folder)
         return FALSE;
     Drives& drives = TheDrives();
     std::lock_guard<std::mutex> lock(drives.mutex);
+    // A folder the caller chose is the caller's to keep; one this process made still goes at exit.
     drives.roots[drive - 'A'] = folder;
-    // A folder the caller chose is the caller's to keep.
-    drives.made[drive - 'A'] = false;
     return TRUE;
 }
 
