@@ -8,5 +8,5 @@ cd "$(dirname "$0")/.."
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
-exec ./build/bin/velmora-player --frames 400 --out build/demo-frames --every 40 \
+exec ./build/bin/velmora-player --frames 480 --out build/demo-frames --every 30 \
   --script scripts/demo-input.txt "$@"
