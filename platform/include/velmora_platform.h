@@ -77,6 +77,8 @@ VELMORA_API void VelmoraFailCreateDevice(BOOL fail);
 VELMORA_API void VelmoraSetDesktopSize(UINT width, UINT height);
 // Back to a shader 2.0 card that refuses nothing, with the default desktop.
 VELMORA_API void VelmoraResetGraphicsCard(void);
+// Reuse of shaded vertices by the effect programs (on by default); off, every vertex runs its program.
+VELMORA_API void VelmoraSetVertexCache(BOOL enable);
 // Number of Direct3D objects (the Direct3D object, devices, textures, surfaces,
 // buffers) alive in the process: tests use it to find leaks.
 VELMORA_API int VelmoraLiveGraphicsObjects(void);

@@ -75,13 +75,28 @@ struct Program {
     std::vector<int> tables;  // index lists of gather and scatter
     std::vector<float> initial;  // the frame a run starts from (constants filled in)
     int uniformFloats = 0;
+    int workStart = 0;  // first float after the uniforms and the constants
     std::vector<Binding> inputs, outputs;
     bool pixel = false;
     int major = 2, minor = 0;
 
+    // Filled by Analyse. True when a run's outputs (the first four floats of
+    // each) follow from the uniforms and the first four floats of each input
+    // alone: the run reads no float it has not been given or written itself,
+    // writes no uniform or constant and never discards. Equal inputs then
+    // give equal outputs, whatever ran before (save a run that Run reports
+    // cut short in a runaway loop).
+    bool selfContained = false;
+    // For a program that only moves floats (no arithmetic, no branch): for
+    // each float of the COLOR0 output (up to four), the frame float it holds
+    // as the run starts. Empty otherwise.
+    std::vector<int> colorSources;
+    void Analyse();
+
     // Runs the program over `frame` (initialised from `initial`). Returns
-    // false when the pixel is discarded.
-    bool Run(float* frame) const;
+    // false when the pixel is discarded; `cutShort`, when given, is set when a
+    // runaway loop ended the run.
+    bool Run(float* frame, bool* cutShort = nullptr) const;
 };
 
 }  // namespace fx

@@ -1,11 +1,32 @@
 // Feeding effect programs from the device's draw calls.
 #include "fx_shader.h"
 
+#include <velmora_platform.h>
+
 #include <string.h>
+
+#include <atomic>
 
 namespace vd3d {
 
 namespace {
+
+std::atomic<uint64_t> g_stamps{0};
+std::atomic<bool> g_vertexCache{true};
+
+uint64_t KeyHash(const uint8_t* bytes, int count)
+{
+    uint64_t h = 0x243f6a8885a308d3ull;
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        uint32_t w;
+        memcpy(&w, bytes + i, 4);
+        h = (h ^ w) * 0x9e3779b97f4a7c15ull;
+    }
+    for (; i < count; ++i)
+        h = (h ^ bytes[i]) * 0x9e3779b97f4a7c15ull;
+    return h ^ (h >> 31);
+}
 
 // Where the fixed pipeline keeps a semantic among the interpolated floats.
 bool FixedSlot(int semantic, int* attr, int* count)
@@ -23,10 +44,75 @@ bool FixedSlot(int semantic, int* attr, int* count)
 
 }  // namespace
 
+uint64_t NextShaderStamp()
+{
+    return ++g_stamps;
+}
+
 void ProgramLink::Setup(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexShader* vs, ProgramPixelShader* ps)
+{
+    // One-triangle draws come in long runs with the same shaders: the wiring
+    // is only built again when the format or a shader changes.
+    const uint64_t vsSerial = vs ? vs->Serial() : 0, psSerial = ps ? ps->Serial() : 0;
+    const uint64_t vsVersion = vs ? vs->Version() : 0;
+    if (!built_ || fvf != fvf_ || vsSerial != vsSerial_ || psSerial != psSerial_) {
+        Rebuild(fvf, layout, vs, ps);
+        built_ = true;
+        fvf_ = fvf;
+        vsSerial_ = vsSerial;
+        psSerial_ = psSerial;
+        vsVersion_ = vsVersion;
+        ++generation_;
+    } else if (vsVersion != vsVersion_) {
+        vsVersion_ = vsVersion;
+        ++generation_;
+    }
+    vs_ = vs;
+    ps_ = ps;
+    keyBytes_ = layout.size;
+    useCache_ = g_vertexCache.load(std::memory_order_relaxed) && vs && vs->Program().selfContained &&
+                keyBytes_ > 0 && keyBytes_ <= kKeyBytes;
+    if (useCache_ && cache_.empty())
+        cache_.resize(kCacheEntries);
+}
+
+void ProgramLink::FindCopy()
+{
+    copy_ = false;
+    if (!ps_)
+        return;
+    const fx::Program& p = ps_->Program();
+    const std::vector<int>& src = p.colorSources;
+    if (src.empty() || (int)src.size() != colorCount_)
+        return;
+    for (int i = 0; i < 4; ++i) {
+        copyAttr_[i] = -1;
+        copyValue_[i] = i == 3 ? 1.f : 0.f;
+    }
+    for (int i = 0; i < colorCount_; ++i) {
+        const int s = src[(size_t)i];
+        bool found = false;
+        // The last input written wins, as in Shade.
+        for (size_t k = ins_.size(); k-- > 0 && !found;)
+            if (s >= ins_[k].frame && s < ins_[k].frame + ins_[k].count) {
+                copyAttr_[i] = ins_[k].attr + (s - ins_[k].frame);
+                found = true;
+            }
+        if (!found && s >= p.uniformFloats && s < p.workStart) {
+            copyValue_[i] = p.initial[(size_t)s];
+            found = true;
+        }
+        if (!found)
+            return;  // a uniform, or a float nobody wrote
+    }
+    copy_ = true;
+}
+
+void ProgramLink::Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexShader* vs, ProgramPixelShader* ps)
 {
     vs_ = vs;
     ps_ = ps;
+    copy_ = false;
     fetches_.clear();
     outs_.clear();
     ins_.clear();
@@ -60,6 +146,7 @@ void ProgramLink::Setup(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexSha
                 colorCount_ = b.count < 4 ? b.count : 4;
             }
     }
+    FindCopy();
     if (!vs)
         return;
 
@@ -109,6 +196,14 @@ void ProgramLink::Setup(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexSha
 
 void ProgramLink::RunVertex(const uint8_t* vertex, vr::Vertex* out)
 {
+    CacheEntry* entry = nullptr;
+    if (useCache_) {
+        entry = &cache_[KeyHash(vertex, keyBytes_) & (kCacheEntries - 1)];
+        if (entry->generation == generation_ && memcmp(entry->key, vertex, (size_t)keyBytes_) == 0) {
+            *out = entry->out;
+            return;
+        }
+    }
     float* frame = vs_->Frame();
     for (const Fetch& f : fetches_) {
         float v[4] = {f.fallback[0], f.fallback[1], f.fallback[2], f.fallback[3]};
@@ -127,7 +222,8 @@ void ProgramLink::RunVertex(const uint8_t* vertex, vr::Vertex* out)
         for (int i = 0; i < f.count; ++i)
             frame[f.frame + i] = v[i];
     }
-    vs_->Program().Run(frame);
+    bool cutShort = false;
+    vs_->Program().Run(frame, &cutShort);
     float* varyings = out->diffuse;
     for (int i = 0; i < vr::kMaxVaryings; ++i)
         varyings[i] = 0.f;
@@ -150,10 +246,20 @@ void ProgramLink::RunVertex(const uint8_t* vertex, vr::Vertex* out)
                 v = v < 0.f ? 0.f : (v > 1.f ? 1.f : v);
             varyings[o.attr + i] = v;
         }
+    if (entry && !cutShort) {
+        entry->generation = generation_;
+        memcpy(entry->key, vertex, (size_t)keyBytes_);
+        entry->out = *out;
+    }
 }
 
 bool ProgramLink::Shade(const float* attr, float out[4])
 {
+    if (copy_) {
+        for (int i = 0; i < 4; ++i)
+            out[i] = copyAttr_[i] >= 0 ? attr[copyAttr_[i]] : copyValue_[i];
+        return true;
+    }
     float* frame = ps_->Frame();
     for (const In& in : ins_)
         for (int i = 0; i < in.count; ++i)
@@ -168,3 +274,8 @@ bool ProgramLink::Shade(const float* attr, float out[4])
 }
 
 }  // namespace vd3d
+
+extern "C" void VelmoraSetVertexCache(BOOL enable)
+{
+    vd3d::g_vertexCache.store(enable != FALSE);
+}

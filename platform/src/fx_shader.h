@@ -9,16 +9,23 @@
 #include "fx_program.h"
 #include "raster.h"
 
+#include <string.h>
+
 #include <memory>
 #include <vector>
 
 namespace vd3d {
 
+// Numbers that never repeat in the process: shader identities and the
+// versions of their uniform values.
+uint64_t NextShaderStamp();
+
 template <class Interface>
 class ProgramShader final : public Interface {
 public:
     ProgramShader(IDirect3DDevice9* device, std::shared_ptr<const fx::Program> program)
-        : device_(device), program_(std::move(program)), frame_(program_->initial)
+        : device_(device), program_(std::move(program)), frame_(program_->initial), serial_(NextShaderStamp()),
+          version_(serial_)
     {
     }
 
@@ -55,11 +62,17 @@ public:
     void SetUniforms(const float* values, size_t count)
     {
         size_t n = count < (size_t)program_->uniformFloats ? count : (size_t)program_->uniformFloats;
+        if (memcmp(frame_.data(), values, n * sizeof(float)) == 0)
+            return;
         for (size_t i = 0; i < n; ++i)
             frame_[i] = values[i];
+        version_ = NextShaderStamp();
     }
     const fx::Program& Program() const { return *program_; }
     float* Frame() { return frame_.data(); }
+    uint64_t Serial() const { return serial_; }
+    // Changes whenever the uniform values do.
+    uint64_t Version() const { return version_; }
 
 private:
     ~ProgramShader() = default;
@@ -67,6 +80,7 @@ private:
     IDirect3DDevice9* device_;
     std::shared_ptr<const fx::Program> program_;
     std::vector<float> frame_;
+    uint64_t serial_, version_;
     ULONG refs_ = 1;
 };
 
@@ -84,6 +98,34 @@ public:
     int Attrs() const { return attrs_; }
 
 private:
+    void Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexShader* vs, ProgramPixelShader* ps);
+    void FindCopy();
+
+    // Vertices already shaded with the same program, uniforms and format, as
+    // a graphics card's post-transform cache keeps them: found by the bytes
+    // of the vertex, exact because only self-contained programs use it.
+    static const int kCacheEntries = 512;  // a power of two
+    static const int kKeyBytes = 64;
+    struct CacheEntry {
+        uint64_t generation;
+        uint8_t key[kKeyBytes];
+        vr::Vertex out;
+    };
+    std::vector<CacheEntry> cache_;
+    uint64_t generation_ = 0;  // entries of other generations are stale
+    bool useCache_ = false;
+    int keyBytes_ = 0;
+    // What the wiring was built for.
+    DWORD fvf_ = 0;
+    uint64_t vsSerial_ = 0, vsVersion_ = 0, psSerial_ = 0;
+    bool built_ = false;
+
+    // A pixel program that only copies: each colour float is an
+    // interpolated float (copyAttr_ >= 0) or a constant.
+    bool copy_ = false;
+    int copyAttr_[4];
+    float copyValue_[4];
+
     struct Fetch {
         int frame, count, source, sourceCount;
         bool color;

@@ -17,7 +17,7 @@ inline int Index(float v, int count)
 
 }  // namespace
 
-bool Program::Run(float* f) const
+bool Program::Run(float* f, bool* cutShort) const
 {
     const Instr* code = this->code.data();
     const int end = (int)this->code.size();
@@ -244,8 +244,11 @@ bool Program::Run(float* f) const
         }
         case OpJmp:
             // Runaway loops end the run rather than the program.
-            if (I.i0 < pc && ++backJumps > 65536)
+            if (I.i0 < pc && ++backJumps > 65536) {
+                if (cutShort)
+                    *cutShort = true;
                 return true;
+            }
             pc = I.i0;
             break;
         case OpJz:
