@@ -751,7 +751,14 @@ HRESULT WINAPI Device::GetIndices(IDirect3DIndexBuffer9** ppIndexData)
 
 // --- Drawing -----------------------------------------------------------------------
 
-void Device::PrepareDraw(const vr::FvfLayout& layout, vr::PixelProgram* program, int programAttrs)
+void Device::PrepareDraw(const vr::FvfLayout& layout, vr::PixelProgram* program, int programAttrs, bool fixedVertices)
+{
+    if (fixedVertices)
+        PrepareFixedVertices(layout);
+    PreparePixels(program, programAttrs);
+}
+
+void Device::PrepareFixedVertices(const vr::FvfLayout& layout)
 {
     const DWORD* rs = renderStates_;
     vr::VertexState vs;
@@ -776,7 +783,11 @@ void Device::PrepareDraw(const vr::FvfLayout& layout, vr::PixelProgram* program,
     for (int s = 0; s < vr::kTexSets; ++s)
         vs.texCoordIndex[s] = (DWORD)s;
     vertexProcessor_.Setup(vs, layout);
+}
 
+void Device::PreparePixels(vr::PixelProgram* program, int programAttrs)
+{
+    const DWORD* rs = renderStates_;
     vr::PixelState ps;
     memset(&ps, 0, sizeof ps);
     ps.zEnable = rs[D3DRS_ZENABLE] != D3DZB_FALSE;
@@ -854,7 +865,8 @@ HRESULT Device::Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
     ProgramPixelShader* psProgram = dynamic_cast<ProgramPixelShader*>(pixelShader_);
     if (vsProgram || psProgram)
         programLink_.Setup(fvf_, layout, vsProgram, psProgram);
-    PrepareDraw(layout, psProgram ? &programLink_ : nullptr, programLink_.Attrs());
+    // A vertex program needs none of the fixed transform and lighting state.
+    PrepareDraw(layout, psProgram ? &programLink_ : nullptr, programLink_.Attrs(), !vsProgram);
     transformed_.resize(vertexCount);
     done_.assign(vertexCount, 0);
     auto fetch = [&](UINT k, const vr::Vertex** out) -> bool {

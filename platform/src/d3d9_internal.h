@@ -286,7 +286,9 @@ public:
 private:
     HRESULT Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount,
                  UINT stride, const void* indices, bool index32, INT baseVertex);
-    void PrepareDraw(const vr::FvfLayout& layout, vr::PixelProgram* program, int programAttrs);
+    void PrepareDraw(const vr::FvfLayout& layout, vr::PixelProgram* program, int programAttrs, bool fixedVertices);
+    void PrepareFixedVertices(const vr::FvfLayout& layout);
+    void PreparePixels(vr::PixelProgram* program, int programAttrs);
 
     Direct3D* d3d_;
     ULONG refs_ = 1;
