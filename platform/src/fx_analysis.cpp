@@ -350,10 +350,56 @@ std::vector<int> CopySources(const Program& p)
     return out;
 }
 
+uint16_t FormOf(const Instr& I)
+{
+    const int n = I.n;
+    const bool scalars = (I.flags & (FlagScalarA | FlagScalarB | FlagScalarC)) != 0;
+    switch (I.op) {
+    case OpMov:
+        return n >= 1 && n <= 4 ? (uint16_t)(FormMov + n - 1) : (uint16_t)FormNone;
+    case OpBroadcast:
+        return n >= 1 && n <= 4 ? (uint16_t)(FormBroadcast + n - 1) : (uint16_t)FormNone;
+    case OpGather:
+        return n >= 1 && n <= 4 ? (uint16_t)(FormGather + n - 1) : (uint16_t)FormNone;
+    case OpDot:
+        return n == 3 ? FormDot3 : n == 4 ? FormDot4 : FormNone;
+    case OpLength:
+        return n == 3 ? FormLength3 : FormNone;
+    case OpNormalize:
+        return n == 3 ? FormNormalize3 : FormNone;
+    case OpMulVM:
+        if (n == 3 && I.i0 == 3 && I.i1 == 3)
+            return FormMulVM3;
+        if (n == 4 && I.i0 == 4 && I.i1 == 4)
+            return FormMulVM4;
+        return FormNone;
+    case OpAdd:
+    case OpSub:
+    case OpMul:
+    case OpDiv:
+    case OpMin:
+    case OpMax: {
+        if (n < 1 || n > 4 || (I.flags & FlagScalarC))
+            return FormNone;
+        int k = 0;
+        if (scalars) {
+            if ((I.flags & (FlagScalarA | FlagScalarB)) == (FlagScalarA | FlagScalarB))
+                return FormNone;
+            k = (I.flags & FlagScalarA) ? 1 : 2;
+        }
+        return (uint16_t)(FormBinary + ((I.op - OpAdd) * 4 + n - 1) * 3 + k);
+    }
+    default:
+        return FormNone;
+    }
+}
+
 }  // namespace
 
 void Program::Analyse()
 {
+    for (Instr& I : code)
+        I.form = FormOf(I);
     selfContained = SelfContained(*this);
     colorSources = pixel ? CopySources(*this) : std::vector<int>();
 }

@@ -51,6 +51,24 @@ enum Op : uint16_t {
     OpDiscard,
 };
 
+// Specialised forms of frequent instructions, picked by Program::Analyse:
+// the operation at a fixed width and fixed operand strides. Each computes
+// exactly what the general instruction does.
+enum Form : uint16_t {
+    FormNone = 0,
+    FormMov = 1,        // + n - 1, n = 1..4
+    FormBroadcast = 5,  // + n - 1
+    FormGather = 9,     // + n - 1
+    FormDot3 = 13,
+    FormDot4,
+    FormLength3,
+    FormNormalize3,
+    FormMulVM3,  // 3-vector by 3 x 3
+    FormMulVM4,  // 4-vector by 4 x 4
+    FormBinary = 32,  // + ((op - OpAdd) * 4 + n - 1) * 3 + k; k 0: vectors, 1: a scalar, 2: b scalar
+    FormEnd = FormBinary + 7 * 4 * 3,
+};
+
 // Operand strides: flag bit k set means operand k (a, b, c) is a scalar.
 enum { FlagScalarA = 1, FlagScalarB = 2, FlagScalarC = 4 };
 
@@ -58,6 +76,7 @@ struct Instr {
     uint16_t op;
     uint8_t n;
     uint8_t flags;
+    uint16_t form = 0;  // a specialised form of the operation (see Analyse), 0: none
     int32_t d, a, b, c;
     int32_t i0, i1;
 };
@@ -91,6 +110,7 @@ struct Program {
     // each float of the COLOR0 output (up to four), the frame float it holds
     // as the run starts. Empty otherwise.
     std::vector<int> colorSources;
+    // Fills the above and picks the specialised forms of the instructions.
     void Analyse();
 
     // Runs the program over `frame` (initialised from `initial`). Returns

@@ -15,6 +15,76 @@ inline int Index(float v, int count)
     return i < 0 ? 0 : (i >= count ? count - 1 : i);
 }
 
+// The specialised forms: the general loops at a fixed width, summing in the
+// same order, so that each gives the same floats; fully unrolled.
+template <int N, int SA, int SB, class F>
+inline void Binary(float* d, const float* a, const float* b, F f)
+{
+#pragma GCC unroll 4
+    for (int i = 0; i < N; ++i)
+        d[i] = f(a[i * SA], b[i * SB]);
+}
+
+template <int N>
+inline void Gather(float* d, const float* a, const int* idx)
+{
+    float t[N];
+#pragma GCC unroll 4
+    for (int i = 0; i < N; ++i)
+        t[i] = a[idx[i]];
+#pragma GCC unroll 4
+    for (int i = 0; i < N; ++i)
+        d[i] = t[i];
+}
+
+template <int N>
+inline void MulVM(float* d, const float* a, const float* b)
+{
+    float t[N];
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j)
+        t[j] = 0.f;
+#pragma GCC unroll 4
+    for (int i = 0; i < N; ++i) {
+        const float x = a[i];
+#pragma GCC unroll 4
+        for (int j = 0; j < N; ++j)
+            t[j] += x * b[i * N + j];
+    }
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j)
+        d[j] = t[j];
+}
+
+template <int N>
+inline float Dot(const float* a, const float* b)
+{
+    float s = 0.f;
+#pragma GCC unroll 4
+    for (int i = 0; i < N; ++i)
+        s += a[i] * b[i];
+    return s;
+}
+
+struct AddF {
+    float operator()(float x, float y) const { return x + y; }
+};
+struct SubF {
+    float operator()(float x, float y) const { return x - y; }
+};
+struct MulF {
+    float operator()(float x, float y) const { return x * y; }
+};
+struct DivF {
+    float operator()(float x, float y) const { return x / y; }
+};
+struct MinF {
+    float operator()(float x, float y) const { return x < y ? x : y; }
+};
+struct MaxF {
+    float operator()(float x, float y) const { return x > y ? x : y; }
+};
+
 }  // namespace
 
 bool Program::Run(float* f, bool* cutShort) const
@@ -28,6 +98,83 @@ bool Program::Run(float* f, bool* cutShort) const
         float* d = f + I.d;
         const float* a = f + I.a;
         const float* b = f + I.b;
+#define FORM_BINARY_N(OP, F, N)                                              \
+    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 0:                   \
+        Binary<N, 1, 1>(d, a, b, F());                                       \
+        continue;                                                            \
+    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 1:                   \
+        Binary<N, 0, 1>(d, a, b, F());                                       \
+        continue;                                                            \
+    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 2:                   \
+        Binary<N, 1, 0>(d, a, b, F());                                       \
+        continue;
+#define FORM_BINARY(OP, F) FORM_BINARY_N(OP, F, 1) FORM_BINARY_N(OP, F, 2) FORM_BINARY_N(OP, F, 3) FORM_BINARY_N(OP, F, 4)
+        switch (I.form) {
+        case FormMov + 0:
+            d[0] = a[0];
+            continue;
+        case FormMov + 1:
+            d[0] = a[0], d[1] = a[1];
+            continue;
+        case FormMov + 2:
+            d[0] = a[0], d[1] = a[1], d[2] = a[2];
+            continue;
+        case FormMov + 3:
+            d[0] = a[0], d[1] = a[1], d[2] = a[2], d[3] = a[3];
+            continue;
+        case FormBroadcast + 0:
+        case FormBroadcast + 1:
+        case FormBroadcast + 2:
+        case FormBroadcast + 3: {
+            const float x = a[0];
+            for (int i = 0; i <= I.form - FormBroadcast; ++i)
+                d[i] = x;
+            continue;
+        }
+        case FormGather + 0:
+            Gather<1>(d, a, tab + I.i0);
+            continue;
+        case FormGather + 1:
+            Gather<2>(d, a, tab + I.i0);
+            continue;
+        case FormGather + 2:
+            Gather<3>(d, a, tab + I.i0);
+            continue;
+        case FormGather + 3:
+            Gather<4>(d, a, tab + I.i0);
+            continue;
+        case FormDot3:
+            d[0] = Dot<3>(a, b);
+            continue;
+        case FormDot4:
+            d[0] = Dot<4>(a, b);
+            continue;
+        case FormLength3:
+            d[0] = sqrtf(Dot<3>(a, a));
+            continue;
+        case FormNormalize3: {
+            const float s = Dot<3>(a, a);
+            const float k = s > 0.f ? 1.f / sqrtf(s) : 0.f;
+            d[0] = a[0] * k, d[1] = a[1] * k, d[2] = a[2] * k;
+            continue;
+        }
+        case FormMulVM3:
+            MulVM<3>(d, a, b);
+            continue;
+        case FormMulVM4:
+            MulVM<4>(d, a, b);
+            continue;
+        FORM_BINARY(OpAdd, AddF)
+        FORM_BINARY(OpSub, SubF)
+        FORM_BINARY(OpMul, MulF)
+        FORM_BINARY(OpDiv, DivF)
+        FORM_BINARY(OpMin, MinF)
+        FORM_BINARY(OpMax, MaxF)
+        default:
+            break;
+        }
+#undef FORM_BINARY
+#undef FORM_BINARY_N
         const float* c = f + I.c;
         const int n = I.n;
         const int sa = (I.flags & FlagScalarA) ? 0 : 1;
