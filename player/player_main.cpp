@@ -262,6 +262,10 @@ int main(int argc, char** argv)
         {
             live.Show(host.RenderWindow());
             next += std::chrono::milliseconds(host.Module()->delayMs > 0 ? host.Module()->delayMs : 0);
+            // A frame slower than the step does not make the next ones hurry to catch up.
+            const auto now = std::chrono::steady_clock::now();
+            if (next < now)
+                next = now;
             std::this_thread::sleep_until(next);
         }
     }
