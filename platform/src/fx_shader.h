@@ -62,7 +62,7 @@ public:
     void SetUniforms(const float* values, size_t count)
     {
         size_t n = count < (size_t)program_->uniformFloats ? count : (size_t)program_->uniformFloats;
-        if (memcmp(frame_.data(), values, n * sizeof(float)) == 0)
+        if (n == 0 || memcmp(frame_.data(), values, n * sizeof(float)) == 0)
             return;
         for (size_t i = 0; i < n; ++i)
             frame_[i] = values[i];
