@@ -79,6 +79,8 @@ VELMORA_API void VelmoraSetDesktopSize(UINT width, UINT height);
 VELMORA_API void VelmoraResetGraphicsCard(void);
 // Reuse of shaded vertices by the effect programs (on by default); off, every vertex runs its program.
 VELMORA_API void VelmoraSetVertexCache(BOOL enable);
+// Specialised pixel loops for common textured draws (on by default); off, every pixel takes the general path.
+VELMORA_API void VelmoraSetFastPixelPaths(BOOL enable);
 // Number of Direct3D objects (the Direct3D object, devices, textures, surfaces,
 // buffers) alive in the process: tests use it to find leaks.
 VELMORA_API int VelmoraLiveGraphicsObjects(void);

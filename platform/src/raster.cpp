@@ -1,10 +1,13 @@
 // Clipping, set-up and pixel processing of the software renderer.
 #include "raster.h"
 
+#include <velmora_platform.h>
+
 #include <math.h>
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 
 namespace vr {
 
@@ -24,10 +27,23 @@ inline __attribute__((always_inline)) float Clamp01(float v)
     return v < 0.f ? 0.f : (v > 1.f ? 1.f : v);
 }
 
+// Byte / 255 for every byte, so that unpacking a colour needs no division.
+struct ByteFloats {
+    float v[256];
+    constexpr ByteFloats() : v()
+    {
+        for (int i = 0; i < 256; ++i)
+            v[i] = (float)i / 255.f;
+    }
+};
+constexpr ByteFloats kByte;
+
 inline __attribute__((always_inline)) Color Unpack(uint32_t c)
 {
-    return {((c >> 16) & 0xff) / 255.f, ((c >> 8) & 0xff) / 255.f, (c & 0xff) / 255.f, (c >> 24) / 255.f};
+    return {kByte.v[(c >> 16) & 0xff], kByte.v[(c >> 8) & 0xff], kByte.v[c & 0xff], kByte.v[c >> 24]};
 }
+
+std::atomic<bool> g_fastPixelPaths{true};
 
 inline __attribute__((always_inline)) uint32_t ToByte(float v)
 {
@@ -127,7 +143,7 @@ inline __attribute__((always_inline)) bool Compare(DWORD func, float value, floa
     }
 }
 
-int Address(int i, int size, DWORD mode, bool* border)
+inline __attribute__((always_inline)) int Address(int i, int size, DWORD mode, bool* border)
 {
     switch (mode) {
     case D3DTADDRESS_CLAMP:
@@ -271,7 +287,95 @@ void BlendFactor(DWORD f, const Color& src, const Color& dst, float out[4])
     }
 }
 
+// The common 32-bit formats read in place; the rest through FetchTexel.
+inline __attribute__((always_inline)) uint32_t Fetch(const TexLevel& level, int x, int y)
+{
+    if (level.format == D3DFMT_A8R8G8B8 || level.format == D3DFMT_X8R8G8B8) {
+        uint32_t v;
+        memcpy(&v, level.bits + (size_t)y * level.pitch + (size_t)x * 4, 4);
+        return level.format == D3DFMT_X8R8G8B8 ? (v | 0xff000000u) : v;
+    }
+    return FetchTexel(level, x, y);
+}
+
+// The mip level and the filter a level of detail selects; lodUnscaled is in
+// texture-coordinate units, log2Size scales it to level 0's texels.
+struct Resolved {
+    const TexLevel* level;
+    bool linear;
+};
+
+inline __attribute__((always_inline)) Resolved Resolve(const StageState& st, float log2Size, float lodUnscaled)
+{
+    const TexView& tex = *st.texture;
+    float lod = lodUnscaled + log2Size;
+    int level = 0;
+    if (tex.levelCount > 1 && st.mipFilter != D3DTEXF_NONE && lod > 0.f) {
+        level = (int)floorf(lod + 0.5f);
+        if (level >= tex.levelCount)
+            level = tex.levelCount - 1;
+    }
+    if (level < (int)st.maxMipLevel)
+        level = std::min((int)st.maxMipLevel, tex.levelCount - 1);
+    DWORD filter = lod > 0.f ? st.minFilter : st.magFilter;
+    return {&tex.levels[level], filter == D3DTEXF_LINEAR || filter == D3DTEXF_ANISOTROPIC};
+}
+
+inline __attribute__((always_inline)) void SampleLevel(const StageState& st, const Resolved& r, float u, float v,
+                                                       float out[4])
+{
+    const TexLevel& L = *r.level;
+    if (!(u > -1e6f && u < 1e6f))
+        u = 0.f;
+    if (!(v > -1e6f && v < 1e6f))
+        v = 0.f;
+    bool border = false;
+    if (r.linear) {
+        float fx = u * L.width - 0.5f, fy = v * L.height - 0.5f;
+        float x0f = floorf(fx), y0f = floorf(fy);
+        float tx = fx - x0f, ty = fy - y0f;
+        int x0 = (int)x0f, y0 = (int)y0f;
+        float acc[4] = {0, 0, 0, 0};
+        for (int j = 0; j < 2; ++j)
+            for (int i = 0; i < 2; ++i) {
+                bool b = false;
+                int xi = Address(x0 + i, L.width, st.addressU, &b);
+                int yi = Address(y0 + j, L.height, st.addressV, &b);
+                uint32_t t = b ? st.borderColor : Fetch(L, xi, yi);
+                float wgt = (i ? tx : 1.f - tx) * (j ? ty : 1.f - ty);
+                Color c = Unpack(t);
+                acc[0] += c.r * wgt;
+                acc[1] += c.g * wgt;
+                acc[2] += c.b * wgt;
+                acc[3] += c.a * wgt;
+            }
+        memcpy(out, acc, sizeof acc);
+        return;
+    }
+    int xi = Address((int)floorf(u * L.width), L.width, st.addressU, &border);
+    int yi = Address((int)floorf(v * L.height), L.height, st.addressV, &border);
+    Color c = Unpack(border ? st.borderColor : Fetch(L, xi, yi));
+    out[0] = c.r;
+    out[1] = c.g;
+    out[2] = c.b;
+    out[3] = c.a;
+}
+
+// Level of detail of u = U / Q at one pixel from the planes' derivatives.
+inline __attribute__((always_inline)) float PixelLod(const float* ddx, const float* ddy, int ku, float u, float v,
+                                                     float w)
+{
+    float dudx = (ddx[ku] - u * ddx[1]) * w, dvdx = (ddx[ku + 1] - v * ddx[1]) * w;
+    float dudy = (ddy[ku] - u * ddy[1]) * w, dvdy = (ddy[ku + 1] - v * ddy[1]) * w;
+    return 0.5f * log2f(std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy) + 1e-30f);
+}
+
 }  // namespace
+
+void SetFastPixelPaths(bool enable)
+{
+    g_fastPixelPaths.store(enable);
+}
 
 void Rasterizer::SetTarget(const Target& target)
 {
@@ -301,6 +405,24 @@ void Rasterizer::SetState(const PixelState& state)
     passThrough_ = true;
     for (int s = 0; s < state_.stageCount; ++s) {
         const StageState& st = state_.stages[s];
+        StagePrep& prep = prep_[s];
+        prep.set = (int)(st.texCoordIndex & 0xffff);
+        if (prep.set >= kTexSets)
+            prep.set = 0;
+        prep.log2Size = 0.f;
+        if (st.texture) {
+            const TexLevel& l0 = st.texture->levels[0];
+            prep.log2Size = log2f((float)std::max(l0.width, l0.height));
+        }
+        // A stage that reads a texture it does not have passes its input on,
+        // so untextured geometry shows its vertex colour and alpha.
+        auto readsTexture = [](DWORD op, DWORD a1, DWORD a2) {
+            return ((a1 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && op != D3DTOP_SELECTARG2) ||
+                   ((a2 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && op != D3DTOP_SELECTARG1);
+        };
+        prep.passesWithoutTexture = !st.texture && readsTexture(st.colorOp, st.colorArg1, st.colorArg2) &&
+                                    (st.alphaOp == D3DTOP_DISABLE ||
+                                     readsTexture(st.alphaOp, st.alphaArg1, st.alphaArg2));
         auto onlyTexture = [](DWORD op, DWORD a1, DWORD a2) {
             return op == D3DTOP_DISABLE || (op == D3DTOP_SELECTARG1 && (a1 & ~D3DTA_SELECTMASK) == 0 &&
                                             (a1 == D3DTA_TEXTURE || a1 == D3DTA_CURRENT)) ||
@@ -311,6 +433,22 @@ void Rasterizer::SetState(const PixelState& state)
             !onlyTexture(st.alphaOp, st.alphaArg1, st.alphaArg2))
             passThrough_ = false;
     }
+    Color f = passThrough_ ? Color{0, 0, 0, 0} : Unpack(state_.textureFactor);
+    factor_[0] = f.r, factor_[1] = f.g, factor_[2] = f.b, factor_[3] = f.a;
+
+    const StageState& s0 = state_.stages[0];
+    auto modulates = [](DWORD op, DWORD a1, DWORD a2) {
+        return op == D3DTOP_MODULATE && ((a1 == D3DTA_TEXTURE && a2 == D3DTA_DIFFUSE) ||
+                                          (a1 == D3DTA_DIFFUSE && a2 == D3DTA_TEXTURE));
+    };
+    const bool plainBlend = !state_.alphaBlend || (state_.srcBlend == D3DBLEND_SRCALPHA &&
+                                                   state_.destBlend == D3DBLEND_INVSRCALPHA &&
+                                                   state_.blendOp == D3DBLENDOP_ADD);
+    fastModulate_ = g_fastPixelPaths.load(std::memory_order_relaxed) && !state_.program && state_.stageCount == 1 &&
+                    s0.texture && s0.texture->levelCount > 0 && s0.resultArg != D3DTA_TEMP &&
+                    modulates(s0.colorOp, s0.colorArg1, s0.colorArg2) &&
+                    modulates(s0.alphaOp, s0.alphaArg1, s0.alphaArg2) &&
+                    !state_.alphaTest && state_.colorWriteMask == 0xF && plainBlend;
 }
 
 void Rasterizer::ToScreen(const Vertex& v, bool pretransformed, ScreenVertex* out) const
@@ -366,6 +504,20 @@ void Rasterizer::DrawTriangle(const Vertex& a, const Vertex& b, const Vertex& c,
         FillTriangle(s[0], s[i], s[i + 1], false);
 }
 
+// One triangle of the common textured configuration: stage 0 modulates one
+// texture with the diffuse colour, nothing after it. Every operation is the
+// general path's, in its order, so the bytes are the same.
+struct Rasterizer::FastTri {
+    EdgeFn e[3];
+    int minX, maxX, minY, maxY;
+    const float *base, *ddx, *ddy;
+    int ku;            // plane of the stage's u; v follows
+    bool lodPerPixel;  // the level of detail is not fixed by the sampler
+    bool lodConst;     // ... but the same wherever u and v are finite
+    const TexLevel* level;  // level and filter when the level of detail is fixed
+    bool linear;
+};
+
 void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, const ScreenVertex& vc0, bool)
 {
     // Guard against values no pixel can use (NaN, infinity from w = 0).
@@ -406,9 +558,7 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
 
     // Edge functions, positive inside; an edge's own pixels belong to it only
     // when it is a top or a left edge.
-    struct Edge {
-        int64_t stepX, stepY, row;
-    } e[3];
+    EdgeFn e[3];
     const int64_t px[3] = {ax, bx, cx}, py[3] = {ay, by, cy};
     for (int i = 0; i < 3; ++i) {
         int j = (i + 1) % 3;
@@ -439,21 +589,55 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
     for (int k = 0; k < attrs_; ++k)
         plane(2 + k, pa->attr[k], pb->attr[k], pc->attr[k]);
 
-    // Which texture sets need a level of detail per pixel.
+    // Which texture sets need a level of detail per pixel, and which of those
+    // have the same one at every pixel: 1/w is constant over the triangle and
+    // the coordinates' derivatives are finite, so only u and v themselves
+    // (finite, they cancel out) would vary.
     bool needLod[kTexSets] = {};
+    bool lodConst[kTexSets] = {};
+    float constLod[kTexSets] = {};
     int usedSets = 0;
     for (int s = 0; s < state_.stageCount; ++s) {
         const StageState& st = state_.stages[s];
         if (!st.texture)
             continue;
-        int set = (int)(st.texCoordIndex & 0xffff);
-        if (set >= kTexSets)
-            set = 0;
+        int set = prep_[s].set;
         usedSets = std::max(usedSets, set + 1);
         if ((st.texture->levelCount > 1 && st.mipFilter != D3DTEXF_NONE) || st.magFilter != st.minFilter)
             needLod[set] = true;
     }
+    const bool flatW = ddx[1] == 0.f && ddy[1] == 0.f && std::isfinite(base[1]) && base[1] != 0.f;
+    for (int s = 0; s < usedSets; ++s) {
+        int ku = 2 + 8 + 2 * s;
+        if (needLod[s] && flatW && std::isfinite(ddx[ku]) && std::isfinite(ddx[ku + 1]) && std::isfinite(ddy[ku]) &&
+            std::isfinite(ddy[ku + 1])) {
+            lodConst[s] = true;
+            constLod[s] = PixelLod(ddx, ddy, ku, 0.f, 0.f, 1.f / base[1]);
+        }
+    }
     const bool program = state_.program != nullptr;
+
+    if (fastModulate_ && !program) {
+        const StageState& st = state_.stages[0];
+        const int set = prep_[0].set;
+        FastTri t;
+        for (int i = 0; i < 3; ++i)
+            t.e[i] = e[i];
+        t.minX = minX, t.maxX = maxX, t.minY = minY, t.maxY = maxY;
+        t.base = base, t.ddx = ddx, t.ddy = ddy;
+        t.ku = 2 + 8 + 2 * set;
+        t.lodPerPixel = needLod[set];
+        t.lodConst = lodConst[set];
+        Resolved r = Resolve(st, prep_[0].log2Size, needLod[set] ? constLod[set] : 0.f);
+        t.level = r.level;
+        t.linear = r.linear;
+        if (state_.alphaBlend)
+            state_.specularEnable ? FastFill<true, true>(t) : FastFill<true, false>(t);
+        else
+            state_.specularEnable ? FastFill<false, true>(t) : FastFill<false, false>(t);
+        return;
+    }
+
     const int attrsNeeded = program ? attrs_ : 8 + 2 * usedSets;
     const bool needSpecular = state_.specularEnable || !passThrough_;
     const float* depthRow = target_.depth;
@@ -498,12 +682,10 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
                 for (int s = 0; s < usedSets; ++s) {
                     if (!needLod[s])
                         continue;
-                    // Derivatives of u = U / Q along x and y.
-                    int ku = 2 + 8 + 2 * s;
                     float u = attr[8 + 2 * s], v = attr[9 + 2 * s];
-                    float dudx = (ddx[ku] - u * ddx[1]) * w, dvdx = (ddx[ku + 1] - v * ddx[1]) * w;
-                    float dudy = (ddy[ku] - u * ddy[1]) * w, dvdy = (ddy[ku + 1] - v * ddy[1]) * w;
-                    lod[s] = 0.5f * log2f(std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy) + 1e-30f);
+                    lod[s] = lodConst[s] && std::isfinite(u) && std::isfinite(v)
+                                 ? constLod[s]
+                                 : PixelLod(ddx, ddy, 2 + 8 + 2 * s, u, v, w);
                 }
                 ShadePixel((int)index, z, attr, lod);
             }
@@ -517,56 +699,78 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
     }
 }
 
-void Rasterizer::Sample(const StageState& st, float u, float v, float lodUnscaled, float out[4]) const
+template <bool kBlend, bool kSpecular>
+void Rasterizer::FastFill(const FastTri& t)
 {
-    const TexView& tex = *st.texture;
-    // lodUnscaled is in texture-coordinate units; scale by level 0's size.
-    const TexLevel& l0 = tex.levels[0];
-    float lod = lodUnscaled + log2f((float)std::max(l0.width, l0.height));
-    int level = 0;
-    if (tex.levelCount > 1 && st.mipFilter != D3DTEXF_NONE && lod > 0.f) {
-        level = (int)floorf(lod + 0.5f);
-        if (level >= tex.levelCount)
-            level = tex.levelCount - 1;
-    }
-    if (level < (int)st.maxMipLevel)
-        level = std::min((int)st.maxMipLevel, tex.levelCount - 1);
-    const TexLevel& L = tex.levels[level];
-    DWORD filter = lod > 0.f ? st.minFilter : st.magFilter;
-    if (!(u > -1e6f && u < 1e6f))
-        u = 0.f;
-    if (!(v > -1e6f && v < 1e6f))
-        v = 0.f;
-    bool border = false;
-    if (filter == D3DTEXF_LINEAR || filter == D3DTEXF_ANISOTROPIC) {
-        float fx = u * L.width - 0.5f, fy = v * L.height - 0.5f;
-        float x0f = floorf(fx), y0f = floorf(fy);
-        float tx = fx - x0f, ty = fy - y0f;
-        int x0 = (int)x0f, y0 = (int)y0f;
-        float acc[4] = {0, 0, 0, 0};
-        for (int j = 0; j < 2; ++j)
-            for (int i = 0; i < 2; ++i) {
-                bool b = false;
-                int xi = Address(x0 + i, L.width, st.addressU, &b);
-                int yi = Address(y0 + j, L.height, st.addressV, &b);
-                uint32_t t = b ? st.borderColor : FetchTexel(L, xi, yi);
-                float wgt = (i ? tx : 1.f - tx) * (j ? ty : 1.f - ty);
-                Color c = Unpack(t);
-                acc[0] += c.r * wgt;
-                acc[1] += c.g * wgt;
-                acc[2] += c.b * wgt;
-                acc[3] += c.a * wgt;
+    const StageState& st = state_.stages[0];
+    const float log2Size = prep_[0].log2Size;
+    const float *base = t.base, *ddx = t.ddx, *ddy = t.ddy;
+    const int ku = t.ku;
+    const bool zTest = state_.zEnable, zWrite = state_.zEnable && state_.zWrite;
+    const DWORD zFunc = state_.zFunc;
+    const bool dstAlpha = target_.hasAlpha;
+    float* depth = target_.depth;
+    uint32_t* color = target_.color;
+    EdgeFn e[3] = {t.e[0], t.e[1], t.e[2]};
+    uint64_t written = 0;
+    for (int y = t.minY; y <= t.maxY; ++y) {
+        int64_t w0 = e[0].row, w1 = e[1].row, w2 = e[2].row;
+        const int dy = y - t.minY;
+        const float rz = base[0] + ddy[0] * dy, riw = base[1] + ddy[1] * dy;
+        const float rr = base[2] + ddy[2] * dy, rg = base[3] + ddy[3] * dy;
+        const float rb = base[4] + ddy[4] * dy, ra = base[5] + ddy[5] * dy;
+        const float rsr = kSpecular ? base[6] + ddy[6] * dy : 0.f;
+        const float rsg = kSpecular ? base[7] + ddy[7] * dy : 0.f;
+        const float rsb = kSpecular ? base[8] + ddy[8] * dy : 0.f;
+        const float ru = base[ku] + ddy[ku] * dy, rv = base[ku + 1] + ddy[ku + 1] * dy;
+        uint32_t index = (uint32_t)y * target_.width + t.minX;
+        for (int x = t.minX; x <= t.maxX; ++x, ++index, w0 += e[0].stepX, w1 += e[1].stepX, w2 += e[2].stepX) {
+            if ((w0 | w1 | w2) < 0)
+                continue;
+            const float dxk = (float)(x - t.minX);
+            const float z = rz + ddx[0] * dxk;
+            if (zTest && !Compare(zFunc, z, depth[index]))
+                continue;
+            const float w = 1.f / (riw + ddx[1] * dxk);
+            const float dr = (rr + ddx[2] * dxk) * w, dg = (rg + ddx[3] * dxk) * w;
+            const float db = (rb + ddx[4] * dxk) * w, da = (ra + ddx[5] * dxk) * w;
+            const float u = (ru + ddx[ku] * dxk) * w, v = (rv + ddx[ku + 1] * dxk) * w;
+            Resolved r = {t.level, t.linear};
+            if (t.lodPerPixel && !(t.lodConst && std::isfinite(u) && std::isfinite(v)))
+                r = Resolve(st, log2Size, PixelLod(ddx, ddy, ku, u, v, w));
+            float tex[4];
+            SampleLevel(st, r, u, v, tex);
+            Color out = {tex[0] * dr, tex[1] * dg, tex[2] * db, tex[3] * da};
+            if (kSpecular) {
+                out.r = Clamp01(out.r + (rsr + ddx[6] * dxk) * w);
+                out.g = Clamp01(out.g + (rsg + ddx[7] * dxk) * w);
+                out.b = Clamp01(out.b + (rsb + ddx[8] * dxk) * w);
             }
-        memcpy(out, acc, sizeof acc);
-        return;
+            uint32_t* pixel = color + index;
+            if (kBlend) {
+                Color dst = Unpack(*pixel);
+                if (!dstAlpha)
+                    dst.a = 1.f;
+                const float fs = out.a, fd = 1.f - out.a;
+                out = {out.r * fs + dst.r * fd, out.g * fs + dst.g * fd, out.b * fs + dst.b * fd,
+                       out.a * fs + dst.a * fd};
+            }
+            *pixel = (ToByte(out.a) << 24) | (ToByte(out.r) << 16) | (ToByte(out.g) << 8) | ToByte(out.b);
+            if (zWrite)
+                depth[index] = z;
+            ++written;
+        }
+        e[0].row += e[0].stepY;
+        e[1].row += e[1].stepY;
+        e[2].row += e[2].stepY;
     }
-    int xi = Address((int)floorf(u * L.width), L.width, st.addressU, &border);
-    int yi = Address((int)floorf(v * L.height), L.height, st.addressV, &border);
-    Color c = Unpack(border ? st.borderColor : FetchTexel(L, xi, yi));
-    out[0] = c.r;
-    out[1] = c.g;
-    out[2] = c.b;
-    out[3] = c.a;
+    pixelsWritten += written;
+}
+
+void Rasterizer::Sample(int stage, float u, float v, float lodUnscaled, float out[4]) const
+{
+    const StageState& st = state_.stages[stage];
+    SampleLevel(st, Resolve(st, prep_[stage].log2Size, lodUnscaled), u, v, out);
 }
 
 void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* lod)
@@ -586,27 +790,17 @@ void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* 
         current = {Clamp01(c[0]), Clamp01(c[1]), Clamp01(c[2]), Clamp01(c[3])};
         specular = {0, 0, 0, 0};
     }
-    const Color factor = passThrough_ ? Color{0, 0, 0, 0} : Unpack(state_.textureFactor);
+    const Color factor = {factor_[0], factor_[1], factor_[2], factor_[3]};
     for (int s = 0; s < ((passThrough_ || state_.program) ? 0 : state_.stageCount); ++s) {
         const StageState& st = state_.stages[s];
         Color tex = {1.f, 1.f, 1.f, 1.f};
         if (st.texture) {
-            int set = (int)(st.texCoordIndex & 0xffff);
-            if (set >= kTexSets)
-                set = 0;
+            int set = prep_[s].set;
             float t[4];
-            Sample(st, attr[8 + 2 * set], attr[9 + 2 * set], lod[set], t);
+            Sample(s, attr[8 + 2 * set], attr[9 + 2 * set], lod[set], t);
             tex = {t[0], t[1], t[2], t[3]};
         }
-        // A stage that reads a texture it does not have passes its input on,
-        // so untextured geometry shows its vertex colour and alpha.
-        const bool noTexture = !st.texture;
-        auto readsTexture = [](DWORD op, DWORD a1, DWORD a2) {
-            return ((a1 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && op != D3DTOP_SELECTARG2) ||
-                   ((a2 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && op != D3DTOP_SELECTARG1);
-        };
-        if (noTexture && readsTexture(st.colorOp, st.colorArg1, st.colorArg2) &&
-            (st.alphaOp == D3DTOP_DISABLE || readsTexture(st.alphaOp, st.alphaArg1, st.alphaArg2))) {
+        if (prep_[s].passesWithoutTexture) {
             if (st.resultArg == D3DTA_TEMP)
                 temp = current;
             continue;
@@ -774,3 +968,8 @@ void Rasterizer::DrawPoint(const Vertex& a, bool pretransformed)
 }
 
 }  // namespace vr
+
+extern "C" void VelmoraSetFastPixelPaths(BOOL enable)
+{
+    vr::SetFastPixelPaths(enable != FALSE);
+}

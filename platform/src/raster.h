@@ -154,6 +154,10 @@ private:
     std::vector<PreparedLight> lights_;
 };
 
+// Whether textured draws in the common configuration take the specialised
+// pixel loop (on by default); off, every pixel goes through the general one.
+void SetFastPixelPaths(bool enable);
+
 class Rasterizer {
 public:
     void SetTarget(const Target& target);
@@ -170,6 +174,16 @@ public:
     uint64_t pixelsWritten = 0;
 
 private:
+    struct EdgeFn {
+        int64_t stepX, stepY, row;
+    };
+    // What a stage's set-up decides once per draw.
+    struct StagePrep {
+        int set;                  // texture coordinate set it reads
+        float log2Size;           // log2 of level 0's larger side
+        bool passesWithoutTexture;  // reads a texture it does not have
+    };
+    struct FastTri;
     struct ScreenVertex {
         float x, y, z, iw;
         float attr[kMaxVaryings];
@@ -178,13 +192,20 @@ private:
     void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, bool frontCcw);
     void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
     void ShadePixel(int index, float z, const float* attr, const float* lod);
-    void Sample(const StageState& stage, float u, float v, float lod, float out[4]) const;
+    void Sample(int stage, float u, float v, float lod, float out[4]) const;
+    template <bool kBlend, bool kSpecular>
+    void FastFill(const FastTri& t);
 
     Target target_;
     Viewport viewport_ = {0, 0, 0, 0, 0.f, 1.f};
     PixelState state_ = {};
     int clipX0_ = 0, clipY0_ = 0, clipX1_ = 0, clipY1_ = 0;  // scissor, exclusive max
     bool passThrough_ = false;  // no stage changes the diffuse colour
+    // One textured stage modulating the diffuse colour, no alpha test,
+    // opaque or source-alpha blending: the specialised loop draws.
+    bool fastModulate_ = false;
+    float factor_[4] = {0, 0, 0, 0};  // texture factor, r g b a
+    StagePrep prep_[kMaxStages] = {};
     int attrs_ = 4 + 4 + 2 * kTexSets;  // floats interpolated per vertex
 };
 
