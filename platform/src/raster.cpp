@@ -437,14 +437,16 @@ void Rasterizer::SetState(const PixelState& state)
     factor_[0] = f.r, factor_[1] = f.g, factor_[2] = f.b, factor_[3] = f.a;
 
     const StageState& s0 = state_.stages[0];
+    // At the first stage the current colour is the diffuse one.
     auto modulates = [](DWORD op, DWORD a1, DWORD a2) {
-        return op == D3DTOP_MODULATE && ((a1 == D3DTA_TEXTURE && a2 == D3DTA_DIFFUSE) ||
-                                          (a1 == D3DTA_DIFFUSE && a2 == D3DTA_TEXTURE));
+        auto diffuse = [](DWORD a) { return a == D3DTA_DIFFUSE || a == D3DTA_CURRENT; };
+        return op == D3DTOP_MODULATE && ((a1 == D3DTA_TEXTURE && diffuse(a2)) || (diffuse(a1) && a2 == D3DTA_TEXTURE));
     };
     const bool plainBlend = !state_.alphaBlend || (state_.srcBlend == D3DBLEND_SRCALPHA &&
                                                    state_.destBlend == D3DBLEND_INVSRCALPHA &&
                                                    state_.blendOp == D3DBLENDOP_ADD);
-    fastModulate_ = g_fastPixelPaths.load(std::memory_order_relaxed) && !state_.program && state_.stageCount == 1 &&
+    fastPaths_ = g_fastPixelPaths.load(std::memory_order_relaxed);
+    fastModulate_ = fastPaths_ && !state_.program && state_.stageCount == 1 &&
                     s0.texture && s0.texture->levelCount > 0 && s0.resultArg != D3DTA_TEMP &&
                     modulates(s0.colorOp, s0.colorArg1, s0.colorArg2) &&
                     modulates(s0.alphaOp, s0.alphaArg1, s0.alphaArg2) &&
@@ -606,7 +608,7 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
         if ((st.texture->levelCount > 1 && st.mipFilter != D3DTEXF_NONE) || st.magFilter != st.minFilter)
             needLod[set] = true;
     }
-    const bool flatW = ddx[1] == 0.f && ddy[1] == 0.f && std::isfinite(base[1]) && base[1] != 0.f;
+    const bool flatW = fastPaths_ && ddx[1] == 0.f && ddy[1] == 0.f && std::isfinite(base[1]) && base[1] != 0.f;
     for (int s = 0; s < usedSets; ++s) {
         int ku = 2 + 8 + 2 * s;
         if (needLod[s] && flatW && std::isfinite(ddx[ku]) && std::isfinite(ddx[ku + 1]) && std::isfinite(ddy[ku]) &&

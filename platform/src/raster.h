@@ -204,6 +204,7 @@ private:
     // One textured stage modulating the diffuse colour, no alpha test,
     // opaque or source-alpha blending: the specialised loop draws.
     bool fastModulate_ = false;
+    bool fastPaths_ = true;  // shortcuts allowed; off, every pixel takes the general path
     float factor_[4] = {0, 0, 0, 0};  // texture factor, r g b a
     StagePrep prep_[kMaxStages] = {};
     int attrs_ = 4 + 4 + 2 * kTexSets;  // floats interpolated per vertex

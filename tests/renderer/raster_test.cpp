@@ -3,9 +3,13 @@
 #include "d3d_test_device.h"
 #include "d3d_test_png.h"
 
+#include <d3dx9.h>
+
 #include <gtest/gtest.h>
 
 #include <math.h>
+
+#include <string>
 
 using namespace d3dtest;
 
@@ -559,4 +563,224 @@ TEST(Renderer, DrawingStaysInsideTheViewport)
             bool inside = x >= 8 && x < 24 && y >= 8 && y < 24;
             ASSERT_EQ(px[y * 32 + x] != 0, inside) << x << "," << y;
         }
+}
+
+namespace {
+
+// A texture of `size` with `levels` levels (0: the full chain), every texel
+// a different colour and alpha, every level a different tint.
+IDirect3DTexture9* PatternTexture(IDirect3DDevice9* dev, UINT size, UINT levels, D3DFORMAT format)
+{
+    IDirect3DTexture9* tex = nullptr;
+    if (FAILED(dev->CreateTexture(size, size, levels, 0, format, D3DPOOL_MANAGED, &tex, NULL)))
+        return nullptr;
+    for (DWORD level = 0; level < tex->GetLevelCount(); ++level) {
+        D3DSURFACE_DESC desc;
+        tex->GetLevelDesc(level, &desc);
+        D3DLOCKED_RECT lr;
+        tex->LockRect(level, &lr, NULL, 0);
+        for (UINT y = 0; y < desc.Height; ++y)
+            for (UINT x = 0; x < desc.Width; ++x) {
+                DWORD h = (x * 73856093u) ^ (y * 19349663u) ^ (level * 83492791u);
+                h = (h + 12345u) * 2654435761u;
+                DWORD c = ((0x20u + (h >> 24) % 0xd0u) << 24) | ((h >> 4) & 0xffffff) | ((level * 40u) << 16);
+                BYTE* p = (BYTE*)lr.pBits + (size_t)y * lr.Pitch;
+                if (format == D3DFMT_A4R4G4B4)
+                    ((WORD*)p)[x] = (WORD)(c >> 7);
+                else
+                    ((DWORD*)p)[x] = c;
+            }
+        tex->UnlockRect(level);
+    }
+    return tex;
+}
+
+struct TexVertex {
+    float x, y, z, rhw;
+    D3DCOLOR diffuse, specular;
+    float u, v;
+};
+const DWORD kTexFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1;
+
+struct TexVertex3 {
+    float x, y, z;
+    D3DCOLOR diffuse;
+    float u, v;
+};
+const DWORD kTex3Fvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+// A quad turned by `angle` about (cx, cy), texture coordinates scaled by `uvScale`.
+void DrawTurnedQuad(IDirect3DDevice9* dev, float cx, float cy, float half, float angle, float uvScale,
+                    const float rhw[4], D3DCOLOR diffuse, D3DCOLOR specular)
+{
+    TexVertex q[4];
+    const float corner[4][2] = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+    for (int i = 0; i < 4; ++i) {
+        float x = corner[i][0] * half, y = corner[i][1] * half;
+        q[i] = {cx + x * cosf(angle) - y * sinf(angle), cy + x * sinf(angle) + y * cosf(angle), 0.3f + 0.1f * i,
+                rhw[i], diffuse + 0x00102030u * i, specular, (corner[i][0] + 1) * 0.5f * uvScale,
+                (corner[i][1] + 1) * 0.5f * uvScale};
+    }
+    dev->SetFVF(kTexFvf);
+    dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TexVertex));
+}
+
+// The sprite veil, minified, magnified, perspective and screen-space mip-mapped
+// triangles under the blend, filter and addressing modes the module uses and
+// some it does not; one picture after each part.
+std::vector<std::vector<DWORD>> DrawTexturedScenes(bool fast)
+{
+    VelmoraSetFastPixelPaths(fast ? TRUE : FALSE);
+    std::vector<std::vector<DWORD>> pictures;
+    const int W = 160, H = 120;
+    Device d(W, H);
+    IDirect3DDevice9* dev = d.device;
+    if (!dev)
+        return pictures;
+    IDirect3DTexture9* veil = PatternTexture(dev, 8, 1, D3DFMT_A8R8G8B8);
+    IDirect3DTexture9* button = PatternTexture(dev, 64, 1, D3DFMT_A8R8G8B8);
+    IDirect3DTexture9* mipped = PatternTexture(dev, 64, 0, D3DFMT_A8R8G8B8);
+    IDirect3DTexture9* opaque = PatternTexture(dev, 32, 0, D3DFMT_X8R8G8B8);
+    IDirect3DTexture9* packed = PatternTexture(dev, 16, 1, D3DFMT_A4R4G4B4);
+    ID3DXSprite* sprite = nullptr;
+    D3DXCreateSprite(dev, &sprite);
+    auto part = [&] {
+        dev->EndScene();
+        pictures.push_back(d.Pixels());
+        dev->BeginScene();
+    };
+    dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+    dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    dev->SetRenderState(D3DRS_ZENABLE, FALSE);
+    BeginFrame(dev, 0xff204060);
+    // A shaded background, so that blending meets different destinations.
+    RhwVertex bg[4] = {{0, 0, 0.9f, 1, 0xffff0000}, {(float)W, 0, 0.9f, 1, 0xff00ff00}, {0, (float)H, 0.9f, 1, 0xff0000ff},
+                       {(float)W, (float)H, 0.9f, 1, 0xffffffff}};
+    dev->SetFVF(kRhwFvf);
+    dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, bg, sizeof(RhwVertex));
+    part();
+
+    // The veil with the module's specular switch on, then a button without it.
+    dev->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+    sprite->Begin(D3DXSPRITE_ALPHABLEND);
+    D3DXMATRIX m;
+    D3DXMatrixScaling(&m, 1000, 1000, 1000);
+    sprite->SetTransform(&m);
+    sprite->Draw(veil, nullptr, nullptr, nullptr, 0xC0FFE0A0);
+    D3DXMatrixScaling(&m, 19.7f, 14.3f, 1);
+    sprite->SetTransform(&m);
+    sprite->Draw(veil, nullptr, nullptr, nullptr, 0xA0FFFFFF);
+    D3DXMatrixScaling(&m, 1, 1, 1);
+    sprite->SetTransform(&m);
+    sprite->End();
+    part();
+    dev->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
+    sprite->Begin(D3DXSPRITE_ALPHABLEND);
+    D3DXVECTOR3 at(70.5f, 30.25f, 0);
+    sprite->Draw(button, nullptr, nullptr, &at, 0xE0FFFFFF);
+    sprite->End();
+    part();
+
+    // Mip-mapped, minified, turned: one level per triangle on screen-space
+    // geometry; blended and opaque, bilinear and point, diffuse first and second.
+    const float flat[4] = {1, 1, 1, 1}, leaning[4] = {1.f, 0.5f, 0.25f, 2.f};
+    dev->SetTexture(0, mipped);
+    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    dev->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+    dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    DrawTurnedQuad(dev, 30, 30, 12, 0.4f, 1.f, flat, 0xffc08040, 0);
+    DrawTurnedQuad(dev, 80, 30, 20, 1.1f, 3.f, flat, 0x80ffffff, 0x00303030);
+    dev->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+    dev->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_MIRROR);
+    DrawTurnedQuad(dev, 130, 30, 25, -0.3f, 9.f, flat, 0xffffffff, 0x00402010);
+    dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_TEXTURE);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+    DrawTurnedQuad(dev, 30, 85, 28, 0.2f, 0.5f, flat, 0xffffffff, 0);
+    // Perspective in screen space: the level changes from pixel to pixel.
+    dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+    dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    dev->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
+    DrawTurnedQuad(dev, 80, 85, 30, 0.7f, 6.f, leaning, 0xffa0a0ff, 0x00100000);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    DrawTurnedQuad(dev, 130, 85, 30, -0.9f, 0.25f, leaning, 0xc0ffffff, 0);
+    // Alpha testing keeps to the general path, mip-mapped all the same.
+    dev->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
+    dev->SetRenderState(D3DRS_ALPHAREF, 0x60);
+    dev->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+    DrawTurnedQuad(dev, 80, 60, 25, 2.f, 2.f, flat, 0xffffffff, 0);
+    DrawTurnedQuad(dev, 20, 60, 18, 0.1f, 1.f, leaning, 0xffffffff, 0);
+    dev->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
+    part();
+
+    // A depth-tested perspective floor under the projection, blended.
+    dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    dev->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
+    dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    dev->SetRenderState(D3DRS_ZENABLE, TRUE);
+    D3DMATRIX proj = PerspectiveFovLH(1.2f, (float)W / H, 0.1f, 100.f);
+    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    TexVertex3 floor[4] = {{-6, -1, 0.5f, 0xffffffff, 0, 0}, {6, -1, 0.5f, 0xffffe0c0, 8, 0},
+                           {-6, -1, 20, 0x80c0e0ff, 0, 24}, {6, -1, 20, 0xffffffff, 8, 24}};
+    dev->SetFVF(kTex3Fvf);
+    dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, floor, sizeof(TexVertex3));
+    dev->SetTexture(0, opaque);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    TexVertex3 wall[4] = {{-2, 0, 4, 0xffffffff, -1, -1}, {2, 0.5f, 5, 0xff80ff80, 2, -1},
+                          {-2, 3, 4, 0xffffffff, -1, 2}, {2, 3, 8, 0xffffffff, 2, 2}};
+    dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, wall, sizeof(TexVertex3));
+    part();
+
+    // Border addressing, a 16-bit format, coordinates past the sampler's range.
+    dev->SetRenderState(D3DRS_ZENABLE, FALSE);
+    dev->SetTexture(0, packed);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    dev->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_BORDER);
+    dev->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_BORDER);
+    dev->SetSamplerState(0, D3DSAMP_BORDERCOLOR, 0x80ff00ff);
+    DrawTurnedQuad(dev, 40, 60, 30, 0.3f, 2.f, flat, 0xffffffff, 0);
+    dev->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+    dev->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+    DrawTurnedQuad(dev, 120, 60, 30, 0.3f, 3e6f, flat, 0xffffffff, 0);
+    part();
+
+    dev->EndScene();
+    dev->SetTexture(0, nullptr);
+    sprite->Release();
+    for (IDirect3DTexture9* t : {veil, button, mipped, opaque, packed})
+        if (t)
+            t->Release();
+    VelmoraSetFastPixelPaths(TRUE);
+    return pictures;
+}
+
+}  // namespace
+
+TEST(Renderer, FastPixelPathsDrawTheSamePictures)
+{
+    std::vector<std::vector<DWORD>> fast = DrawTexturedScenes(true);
+    std::vector<std::vector<DWORD>> general = DrawTexturedScenes(false);
+    ASSERT_EQ(fast.size(), 6u);
+    ASSERT_EQ(general.size(), fast.size());
+    for (size_t i = 0; i < fast.size(); ++i) {
+        SavePng("fast_path_" + std::to_string(i), fast[i], 160, 120);
+        // Every part draws something.
+        if (i > 0) {
+            int changed = 0;
+            for (size_t p = 0; p < fast[i].size(); ++p)
+                changed += fast[i][p] != fast[i - 1][p];
+            EXPECT_GT(changed, 400) << "part " << i;
+        }
+        int differ = 0;
+        for (size_t p = 0; p < fast[i].size(); ++p)
+            differ += fast[i][p] != general[i][p];
+        EXPECT_EQ(differ, 0) << "part " << i;
+    }
 }
