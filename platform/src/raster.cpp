@@ -704,15 +704,28 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
 template <bool kBlend, bool kSpecular>
 void Rasterizer::FastFill(const FastTri& t)
 {
-    const StageState& st = state_.stages[0];
+    // Locals throughout: the compiler cannot tell the pixel and depth stores
+    // from the state, the planes or the texture.
+    const StageState st = state_.stages[0];
+    const TexLevel fixedLevel = *t.level;
+    const Resolved fixed = {&fixedLevel, t.linear};
+    const bool lodPerPixel = t.lodPerPixel, lodConst = t.lodConst;
     const float log2Size = prep_[0].log2Size;
-    const float *base = t.base, *ddx = t.ddx, *ddy = t.ddy;
     const int ku = t.ku;
+    const int m = std::min(2 + attrs_, 2 + kMaxVaryings);
+    float base[2 + kMaxVaryings], ddx[2 + kMaxVaryings], ddy[2 + kMaxVaryings];
+    for (int k = 0; k < m; ++k)
+        base[k] = t.base[k], ddx[k] = t.ddx[k], ddy[k] = t.ddy[k];
+    // 1/w constant over the triangle: every pixel divides the same numbers.
+    const bool flatW = ddx[1] == 0.f && ddy[1] == 0.f && std::isfinite(base[1]) && base[1] != 0.f;
+    const float flatWValue = flatW ? 1.f / base[1] : 0.f;
     const bool zTest = state_.zEnable, zWrite = state_.zEnable && state_.zWrite;
     const DWORD zFunc = state_.zFunc;
     const bool dstAlpha = target_.hasAlpha;
-    float* depth = target_.depth;
-    uint32_t* color = target_.color;
+    float* const depth = target_.depth;
+    uint32_t* const color = target_.color;
+    const int width = target_.width;
+    const int minX = t.minX, maxX = t.maxX;
     EdgeFn e[3] = {t.e[0], t.e[1], t.e[2]};
     uint64_t written = 0;
     for (int y = t.minY; y <= t.maxY; ++y) {
@@ -725,20 +738,20 @@ void Rasterizer::FastFill(const FastTri& t)
         const float rsg = kSpecular ? base[7] + ddy[7] * dy : 0.f;
         const float rsb = kSpecular ? base[8] + ddy[8] * dy : 0.f;
         const float ru = base[ku] + ddy[ku] * dy, rv = base[ku + 1] + ddy[ku + 1] * dy;
-        uint32_t index = (uint32_t)y * target_.width + t.minX;
-        for (int x = t.minX; x <= t.maxX; ++x, ++index, w0 += e[0].stepX, w1 += e[1].stepX, w2 += e[2].stepX) {
+        uint32_t index = (uint32_t)y * width + minX;
+        for (int x = minX; x <= maxX; ++x, ++index, w0 += e[0].stepX, w1 += e[1].stepX, w2 += e[2].stepX) {
             if ((w0 | w1 | w2) < 0)
                 continue;
-            const float dxk = (float)(x - t.minX);
+            const float dxk = (float)(x - minX);
             const float z = rz + ddx[0] * dxk;
             if (zTest && !Compare(zFunc, z, depth[index]))
                 continue;
-            const float w = 1.f / (riw + ddx[1] * dxk);
+            const float w = flatW ? flatWValue : 1.f / (riw + ddx[1] * dxk);
             const float dr = (rr + ddx[2] * dxk) * w, dg = (rg + ddx[3] * dxk) * w;
             const float db = (rb + ddx[4] * dxk) * w, da = (ra + ddx[5] * dxk) * w;
             const float u = (ru + ddx[ku] * dxk) * w, v = (rv + ddx[ku + 1] * dxk) * w;
-            Resolved r = {t.level, t.linear};
-            if (t.lodPerPixel && !(t.lodConst && std::isfinite(u) && std::isfinite(v)))
+            Resolved r = fixed;
+            if (lodPerPixel && !(lodConst && std::isfinite(u) && std::isfinite(v)))
                 r = Resolve(st, log2Size, PixelLod(ddx, ddy, ku, u, v, w));
             float tex[4];
             SampleLevel(st, r, u, v, tex);
