@@ -9,6 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_device.h"
+
 #include <math.h>
 #include <string.h>
 
@@ -16,8 +18,6 @@
 #include <vector>
 
 namespace {
-
-const int kWidth = 800, kHeight = 600;
 
 struct NormalVertex {
     float x, y, z, nx, ny, nz;
@@ -76,31 +76,14 @@ std::vector<NormalVertex> Tile()
 }
 
 struct Rig {
-    HWND window = NULL;
-    IDirect3D9* d3d = nullptr;
-    IDirect3DDevice9* dev = nullptr;
+    BenchDevice device{"VelmoraEffectBench"};
+    IDirect3DDevice9* dev = device.dev;
     ID3DXEffect* spot = nullptr;
     ID3DXEffect* dancer = nullptr;
     std::vector<NormalVertex> dancers = Dancers(), tile = Tile();
 
     Rig()
     {
-        WNDCLASSA wc;
-        memset(&wc, 0, sizeof wc);
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "VelmoraEffectBench";
-        RegisterClassA(&wc);
-        window = CreateWindowExA(0, "VelmoraEffectBench", "bench", WS_POPUP, 0, 0, kWidth, kHeight, NULL, NULL, NULL,
-                                 NULL);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS pp;
-        memset(&pp, 0, sizeof pp);
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D24X8;
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &dev);
         spot = Load("spot.fx");
         dancer = Load("dancer.fx");
 
@@ -128,11 +111,6 @@ struct Rig {
             spot->Release();
         if (dancer)
             dancer->Release();
-        if (dev)
-            dev->Release();
-        if (d3d)
-            d3d->Release();
-        DestroyWindow(window);
     }
 
     ID3DXEffect* Load(const char* name)

@@ -8,6 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_device.h"
+
 #include <math.h>
 #include <string.h>
 
@@ -15,31 +17,12 @@
 
 namespace {
 
-const int kWidth = 800, kHeight = 600;
-
 struct Rig {
-    HWND window = NULL;
-    IDirect3D9* d3d = nullptr;
-    IDirect3DDevice9* dev = nullptr;
+    BenchDevice device{"VelmoraBenchWindow"};
+    IDirect3DDevice9* dev = device.dev;
 
     Rig()
     {
-        WNDCLASSA wc;
-        memset(&wc, 0, sizeof wc);
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "VelmoraBenchWindow";
-        RegisterClassA(&wc);
-        window = CreateWindowExA(0, "VelmoraBenchWindow", "bench", WS_POPUP, 0, 0, kWidth, kHeight, NULL, NULL, NULL,
-                                 NULL);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS pp;
-        memset(&pp, 0, sizeof pp);
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D24X8;
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &dev);
 
         // The module's fixed-function set-up: lighting on, one point light.
         dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
@@ -66,12 +49,6 @@ struct Rig {
         mat.Power = 8.f;
         dev->SetMaterial(&mat);
         dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
-    }
-    ~Rig()
-    {
-        dev->Release();
-        d3d->Release();
-        DestroyWindow(window);
     }
 };
 
