@@ -37,41 +37,47 @@ D3DXMATRIX* WINAPI D3DXMatrixTranspose(D3DXMATRIX* out, const D3DXMATRIX* m)
     return out;
 }
 
+namespace {
+
+// The 2x2 minors of the top row pair (s) and of the bottom row pair (c):
+// the determinant and the inverse are both built from them.
+struct Minors {
+    float s0, s1, s2, s3, s4, s5, c0, c1, c2, c3, c4, c5;
+
+    explicit Minors(const float (*a)[4])
+    {
+        s0 = a[0][0] * a[1][1] - a[1][0] * a[0][1];
+        s1 = a[0][0] * a[1][2] - a[1][0] * a[0][2];
+        s2 = a[0][0] * a[1][3] - a[1][0] * a[0][3];
+        s3 = a[0][1] * a[1][2] - a[1][1] * a[0][2];
+        s4 = a[0][1] * a[1][3] - a[1][1] * a[0][3];
+        s5 = a[0][2] * a[1][3] - a[1][2] * a[0][3];
+        c5 = a[2][2] * a[3][3] - a[3][2] * a[2][3];
+        c4 = a[2][1] * a[3][3] - a[3][1] * a[2][3];
+        c3 = a[2][1] * a[3][2] - a[3][1] * a[2][2];
+        c2 = a[2][0] * a[3][3] - a[3][0] * a[2][3];
+        c1 = a[2][0] * a[3][2] - a[3][0] * a[2][2];
+        c0 = a[2][0] * a[3][1] - a[3][0] * a[2][1];
+    }
+
+    // Laplace expansion along the two row pairs.
+    float Determinant() const { return s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0; }
+};
+
+}  // namespace
+
 FLOAT WINAPI D3DXMatrixDeterminant(const D3DXMATRIX* m)
 {
-    // Laplace expansion along 2x2 minors of the top and bottom row pairs.
-    const float(*a)[4] = m->m;
-    float s0 = a[0][0] * a[1][1] - a[1][0] * a[0][1];
-    float s1 = a[0][0] * a[1][2] - a[1][0] * a[0][2];
-    float s2 = a[0][0] * a[1][3] - a[1][0] * a[0][3];
-    float s3 = a[0][1] * a[1][2] - a[1][1] * a[0][2];
-    float s4 = a[0][1] * a[1][3] - a[1][1] * a[0][3];
-    float s5 = a[0][2] * a[1][3] - a[1][2] * a[0][3];
-    float c5 = a[2][2] * a[3][3] - a[3][2] * a[2][3];
-    float c4 = a[2][1] * a[3][3] - a[3][1] * a[2][3];
-    float c3 = a[2][1] * a[3][2] - a[3][1] * a[2][2];
-    float c2 = a[2][0] * a[3][3] - a[3][0] * a[2][3];
-    float c1 = a[2][0] * a[3][2] - a[3][0] * a[2][2];
-    float c0 = a[2][0] * a[3][1] - a[3][0] * a[2][1];
-    return s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0;
+    return Minors(m->m).Determinant();
 }
 
 D3DXMATRIX* WINAPI D3DXMatrixInverse(D3DXMATRIX* out, FLOAT* determinant, const D3DXMATRIX* m)
 {
     const float(*a)[4] = m->m;
-    float s0 = a[0][0] * a[1][1] - a[1][0] * a[0][1];
-    float s1 = a[0][0] * a[1][2] - a[1][0] * a[0][2];
-    float s2 = a[0][0] * a[1][3] - a[1][0] * a[0][3];
-    float s3 = a[0][1] * a[1][2] - a[1][1] * a[0][2];
-    float s4 = a[0][1] * a[1][3] - a[1][1] * a[0][3];
-    float s5 = a[0][2] * a[1][3] - a[1][2] * a[0][3];
-    float c5 = a[2][2] * a[3][3] - a[3][2] * a[2][3];
-    float c4 = a[2][1] * a[3][3] - a[3][1] * a[2][3];
-    float c3 = a[2][1] * a[3][2] - a[3][1] * a[2][2];
-    float c2 = a[2][0] * a[3][3] - a[3][0] * a[2][3];
-    float c1 = a[2][0] * a[3][2] - a[3][0] * a[2][2];
-    float c0 = a[2][0] * a[3][1] - a[3][0] * a[2][1];
-    float det = s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0;
+    const Minors k(a);
+    const float s0 = k.s0, s1 = k.s1, s2 = k.s2, s3 = k.s3, s4 = k.s4, s5 = k.s5;
+    const float c0 = k.c0, c1 = k.c1, c2 = k.c2, c3 = k.c3, c4 = k.c4, c5 = k.c5;
+    float det = k.Determinant();
     if (determinant)
         *determinant = det;
     if (det == 0.0f || !isfinite(det))
