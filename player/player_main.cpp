@@ -1,5 +1,7 @@
 // velmora-player: loads the visualisation module as Winamp would and plays
-// it headless with a virtual clock, so that two runs write the same log.
+// it headless with a virtual clock, so that two runs write the same log, or
+// live in a window with the music playing and the picture following it.
+#include "audio_playback.h"
 #include "frames.h"
 #include "host.h"
 #include "input.h"
@@ -29,6 +31,7 @@ struct Options
     std::string out;
     std::string script;
     bool loop = false;
+    bool mute = false;
     bool window = false;
     bool config = false;
     bool framesGiven = false;
@@ -43,8 +46,10 @@ void Usage(FILE* to)
             "  --module FILE   the module to load (default: ../plugin/vis_velmora.so beside this program)\n"
             "  --frames N      frames to render (default 200)\n"
             "  --drive-c DIR   the folder that stands for C: (default: ../drive_c beside this program)\n"
-            "  --audio FILE    music to analyse (default: the built-in signal)\n"
+            "  --audio FILE    music to play and analyse (default: the built-in signal)\n"
             "  --loop          play the music again from the start when it ends\n"
+            "  --mute          with --window, send silence to the audio device (the picture still\n"
+            "                  follows the device's clock)\n"
             "  --out DIR       write the render window's pictures as PNG files into DIR\n"
             "  --every N       with --out, write every N-th frame (default 1)\n"
             "  --script FILE   timed input for a headless run, one step a line: FRAME ACTION ARGS\n"
@@ -52,7 +57,10 @@ void Usage(FILE* to)
             "                  keys: a letter or digit, F1-F12, NUMPAD0-NUMPAD9, or a virtual-key number\n"
             "                  commands: next-preset, previous-preset, cycle-view, next-profile, or an id\n"
             "  --window        show the module in a window on the desktop, at the module's pace on the\n"
-            "                  real clock, until it is closed (or --frames N); needs a display\n"
+            "                  real clock, until it is closed (or --frames N); needs a display.\n"
+            "                  The music plays out loud and the spectrum is taken where the audio\n"
+            "                  device is playing; without an audio device the music is silent and\n"
+            "                  the picture follows the real clock\n"
             "  --config        show the module's configuration box and exit\n"
             "  --help          show this help\n"
             "\n"
@@ -120,6 +128,8 @@ int Parse(int argc, char** argv, Options& options)
         }
         else if (arg == "--loop")
             options.loop = true;
+        else if (arg == "--mute")
+            options.mute = true;
         else if (arg == "--window")
             options.window = true;
         else if (arg == "--config")
@@ -169,12 +179,13 @@ int main(int argc, char** argv)
         fprintf(stderr, "velmora-player: %s\n", error.c_str());
         return 2;
     }
-    std::unique_ptr<SpectrumSource> source = OpenSpectrumSource(options.audio, options.loop, error);
-    if (!source)
+    Music music;
+    if (!LoadMusic(options.audio, options.loop, music, error))
     {
         fprintf(stderr, "velmora-player: %s\n", error.c_str());
         return 1;
     }
+    std::unique_ptr<SpectrumSource> source = MakeSpectrumSource(music);
     if (!MakeFolders(options.driveC))
     {
         fprintf(stderr, "velmora-player: cannot create the folder %s for C:\n", options.driveC.c_str());
@@ -238,6 +249,15 @@ int main(int argc, char** argv)
     }
     const bool endless = showing && !options.framesGiven;
 
+    // Headless runs stay silent, so that they repeat exactly.
+    AudioPlayback playback;
+    if (showing)
+    {
+        if (!playback.Open(music, options.mute, error))
+            fprintf(stderr, "velmora-player: %s; the music is silent\n", error.c_str());
+        playback.Start();
+    }
+
     int written = 0;
     int frame = 0;
     double positionMs = 0.0;
@@ -250,6 +270,9 @@ int main(int argc, char** argv)
         // Input reaches the module between frames.
         if (!host.DeliverMessages())
             break;
+        // The picture shows what is heard: after a slow frame it skips ahead, never lags.
+        if (showing)
+            positionMs = playback.PositionMs();
         if (!host.Frame(source.get(), positionMs))
             break;
         positionMs += host.Module()->delayMs;
@@ -269,6 +292,7 @@ int main(int argc, char** argv)
             std::this_thread::sleep_until(next);
         }
     }
+    playback.Stop();
     host.Quit();
     host.Unload();
 

@@ -14,8 +14,8 @@ const int kWaveformBytes = 576;
 class PcmSpectrumSource : public SpectrumSource
 {
 public:
-    PcmSpectrumSource(PcmAudio audio, bool loop)
-        : m_Audio(std::move(audio)), m_Loop(loop), m_Analyzer(m_Audio.sampleRate)
+    explicit PcmSpectrumSource(const Music& music)
+        : m_Audio(*music.audio), m_Music(music.audio), m_Loop(music.loop), m_Analyzer(m_Audio.sampleRate)
     {
     }
 
@@ -72,20 +72,39 @@ private:
         return m_Audio.samples[static_cast<size_t>(frame * m_Audio.channels + channel)] / 32768.0f;
     }
 
-    PcmAudio m_Audio;
+    const PcmAudio& m_Audio;
+    std::shared_ptr<const PcmAudio> m_Music; // keeps m_Audio alive
     bool m_Loop;
     SpectrumAnalyzer m_Analyzer;
 };
 }
 
-std::unique_ptr<SpectrumSource> OpenSpectrumSource(const std::string& audioPath, bool loop, std::string& error)
+bool LoadMusic(const std::string& audioPath, bool loop, Music& music, std::string& error)
 {
     error.clear();
     if (audioPath.empty())
-        return std::unique_ptr<SpectrumSource>(new PcmSpectrumSource(MakeSynthMusic(), true));
+    {
+        music.audio = std::make_shared<const PcmAudio>(MakeSynthMusic());
+        music.loop = true;
+        return true;
+    }
+    auto audio = std::make_shared<PcmAudio>();
+    if (!ReadAudioFile(audioPath, *audio, error))
+        return false;
+    music.audio = std::move(audio);
+    music.loop = loop;
+    return true;
+}
 
-    PcmAudio audio;
-    if (!ReadAudioFile(audioPath, audio, error))
+std::unique_ptr<SpectrumSource> MakeSpectrumSource(const Music& music)
+{
+    return std::unique_ptr<SpectrumSource>(new PcmSpectrumSource(music));
+}
+
+std::unique_ptr<SpectrumSource> OpenSpectrumSource(const std::string& audioPath, bool loop, std::string& error)
+{
+    Music music;
+    if (!LoadMusic(audioPath, loop, music, error))
         return nullptr;
-    return std::unique_ptr<SpectrumSource>(new PcmSpectrumSource(std::move(audio), loop));
+    return MakeSpectrumSource(music);
 }

@@ -3,6 +3,8 @@
 #ifndef VELMORA_PLAYER_SIGNAL_H
 #define VELMORA_PLAYER_SIGNAL_H
 
+#include "pcm_audio.h"
+
 #include <memory>
 #include <string>
 
@@ -15,8 +17,23 @@ public:
     virtual bool Fill(double positionMs, unsigned char spectrum[2][576], unsigned char waveform[2][576]) = 0;
 };
 
-// Opens the audio file at `audioPath`, or the built-in music signal when the
-// path is empty. On failure returns null and puts a one-line reason in `error`.
+// The music of a run, shared by the analysis and the sound card so that both
+// see the same samples and loop at the same point.
+struct Music
+{
+    std::shared_ptr<const PcmAudio> audio;
+    bool loop = false;
+};
+
+// Reads the audio file at `audioPath`, or makes the built-in music (which
+// always loops) when the path is empty. On failure returns false with a
+// one-line reason in `error`.
+bool LoadMusic(const std::string& audioPath, bool loop, Music& music, std::string& error);
+
+// The analysis of `music`.
+std::unique_ptr<SpectrumSource> MakeSpectrumSource(const Music& music);
+
+// LoadMusic and MakeSpectrumSource in one; null on failure.
 std::unique_ptr<SpectrumSource> OpenSpectrumSource(const std::string& audioPath, bool loop, std::string& error);
 
 #endif

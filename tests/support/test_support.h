@@ -141,8 +141,10 @@ struct ProcessResult
     std::string err;
 };
 
-// Runs a program with arguments (no shell) and collects its output.
-inline ProcessResult RunProgram(const std::vector<std::string>& args, const std::string& folder)
+// Runs a program with arguments (no shell) and collects its output;
+// `environment` holds NAME=VALUE settings added to the program's environment.
+inline ProcessResult RunProgram(const std::vector<std::string>& args, const std::string& folder,
+                                const std::vector<std::string>& environment = {})
 {
     ProcessResult result;
     std::string outPath = folder + "/stdout.txt", errPath = folder + "/stderr.txt";
@@ -151,6 +153,12 @@ inline ProcessResult RunProgram(const std::vector<std::string>& args, const std:
     {
         if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr))
             _exit(127);
+        for (const std::string& setting : environment)
+        {
+            const size_t equals = setting.find('=');
+            if (equals != std::string::npos)
+                setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+        }
         std::vector<char*> argv;
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));

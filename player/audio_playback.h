@@ -1,0 +1,77 @@
+// The sound of a live run: the music played through SDL's audio device, and
+// the play position taken from what the device has consumed.
+#ifndef VELMORA_PLAYER_AUDIO_PLAYBACK_H
+#define VELMORA_PLAYER_AUDIO_PLAYBACK_H
+
+#include "audio_clock.h"
+#include "signal.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct _SDL_AudioStream;
+
+// The music in the device's format: read from memory at its own rate and
+// channel count, looped where the analysis loops, converted by SDL.
+class MusicFeed
+{
+public:
+    // `format` is an SDL audio format (AUDIO_S16SYS, AUDIO_F32SYS, ...).
+    MusicFeed(const Music& music, int format, int channels, int sampleRate);
+    ~MusicFeed();
+    MusicFeed(const MusicFeed&) = delete;
+    MusicFeed& operator=(const MusicFeed&) = delete;
+
+    // False when SDL cannot convert to that format; the reason is in `error`.
+    bool Valid(std::string& error) const;
+    // Writes the next `bytes` of device audio; silence past the end of music
+    // that does not loop.
+    void Fill(uint8_t* out, int bytes);
+
+private:
+    // Hands the converter the next block of music (or of silence after its end).
+    bool PutMore();
+
+    Music m_Music;
+    _SDL_AudioStream* m_Stream = nullptr;
+    int64_t m_Next = 0; // next frame of the music to convert
+    uint8_t m_Silence = 0;
+    std::string m_Error;
+};
+
+class AudioPlayback
+{
+public:
+    AudioPlayback() = default;
+    ~AudioPlayback();
+    AudioPlayback(const AudioPlayback&) = delete;
+    AudioPlayback& operator=(const AudioPlayback&) = delete;
+
+    // Opens the default audio device for `music` (its rate and channels; SDL
+    // converts where the device wants another format). `mute` sends silence
+    // but keeps the clock. False with a one-line reason when there is no device.
+    bool Open(const Music& music, bool mute, std::string& error);
+    // Starts the sound, or the real clock when no device is open.
+    void Start();
+    // Stops the sound at once; the position stays where it was.
+    void Stop();
+    // Milliseconds of music heard since Start.
+    double PositionMs() const;
+    bool HasDevice() const { return m_Device != 0; }
+
+private:
+    static void Callback(void* self, uint8_t* stream, int bytes);
+
+    uint32_t m_Device = 0;
+    bool m_AudioStarted = false;
+    bool m_Mute = false;
+    uint8_t m_Silence = 0;
+    int m_FrameBytes = 1;
+    std::unique_ptr<MusicFeed> m_Feed;
+    std::unique_ptr<AudioClock> m_Clock;
+    double m_StartSeconds = -1.0;
+    double m_StoppedMs = -1.0;
+};
+
+#endif

@@ -1,0 +1,166 @@
+// The player's --window runs with SDL's dummy video driver and its disk audio
+// driver, which writes what the device would play to a file.
+#include <gtest/gtest.h>
+
+#include "pcm_audio.h"
+#include "test_support.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace testing_support;
+
+namespace {
+
+// Noise at half scale, so that a sample out of place shows; it starts with sound.
+PcmAudio Music(int rate, int channels, int64_t frames)
+{
+    PcmAudio audio;
+    audio.sampleRate = rate;
+    audio.channels = channels;
+    uint32_t seed = 11;
+    for (int64_t i = 0; i < frames * channels; ++i)
+    {
+        seed = seed * 1664525u + 1013904223u;
+        audio.samples.push_back(static_cast<int16_t>((static_cast<int32_t>(seed >> 16) - 32768) / 2));
+    }
+    return audio;
+}
+
+class LivePlayer : public ::testing::Test
+{
+protected:
+    // Writes `audio` as the music file and returns what ReadAudioFile makes of it.
+    PcmAudio WriteMusic(const PcmAudio& audio)
+    {
+        std::string error;
+        EXPECT_TRUE(WriteWavFile(MusicPath(), audio, error)) << error;
+        PcmAudio decoded;
+        EXPECT_TRUE(ReadAudioFile(MusicPath(), decoded, error)) << error;
+        return decoded;
+    }
+    std::string MusicPath() const { return m_Folder / "music.wav"; }
+    std::string Sink() const { return m_Folder / "device.raw"; }
+
+    ProcessResult Run(std::vector<std::string> args, std::vector<std::string> environment)
+    {
+        args.insert(args.begin(), {VELMORA_PLAYER_EXE, "--drive-c", m_Folder / "drive_c"});
+        environment.push_back("SDL_VIDEODRIVER=dummy");
+        environment.push_back("SDL_DISKAUDIOFILE=" + Sink());
+        return RunProgram(args, m_Folder.Path(), environment);
+    }
+
+    // Runs with a window and the disk audio driver; `delayMs` is how long the
+    // device takes for a block (SDL's default is the block's own length).
+    ProcessResult RunLive(std::vector<std::string> args, int delayMs = -1)
+    {
+        args.insert(args.begin(), "--window");
+        std::vector<std::string> environment = {"SDL_AUDIODRIVER=disk"};
+        if (delayMs >= 0)
+            environment.push_back("SDL_DISKAUDIODELAY=" + std::to_string(delayMs));
+        return Run(args, environment);
+    }
+
+    static int FramesRendered(const ProcessResult& run)
+    {
+        int frames = -1;
+        const size_t at = run.out.find("velmora-player: ");
+        if (at != std::string::npos)
+            sscanf(run.out.c_str() + at, "velmora-player: %d frames rendered", &frames);
+        return frames;
+    }
+
+    // What the device played once the music started: the device plays
+    // silence while it waits to be started.
+    std::vector<int16_t> Played() const
+    {
+        const std::string bytes = ReadFile(Sink());
+        std::vector<int16_t> samples(bytes.size() / sizeof(int16_t));
+        memcpy(samples.data(), bytes.data(), samples.size() * sizeof(int16_t));
+        samples.erase(samples.begin(), std::find_if(samples.begin(), samples.end(), [](int16_t s) { return s != 0; }));
+        return samples;
+    }
+
+    static bool NoWindow(const ProcessResult& run) { return run.err.find("playing without a window") != std::string::npos; }
+
+    TempFolder m_Folder;
+};
+
+#define SKIP_WITHOUT_WINDOW(run)                                                                                       \
+    if (NoWindow(run))                                                                                                 \
+    GTEST_SKIP() << "no window could be opened: " << (run).err
+
+} // namespace
+
+TEST_F(LivePlayer, DevicePlaysTheDecodedMusicLooped)
+{
+    const PcmAudio decoded = WriteMusic(Music(22050, 1, 5000)); // about a quarter of a second
+    ProcessResult run = RunLive({"--audio", MusicPath(), "--loop", "--frames", "30"});
+    SKIP_WITHOUT_WINDOW(run);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(FramesRendered(run), 30);
+
+    const std::vector<int16_t> heard = Played();
+    ASSERT_GT(heard.size(), 2u * 5000u) << "the loop was not reached";
+    for (size_t i = 0; i < heard.size(); ++i)
+        ASSERT_EQ(heard[i], decoded.samples[i % 5000]) << i;
+}
+
+TEST_F(LivePlayer, PositionFollowsTheDeviceNotTheFrames)
+{
+    // One second of music without --loop: the run ends when the device has
+    // played it. A device four times faster than real time ends it early ...
+    const PcmAudio decoded = WriteMusic(Music(22050, 2, 22050));
+    ProcessResult fast = RunLive({"--audio", MusicPath(), "--frames", "400"}, 5);
+    SKIP_WITHOUT_WINDOW(fast);
+    ASSERT_EQ(fast.status, 0) << fast.err;
+    EXPECT_GT(FramesRendered(fast), 0);
+    EXPECT_LT(FramesRendered(fast), 30) << "the picture did not follow the device";
+    const std::vector<int16_t> heard = Played();
+    ASSERT_GE(heard.size(), decoded.samples.size());
+    EXPECT_TRUE(std::equal(decoded.samples.begin(), decoded.samples.end(), heard.begin()));
+    // ... and after the music the device hears silence until the run ends.
+    EXPECT_TRUE(std::all_of(heard.begin() + decoded.samples.size(), heard.end(), [](int16_t s) { return s == 0; }));
+
+    // A device far slower than real time has not played a quarter of a second
+    // in 16 frames of 25 ms, so the run goes on past the music's length in frames.
+    WriteMusic(Music(22050, 2, 5512));
+    ProcessResult slow = RunLive({"--audio", MusicPath(), "--frames", "16"}, 600);
+    ASSERT_EQ(slow.status, 0) << slow.err;
+    EXPECT_EQ(FramesRendered(slow), 16);
+}
+
+TEST_F(LivePlayer, MuteSendsSilenceAndKeepsTheClock)
+{
+    WriteMusic(Music(22050, 1, 22050));
+    ProcessResult run = RunLive({"--audio", MusicPath(), "--mute", "--frames", "400"}, 5);
+    SKIP_WITHOUT_WINDOW(run);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_LT(FramesRendered(run), 30); // the device's clock still ends the music
+    const std::string played = ReadFile(Sink());
+    EXPECT_GE(played.size(), 22050u * sizeof(int16_t));
+    EXPECT_EQ(played.find_first_not_of('\0'), std::string::npos);
+}
+
+TEST_F(LivePlayer, WithoutAnAudioDeviceTheWindowRunsSilently)
+{
+    ProcessResult run = Run({"--window", "--frames", "10"}, {"SDL_AUDIODRIVER=no-such-driver"});
+    SKIP_WITHOUT_WINDOW(run);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(FramesRendered(run), 10);
+    const std::vector<std::string> lines = SplitLines(run.err);
+    ASSERT_EQ(lines.size(), 1u) << run.err;
+    EXPECT_EQ(lines[0].rfind("velmora-player: no audio device (", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find("; the music is silent"), std::string::npos) << lines[0];
+}
+
+TEST_F(LivePlayer, HeadlessRunsStaySilent)
+{
+    ProcessResult run = Run({"--frames", "5"}, {"SDL_AUDIODRIVER=disk"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_FALSE(FileExists(Sink()));
+}
