@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace
@@ -21,7 +22,7 @@ public:
     QuietStderr()
     {
         fflush(stderr);
-        m_Saved = dup(STDERR_FILENO);
+        m_Saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
         const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
         if (m_Saved >= 0 && null >= 0)
             dup2(null, STDERR_FILENO);
@@ -108,7 +109,8 @@ bool MusicFeed::PutMore()
         // Silence after the end, rather than a flush: it also pushes the last
         // of the music through the resampler, which a flush does not always do.
         static const int16_t silence[2 * kFeedBlock] = {};
-        return SDL_AudioStreamPut(m_Stream, silence, static_cast<int>(sizeof(silence) / 2 * audio.channels)) == 0;
+        const int bytes = static_cast<int>(kFeedBlock * audio.channels * sizeof(int16_t));
+        return SDL_AudioStreamPut(m_Stream, silence, bytes) == 0;
     }
     const int64_t count = std::min<int64_t>(kFeedBlock, frames - m_Next);
     const int16_t* first = &audio.samples[static_cast<size_t>(m_Next * audio.channels)];
@@ -153,6 +155,7 @@ bool AudioPlayback::Open(const Music& music, bool mute, std::string& error)
     if (!m_Feed->Valid(error))
     {
         error = "cannot play the music on the audio device (" + error + ")";
+        m_Feed.reset();
         Stop();
         return false;
     }

@@ -120,21 +120,6 @@ TEST(AudioClock, ASlowFrameMovesThePositionByTheTimeThatPassed)
     }
 }
 
-TEST(MusicFeed, SameFormatPlaysTheDecodedSamplesThenSilence)
-{
-    TempFolder folder;
-    PcmAudio decoded;
-    const Music music = Decoded(folder, Noise(44100, 2, 5000, 7), false, decoded);
-    MusicFeed feed(music, AUDIO_S16SYS, 2, 44100);
-    std::string error;
-    ASSERT_TRUE(feed.Valid(error)) << error;
-
-    const std::vector<int16_t> played = Pull(feed, 2, 7000, 1024);
-    ASSERT_EQ(decoded.samples.size(), 10000u);
-    EXPECT_TRUE(std::equal(decoded.samples.begin(), decoded.samples.end(), played.begin()));
-    EXPECT_TRUE(std::all_of(played.begin() + 10000, played.end(), [](int16_t s) { return s == 0; }));
-}
-
 TEST(MusicFeed, LoopsWhereTheAnalysisLoops)
 {
     TempFolder folder;

@@ -83,7 +83,10 @@ protected:
         return samples;
     }
 
-    static bool NoWindow(const ProcessResult& run) { return run.err.find("playing without a window") != std::string::npos; }
+    static bool NoWindow(const ProcessResult& run)
+    {
+        return run.err.find("playing without a window") != std::string::npos;
+    }
 
     TempFolder m_Folder;
 };
