@@ -227,11 +227,14 @@ TEST(AudioPlayback, DeviceHearsTheMusicAndStopsAtOnce)
     EXPECT_EQ(ReadFile(sink).size(), played.size()); // nothing after Stop
     EXPECT_EQ(playback.PositionMs(), stoppedAt);
 
-    ASSERT_GT(played.size(), 0u);
-    ASSERT_LE(played.size(), decoded.samples.size() * sizeof(int16_t));
-    EXPECT_EQ(memcmp(played.data(), decoded.samples.data(), played.size()), 0);
-    // What the clock says was handed over is what the device wrote.
-    EXPECT_LE(stoppedAt, played.size() / 4 * 1000.0 / 22050 + 1e-9);
+    // The device plays silence until it is started; the music follows.
+    const size_t start = played.find_first_not_of('\0') & ~static_cast<size_t>(3);
+    ASSERT_LT(start, played.size());
+    const size_t heard = played.size() - start;
+    ASSERT_LE(heard, decoded.samples.size() * sizeof(int16_t));
+    EXPECT_EQ(memcmp(played.data() + start, decoded.samples.data(), heard), 0);
+    // The clock counts no more than the device was handed.
+    EXPECT_LE(stoppedAt, heard / 4 * 1000.0 / 22050 + 1e-9);
     unsetenv("SDL_AUDIODRIVER");
     unsetenv("SDL_DISKAUDIOFILE");
 }
