@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -95,6 +96,22 @@ std::string RootOf(char letter)
         }
     }
     return root;
+}
+
+// Windows opens no folder as a file; here reading one would succeed, and its
+// size read by seeking to the end is absurd. Refused like Windows does.
+FILE* RefuseFolder(FILE* file)
+{
+    if (!file && errno == EISDIR)
+        errno = EACCES;
+    struct stat info;
+    if (file && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode))
+    {
+        fclose(file);
+        errno = EACCES;
+        return nullptr;
+    }
+    return file;
 }
 
 char DriveLetter(const char* path)
@@ -232,7 +249,7 @@ FILE* fopen(const char* path, const char* mode)
         errno = path ? ENOENT : EINVAL;
         return nullptr;
     }
-    return real(mapped.c_str(), mode);
+    return RefuseFolder(real(mapped.c_str(), mode));
 }
 
 FILE* fopen64(const char* path, const char* mode)
@@ -244,7 +261,7 @@ FILE* fopen64(const char* path, const char* mode)
         errno = path ? ENOENT : EINVAL;
         return nullptr;
     }
-    return real(mapped.c_str(), mode);
+    return RefuseFolder(real(mapped.c_str(), mode));
 }
 
 FILE* freopen(const char* path, const char* mode, FILE* stream)
@@ -258,7 +275,7 @@ FILE* freopen(const char* path, const char* mode, FILE* stream)
         errno = ENOENT;
         return nullptr;
     }
-    return real(mapped.c_str(), mode, stream);
+    return RefuseFolder(real(mapped.c_str(), mode, stream));
 }
 
 int remove(const char* path)

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <dlfcn.h>
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <tinyxml.h>
@@ -93,6 +94,49 @@ TEST_F(Files, FileCallsOfTheProgramAndItsLibrariesTakeWindowsPaths)
     EXPECT_TRUE(DeleteFileA("E:\\sub\\note.txt"));
     EXPECT_FALSE(DeleteFileA("E:\\sub\\note.txt"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// Windows refuses to open a folder as a file; so does every file call here, for
+// the module and for the libraries it uses alike.
+TEST_F(Files, FoldersDoNotOpenAsFiles)
+{
+    ASSERT_EQ(mkdir((folder / "data").c_str(), 0755), 0);
+    for (const char* path : {"E:\\data", "E:\\data\\", "E:/data/", "E:"})
+    {
+        for (const char* mode : {"rb", "r", "r+", "wb", "a+"})
+        {
+            errno = 0;
+            EXPECT_EQ(fopen(path, mode), nullptr) << path << " " << mode;
+            EXPECT_EQ(errno, EACCES) << path << " " << mode;
+            errno = 0;
+            EXPECT_EQ(fopen64(path, mode), nullptr) << path << " " << mode;
+            EXPECT_EQ(errno, EACCES) << path << " " << mode;
+        }
+    }
+    FILE* stream = fopen("E:\\note.txt", "w");
+    ASSERT_NE(stream, nullptr);
+    errno = 0;
+    EXPECT_EQ(freopen("E:\\data", "rb", stream), nullptr);
+    EXPECT_EQ(errno, EACCES);
+
+    std::ifstream cxx("E:\\data");
+    EXPECT_FALSE(cxx.is_open());
+
+    TiXmlDocument document("E:\\data");
+    EXPECT_FALSE(document.LoadFile());
+
+    // Profile calls read a folder as a missing file and cannot write it.
+    char value[16];
+    EXPECT_EQ(GetPrivateProfileStringA("a", "b", "dflt", value, sizeof(value), "E:\\data"), 4u);
+    EXPECT_STREQ(value, "dflt");
+    EXPECT_EQ(GetPrivateProfileIntA("a", "b", 7, "E:\\data\\"), 7u);
+    EXPECT_FALSE(WritePrivateProfileStringA("a", "b", "c", "E:\\data"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    // Files keep opening as before.
+    stream = fopen("E:\\data\\..\\note.txt", "rb");
+    ASSERT_NE(stream, nullptr);
+    fclose(stream);
 }
 
 TEST_F(Files, ProfilesReadAndWriteLikeWindows)
