@@ -66,6 +66,23 @@ std::string MakeTemporaryFolder(char letter)
     return buffer;
 }
 
+// mkdir -p: true when the folder exists at the end.
+bool MakeFolders(const std::string& path)
+{
+    for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+        mkdir(path.substr(0, at).c_str(), 0755);
+    mkdir(path.c_str(), 0755);
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return false;
+    if (!S_ISDIR(info.st_mode))
+    {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
+}
+
 // The folder of a drive, made on first use when none was chosen.
 std::string RootOf(char letter)
 {
@@ -77,7 +94,20 @@ std::string RootOf(char letter)
     {
         const char* env = letter == 'C' ? getenv("VELMORA_DRIVE_C") : nullptr;
         if (env && *env)
-            root = env;
+        {
+            // A folder named there but missing is made, so the module's log is not lost.
+            if (MakeFolders(env))
+                root = env;
+            else
+            {
+                static bool told = false;
+                if (!told)
+                    fprintf(stderr,
+                            "velmora: VELMORA_DRIVE_C names %s, which cannot be created (%s); C: has no folder\n",
+                            env, strerror(errno));
+                told = true;
+            }
+        }
         else if (letter == 'Z')
             root = "/";
         else

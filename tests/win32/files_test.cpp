@@ -139,6 +139,51 @@ TEST_F(Files, FoldersDoNotOpenAsFiles)
     fclose(stream);
 }
 
+// Run by DriveCFromTheEnvironment in a process of its own: C: is chosen once.
+TEST(DriveC, ChildOpensAFileOnC)
+{
+    if (!getenv("VELMORA_DRIVE_C_CHILD"))
+        GTEST_SKIP() << "runs only as the child of DriveCFromTheEnvironment";
+    FILE* file = fopen("C:\\probe.txt", "w");
+    printf(file ? "opened\n" : "not opened\n");
+    if (file)
+    {
+        fputs("ok", file);
+        fclose(file);
+    }
+}
+
+TEST_F(Files, DriveCFromTheEnvironmentIsMadeOrRefusedAloud)
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    ASSERT_GT(n, 0);
+    self[n] = '\0';
+    auto run = [&](const std::string& driveC) {
+        return RunProgram({"/usr/bin/env", "VELMORA_DRIVE_C=" + driveC, "VELMORA_DRIVE_C_CHILD=1", self,
+                           "--gtest_filter=DriveC.ChildOpensAFileOnC"},
+                          folder.Path());
+    };
+
+    // A folder that does not exist yet is made, parents and all.
+    const std::string missing = folder / "not/yet/there";
+    ProcessResult made = run(missing);
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("opened\n"), std::string::npos) << made.out;
+    EXPECT_EQ(made.out.find("not opened"), std::string::npos) << made.out;
+    EXPECT_EQ(ReadFile(missing + "/probe.txt"), "ok");
+    EXPECT_EQ(made.err.find("VELMORA_DRIVE_C"), std::string::npos) << made.err;
+
+    // One that cannot be made is refused with a line that says so.
+    ASSERT_TRUE(WriteFile(folder / "plain.txt", "a file, not a folder"));
+    const std::string impossible = folder / "plain.txt/sub";
+    ProcessResult refused = run(impossible);
+    EXPECT_NE(refused.out.find("not opened"), std::string::npos) << refused.out;
+    EXPECT_NE(refused.err.find("velmora: VELMORA_DRIVE_C names " + impossible + ", which cannot be created"),
+              std::string::npos)
+        << refused.err;
+}
+
 TEST_F(Files, ProfilesReadAndWriteLikeWindows)
 {
     const char* ini = "E:\\settings\\plugin.ini";
