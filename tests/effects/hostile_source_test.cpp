@@ -75,7 +75,7 @@ std::string ReadShipped(const char* name)
     return text.str();
 }
 
-// A vertex shader pass around `body`, a function of float4 p returning float4.
+// `functions` and a technique whose pass compiles their VS as its vertex shader.
 std::string WithTechnique(const std::string& functions)
 {
     return functions + "technique T { pass P { VertexShader = compile vs_2_0 VS(); } }\n";
@@ -147,7 +147,8 @@ TEST(HostileEffectSource, DeepNestingFailsWithAMessage)
     for (int i = 0; i < n; ++i)
         macros += "#define M" + std::to_string(i) + " M" + std::to_string(i + 1) + "\n";
     for (int i = 1; i <= 40; ++i)
-        doubling += "#define D" + std::to_string(i) + " D" + std::to_string(i - 1) + " D" + std::to_string(i - 1) + "\n";
+        doubling +=
+            "#define D" + std::to_string(i) + " D" + std::to_string(i - 1) + " D" + std::to_string(i - 1) + "\n";
     // Each function calls the one before twice: 2^30 inlined calls.
     calls = "float f0(float x) { return x; }\n";
     for (int i = 1; i <= 30; ++i)
