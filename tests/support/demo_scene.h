@@ -20,6 +20,7 @@
 #include <velmora_platform.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,10 +92,13 @@ public:
         module->hDllInstance = instance;
         module->delayMs = 25;
         m_Host.Attach(module, instance);
-        // What an earlier run in this process left behind.
+        // What an earlier run in this process left behind: every run starts
+        // as in a fresh process, so that its pictures repeat.
         g_WindowX = 50;
         g_WindowY = 50;
         g_SpectrumProfiles.clear();
+        SetStatusText("", 0, false);
+        std::srand(1);
         VelmoraUseVirtualClock(100000);
         if (m_Host.Init() != 0 || !g_pEntityManager)
         {
@@ -184,6 +188,7 @@ public:
         return VelmoraGetWindowPicture(m_Host.RenderWindow(), &width, &height);
     }
 
+    HWND RenderWindow() const { return m_Host.RenderWindow(); }
     int Width() const { return m_Width; }
     int Height() const { return m_Height; }
 
