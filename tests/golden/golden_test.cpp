@@ -9,12 +9,7 @@
 #include "demo_scene.h"
 #include "frames.h"
 
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#include <stb/stb_image.h>
-#pragma GCC diagnostic pop
+#include "png_picture.h"
 
 #include <stdlib.h>
 
@@ -27,32 +22,17 @@ namespace {
 
 const DemoState kStates[] = {DemoState::NoMenu, DemoState::Hover, DemoState::MenuOpen};
 
-struct Picture
-{
-    int width = 0;
-    int height = 0;
-    std::vector<DWORD> pixels; // 0x00RRGGBB
-};
-
 std::string GoldenPath(DemoState state)
 {
     return std::string(VELMORA_SOURCE_DIR) + "/tests/golden/pictures/" + DemoStateName(state) + ".png";
 }
 
-Picture ReadPng(const std::string& path)
+// The kept picture without its alpha.
+Picture ReadKept(DemoState state)
 {
-    Picture picture;
-    int channels = 0;
-    unsigned char* data = stbi_load(path.c_str(), &picture.width, &picture.height, &channels, 3);
-    if (!data)
-        return picture;
-    picture.pixels.resize(static_cast<size_t>(picture.width) * picture.height);
-    for (size_t i = 0; i < picture.pixels.size(); ++i)
-    {
-        const unsigned char* p = data + i * 3;
-        picture.pixels[i] = (DWORD(p[0]) << 16) | (DWORD(p[1]) << 8) | p[2];
-    }
-    stbi_image_free(data);
+    Picture picture = ReadPng(GoldenPath(state));
+    for (DWORD& pixel : picture.pixels)
+        pixel &= 0xFFFFFF;
     return picture;
 }
 
@@ -74,9 +54,8 @@ std::vector<Picture> RenderDemoFrames(bool fastPixelPaths)
         {
             scene.Frame();
             const DWORD* pixels = scene.Picture(picture.width, picture.height);
-            if (pixels)
-                for (size_t i = 0; i < static_cast<size_t>(picture.width) * picture.height; ++i)
-                    picture.pixels.push_back(pixels[i] & 0xFFFFFF);
+            for (size_t i = 0; pixels && i < static_cast<size_t>(picture.width) * picture.height; ++i)
+                picture.pixels.push_back(pixels[i] & 0xFFFFFF);
             if (update && *update && !fastPixelPaths)
                 EXPECT_TRUE(WriteWindowPicture(scene.RenderWindow(), GoldenPath(state)));
         }
@@ -125,7 +104,7 @@ protected:
         for (size_t s = 0; s < drawn.size(); ++s)
         {
             const char* name = DemoStateName(kStates[s]);
-            const Picture kept = ReadPng(GoldenPath(kStates[s]));
+            const Picture kept = ReadKept(kStates[s]);
             ASSERT_EQ(kept.width, 800) << "no kept picture " << GoldenPath(kStates[s]);
             ASSERT_EQ(drawn[s].width, kept.width) << name;
             ASSERT_EQ(drawn[s].height, kept.height) << name;
