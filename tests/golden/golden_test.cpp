@@ -57,10 +57,14 @@ std::vector<Picture> RenderDemoFrames(bool fastPixelPaths)
             for (size_t i = 0; pixels && i < static_cast<size_t>(picture.width) * picture.height; ++i)
                 picture.pixels.push_back(pixels[i] & 0xFFFFFF);
             if (update && *update && !fastPixelPaths)
+            {
                 EXPECT_TRUE(WriteWindowPicture(scene.RenderWindow(), GoldenPath(state)));
+            }
         }
         else
+        {
             ADD_FAILURE() << error;
+        }
         pictures.push_back(picture);
     }
     VelmoraSetFastPixelPaths(TRUE);
