@@ -40,6 +40,30 @@ void* operator new[](size_t size)
 {
     return operator new(size);
 }
+// The forms that do not throw must pair with the frees below too.
+void* operator new(size_t size, const std::nothrow_t&) noexcept
+{
+    try
+    {
+        return operator new(size);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept
+{
+    return operator new(size, std::nothrow);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    free(p);
+}
 void operator delete(void* p) noexcept
 {
     free(p);
