@@ -119,21 +119,27 @@ void Host::Config()
 
 bool Host::Frame(SpectrumSource* source, double positionMs)
 {
-    bool more = true;
-    if (source)
-        more = source->Fill(positionMs, m_Module->spectrumData, m_Module->waveformData);
-    else
-    {
-        for (auto& channel : m_Module->spectrumData)
-            for (auto& value : channel)
-                value = 0;
-        for (auto& channel : m_Module->waveformData)
-            for (auto& value : channel)
-                value = 0;
-    }
-    if (!more)
+    if (!FillAudio(source, positionMs))
         return false;
-    m_Module->Render(m_Module);
+    Render();
+    return EndFrame();
+}
+
+bool Host::FillAudio(SpectrumSource* source, double positionMs)
+{
+    if (source)
+        return source->Fill(positionMs, m_Module->spectrumData, m_Module->waveformData);
+    for (auto& channel : m_Module->spectrumData)
+        for (auto& value : channel)
+            value = 0;
+    for (auto& channel : m_Module->waveformData)
+        for (auto& value : channel)
+            value = 0;
+    return true;
+}
+
+bool Host::EndFrame()
+{
     // The record's delay is read every frame, as the module itself does.
     VelmoraAdvanceClock(static_cast<DWORD>(m_Module->delayMs > 0 ? m_Module->delayMs : 0));
     return DeliverMessages();

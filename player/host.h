@@ -34,6 +34,12 @@ public:
     // delivers the posted messages. Returns false when the source has ended or a
     // quit message arrived.
     bool Frame(SpectrumSource* source, double positionMs);
+    // Frame in its three steps, so that a benchmark can time the Render call
+    // alone: the bytes (false when the source has ended), Render, then the
+    // clock and the posted messages (false on a quit message).
+    bool FillAudio(SpectrumSource* source, double positionMs);
+    void Render() { m_Module->Render(m_Module); }
+    bool EndFrame();
     // Delivers every posted message; returns false when one was WM_QUIT.
     bool DeliverMessages();
     void Quit();

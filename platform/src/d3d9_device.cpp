@@ -232,7 +232,8 @@ HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, H
         ok = VelmoraSetWindowPicture(target, color_.data(), w, h);
     } else {
         // The unused byte of X8R8G8B8 is shown as opaque.
-        std::vector<uint32_t> picture(color_.size());
+        std::vector<uint32_t>& picture = presented_;
+        picture.resize(color_.size());
         for (size_t i = 0; i < color_.size(); ++i)
             picture[i] = color_[i] | 0xff000000u;
         ok = VelmoraSetWindowPicture(target, picture.data(), w, h);

@@ -296,6 +296,7 @@ private:
     D3DPRESENT_PARAMETERS pp_;
     D3DCAPS9 caps_;
     std::vector<uint32_t> color_;
+    std::vector<uint32_t> presented_;  // X8R8G8B8 shown opaque, kept between frames
     std::vector<float> depth_;
     Surface* backBuffer_;
     bool inScene_ = false;

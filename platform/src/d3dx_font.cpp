@@ -181,35 +181,42 @@ public:
             return 0;
         size_t n = count < 0 ? strlen(text) : strnlen(text, (size_t)count);
 
-        // Lines and their widths in pixels.
-        std::vector<std::vector<unsigned>> lines(1);
+        // Lines (the codes of line i run from lineStarts[i] to lineStarts[i + 1])
+        // and their widths in pixels, in arrays kept between calls.
+        std::vector<unsigned>& codes = m_Codes;
+        std::vector<size_t>& lineStarts = m_LineStarts;
+        codes.clear();
+        lineStarts.assign(1, 0);
         for (size_t i = 0; i < n; ++i) {
             unsigned char c = (unsigned char)text[i];
             if (c == '\r')
                 continue;
             if (c == '\n') {
                 if (!(format & DT_SINGLELINE))
-                    lines.emplace_back();
+                    lineStarts.push_back(codes.size());
                 continue;
             }
             if (c == '\t' && (format & DT_EXPANDTABS)) {
                 for (int k = 0; k < 8; ++k)
-                    lines.back().push_back(' ');
+                    codes.push_back(' ');
                 continue;
             }
-            lines.back().push_back(AnsiToUnicode(c));
+            codes.push_back(AnsiToUnicode(c));
         }
-        std::vector<int> widths;
+        const size_t lineCount = lineStarts.size();
+        lineStarts.push_back(codes.size());
+        std::vector<int>& widths = m_Widths;
+        widths.clear();
         int maxWidth = 0;
-        for (const std::vector<unsigned>& line : lines) {
+        for (size_t li = 0; li < lineCount; ++li) {
             int w = 0;
-            for (unsigned code : line)
-                if (const Glyph* g = GetGlyph(code))
+            for (size_t k = lineStarts[li]; k < lineStarts[li + 1]; ++k)
+                if (const Glyph* g = GetGlyph(codes[k]))
                     w += g->advance;
             widths.push_back(w);
             maxWidth = w > maxWidth ? w : maxWidth;
         }
-        int height = (int)lines.size() * m_LineHeight;
+        int height = (int)lineCount * m_LineHeight;
 
         if (format & DT_CALCRECT) {
             if (format & DT_RIGHT)
@@ -235,15 +242,15 @@ public:
             return 0;
         if (!pSprite && FAILED(sprite->Begin(D3DXSPRITE_ALPHABLEND)))
             return 0;
-        for (size_t li = 0; li < lines.size(); ++li) {
+        for (size_t li = 0; li < lineCount; ++li) {
             int x = rect->left;
             if (format & DT_RIGHT)
                 x = rect->right - widths[li];
             else if (format & DT_CENTER)
                 x = rect->left + (rect->right - rect->left - widths[li]) / 2;
             int baseline = top + (int)li * m_LineHeight + m_Ascent;
-            for (unsigned code : lines[li]) {
-                const Glyph* g = GetGlyph(code);
+            for (size_t k = lineStarts[li]; k < lineStarts[li + 1]; ++k) {
+                const Glyph* g = GetGlyph(codes[k]);
                 if (!g)
                     continue;
                 if (g->width > 0 && g->height > 0)
@@ -389,6 +396,10 @@ private:
     int m_Ascent = 0;
     int m_LineHeight = 0;
     std::vector<Page> m_Pages;
+    // DrawText's lines, kept between calls.
+    std::vector<unsigned> m_Codes;
+    std::vector<size_t> m_LineStarts;
+    std::vector<int> m_Widths;
     std::map<unsigned, Glyph> m_Glyphs;
 };
 

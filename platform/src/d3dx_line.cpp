@@ -70,7 +70,8 @@ public:
         D3DVIEWPORT9 vp;
         if (FAILED(m_Device->GetViewport(&vp)))
             return D3DERR_INVALIDCALL;
-        std::vector<D3DXVECTOR2> screen(count);
+        std::vector<D3DXVECTOR2>& screen = m_Screen;
+        screen.resize(count);
         for (DWORD i = 0; i < count; ++i) {
             D3DXVECTOR3 p;
             D3DXVec3Project(&p, &points[i], &vp, transform, nullptr, nullptr);
@@ -142,7 +143,8 @@ private:
         size_t segments = pts.size() - 1;
         std::vector<D3DXVECTOR2>& sides = m_Sides;
         sides.assign(pts.size(), D3DXVECTOR2(0, 0));
-        std::vector<D3DXVECTOR2> normals(segments);
+        std::vector<D3DXVECTOR2>& normals = m_Normals;
+        normals.resize(segments);
         for (size_t i = 0; i < segments; ++i) {
             D3DXVECTOR2 d = pts[i + 1] - pts[i];
             D3DXVec2Normalize(&d, &d);
@@ -262,6 +264,9 @@ private:
     std::vector<d3dx::ScreenVertex> m_Vertices;
     std::vector<D3DXVECTOR2> m_Points;
     std::vector<D3DXVECTOR2> m_Sides;
+    // Work arrays kept between draws, so that a steady frame allocates nothing.
+    std::vector<D3DXVECTOR2> m_Normals;
+    std::vector<D3DXVECTOR2> m_Screen;
     DWORD m_Pattern = 0xFFFFFFFF;
     float m_PatternScale = 1.0f;
     float m_Width = 1.0f;

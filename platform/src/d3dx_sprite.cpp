@@ -104,7 +104,7 @@ public:
         if (!(m_Flags & D3DXSPRITE_DONOTMODIFY_RENDERSTATE))
             SetDrawingState();
         m_Device->SetFVF(d3dx::kTexturedFVF);
-        std::vector<d3dx::TexturedVertex> run;
+        std::vector<d3dx::TexturedVertex>& run = m_Run;
         size_t i = 0;
         while (i < m_Batch.size()) {
             IDirect3DTexture9* texture = m_Batch[i].texture;
@@ -181,6 +181,8 @@ private:
     bool m_Begun = false;
     d3dx::SavedState m_State;
     std::vector<Item> m_Batch;
+    // The vertices of one texture's run, kept between flushes.
+    std::vector<d3dx::TexturedVertex> m_Run;
 };
 
 }  // namespace

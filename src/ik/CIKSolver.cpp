@@ -5,6 +5,9 @@
 
 // Angle turned per unit of the Jacobian-transpose step.
 static const float kStepGain = 0.00001f;
+// Links turn from index 1 up, each relative to the next link's world (or the
+// base): the inverses below index 2 are never read.
+static const size_t kFirstInverse = 2;
 
 CIKSolver::CIKSolver()
     : m_Tolerance(1.0f), m_IterationCap(100), m_PassCount(0)
@@ -49,7 +52,8 @@ void CIKSolver::SnapshotChain()
     {
         m_Rotations[k] = m_Chain[k]->m_LocalRotation;
         m_World[k] = m_Chain[k]->m_World;
-        m_World[k].Inverse(m_InverseWorld[k]);
+        if (k >= kFirstInverse)
+            m_World[k].Inverse(m_InverseWorld[k]);
     }
 }
 
@@ -141,7 +145,8 @@ void CIKSolver::ForwardKinematics(int highestIndex)
         CMatrix4 local;
         local.SetRotationTranslation(m_Rotations[k], m_Chain[k]->m_LocalPosition);
         CMatrix4::Multiply(m_World[k], parent, local); // local . parent
-        m_World[k].Inverse(m_InverseWorld[k]);
+        if (k >= static_cast<int>(kFirstInverse))
+            m_World[k].Inverse(m_InverseWorld[k]);
     }
 }
 

@@ -49,6 +49,9 @@ public:
     CMatrix4 m_BaseInverse;
     std::vector<CQuaternion> m_Rotations;
     std::vector<CMatrix4> m_World;
+    // Inverses of the links' world matrices from index 2 up: a link is only
+    // ever turned relative to the link two above the end bone or higher, so
+    // entries 0 and 1 are not kept (they stay the identity).
     std::vector<CMatrix4> m_InverseWorld;
     std::vector<float> m_Jacobian;
     std::vector<float> m_JacobianT;

@@ -98,7 +98,59 @@ CMatrix4 CMatrix4::Inverse() const
     return result;
 }
 
+// The cofactors over the determinant; the identity when it is 0.
+static void StoreInverse(const double inv[16], double det, CMatrix4& out)
+{
+    if (det == 0.0)
+    {
+        out.SetIdentity();
+        return;
+    }
+    double invDet = 1.0 / det;
+    for (int i = 0; i < 16; ++i)
+        out.m[i / 4][i % 4] = static_cast<float>(inv[i] * invDet);
+}
+
+// The general inverse's cofactors with the terms that vanish when the last
+// column is (0, 0, 0, 1) left out, in the same order: the same result, at a
+// fraction of the work. Bone and entity matrices are all of this form.
+static void InverseAffine(const CMatrix4& matrix, CMatrix4& out)
+{
+    double a[16];
+    for (int i = 0; i < 16; ++i)
+        a[i] = matrix.m[i / 4][i % 4];
+    double inv[16];
+    inv[0] = a[5] * a[10] - a[9] * a[6];
+    inv[4] = -a[4] * a[10] + a[8] * a[6];
+    inv[8] = a[4] * a[9] - a[8] * a[5];
+    inv[12] = -a[4] * a[9] * a[14] + a[4] * a[10] * a[13] + a[8] * a[5] * a[14] - a[8] * a[6] * a[13] -
+              a[12] * a[5] * a[10] + a[12] * a[6] * a[9];
+    inv[1] = -a[1] * a[10] + a[9] * a[2];
+    inv[5] = a[0] * a[10] - a[8] * a[2];
+    inv[9] = -a[0] * a[9] + a[8] * a[1];
+    inv[13] = a[0] * a[9] * a[14] - a[0] * a[10] * a[13] - a[8] * a[1] * a[14] + a[8] * a[2] * a[13] +
+              a[12] * a[1] * a[10] - a[12] * a[2] * a[9];
+    inv[2] = a[1] * a[6] - a[5] * a[2];
+    inv[6] = -a[0] * a[6] + a[4] * a[2];
+    inv[10] = a[0] * a[5] - a[4] * a[1];
+    inv[14] = -a[0] * a[5] * a[14] + a[0] * a[6] * a[13] + a[4] * a[1] * a[14] - a[4] * a[2] * a[13] -
+              a[12] * a[1] * a[6] + a[12] * a[2] * a[5];
+    inv[3] = inv[7] = inv[11] = 0.0;
+    inv[15] = a[0] * a[5] * a[10] - a[0] * a[6] * a[9] - a[4] * a[1] * a[10] + a[4] * a[2] * a[9] +
+              a[8] * a[1] * a[6] - a[8] * a[2] * a[5];
+    double det = a[0] * inv[0] + a[1] * inv[4] + a[2] * inv[8];
+    StoreInverse(inv, det, out);
+}
+
 void CMatrix4::Inverse(CMatrix4& out) const
+{
+    if (IsAffine())
+        InverseAffine(*this, out);
+    else
+        InverseGeneral(out);
+}
+
+void CMatrix4::InverseGeneral(CMatrix4& out) const
 {
     double a[16];
     for (int i = 0; i < 16; ++i)
@@ -137,14 +189,7 @@ void CMatrix4::Inverse(CMatrix4& out) const
     inv[15] = a[0] * a[5] * a[10] - a[0] * a[6] * a[9] - a[4] * a[1] * a[10] + a[4] * a[2] * a[9] +
               a[8] * a[1] * a[6] - a[8] * a[2] * a[5];
     double det = a[0] * inv[0] + a[1] * inv[4] + a[2] * inv[8] + a[3] * inv[12];
-    if (det == 0.0)
-    {
-        out.SetIdentity();
-        return;
-    }
-    double invDet = 1.0 / det;
-    for (int i = 0; i < 16; ++i)
-        out.m[i / 4][i % 4] = static_cast<float>(inv[i] * invDet);
+    StoreInverse(inv, det, out);
 }
 
 CMatrix4 CMatrix4::GetRotation() const

@@ -29,9 +29,11 @@ public:
     // this := B . this
     CMatrix4& operator*=(const CMatrix4& b);
 
-    // General inverse; the identity when the determinant is 0.
+    // Inverse; the identity when the determinant is 0. An affine matrix takes
+    // a shorter way to the same result as the general one.
     CMatrix4 Inverse() const;
     void Inverse(CMatrix4& out) const;
+    void InverseGeneral(CMatrix4& out) const;
 
     CMatrix4 GetRotation() const;
     CMatrix3 GetMatrix3() const;

@@ -213,3 +213,81 @@ TEST(MathVector, TransformsCrossAndNormalize)
     v.Normalize();
     ExpectNear(v, 0.6f, 0, 0.8f);
 }
+
+namespace
+{
+// A bone, entity or camera matrix: rotation, scale (per axis or uniform) and translation.
+CMatrix4 Affine(float ax, float ay, float az, float sx, float sy, float sz, float tx, float ty, float tz)
+{
+    CMatrix4 m;
+    m.RotateX(ax);
+    m.RotateY(ay);
+    m.RotateZ(az);
+    for (int c = 0; c < 3; ++c)
+    {
+        m.m[0][c] *= sx;
+        m.m[1][c] *= sy;
+        m.m[2][c] *= sz;
+    }
+    m.m[3][0] = tx;
+    m.m[3][1] = ty;
+    m.m[3][2] = tz;
+    return m;
+}
+
+void ExpectSameInverse(const CMatrix4& m)
+{
+    CMatrix4 general;
+    m.InverseGeneral(general);
+    const CMatrix4 inverse = m.Inverse();
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(inverse.m[r][c], general.m[r][c]) << "element " << r << c;
+}
+} // namespace
+
+TEST(MathInverse, AffineGivesTheGeneralResultExactly)
+{
+    unsigned seed = 7;
+    auto rnd = [&](float lo, float hi) {
+        seed = seed * 1103515245u + 12345u;
+        return lo + (hi - lo) * static_cast<float>((seed >> 8) & 0xffff) / 65535.0f;
+    };
+    for (int i = 0; i < 200; ++i)
+    {
+        const float s = rnd(0.01f, 50.0f);
+        const bool uniform = i % 2 == 0;
+        const CMatrix4 m = Affine(rnd(-kPi, kPi), rnd(-kPi, kPi), rnd(-kPi, kPi), s, uniform ? s : rnd(0.1f, 3.0f),
+                                  uniform ? s : rnd(0.1f, 3.0f), rnd(-500, 500), rnd(-500, 500), rnd(-500, 500));
+        ASSERT_TRUE(m.IsAffine());
+        ExpectSameInverse(m);
+    }
+    // Pure translation and the identity.
+    ExpectSameInverse(Translation(3, -4, 5));
+    ExpectSameInverse(CMatrix4());
+    // A shear is affine too.
+    CMatrix4 shear = Translation(1, 2, 3);
+    shear.m[1][0] = 0.5f;
+    ExpectSameInverse(shear);
+}
+
+TEST(MathInverse, AffineSingularAndInPlace)
+{
+    // A flattened axis: no inverse, the identity.
+    const CMatrix4 flat = Affine(0.3f, 0.2f, 0.1f, 1, 0, 1, 5, 6, 7);
+    ExpectMatrixNear(flat.Inverse(), CMatrix4(), 0);
+    ExpectSameInverse(flat);
+
+    const CMatrix4 m = Affine(0.5f, -1.0f, 2.0f, 2, 2, 2, 10, -20, 30);
+    CMatrix4 self = m;
+    self.Inverse(self);
+    ExpectMatrixNear(self, m.Inverse(), 0);
+    CMatrix4 product;
+    CMatrix4::Multiply(product, self, m);
+    ExpectMatrixNear(product, CMatrix4(), 1e-5f);
+    // A point goes there and back.
+    CVector3 p(1, 2, 3);
+    p *= m;
+    p *= self;
+    ExpectNear(p, 1, 2, 3, 1e-4f);
+}
