@@ -113,6 +113,21 @@ TEST_F(HostBoundary, HeaderAndModuleRecord)
     EXPECT_EQ(offsetof(CEmbedWindowState, extra), sizeof(void*) + 4 + 16);
 }
 
+TEST(ModuleFile, ExportsItsEntryPointAlone)
+{
+    // Every symbol the built module defines for others to find, by name.
+    TempFolder folder;
+    ProcessResult nm = RunProgram({VELMORA_NM, "-D", "--defined-only", "--format=posix",
+                                   std::string(VELMORA_PLUGIN_DIR) + "/vis_velmora.so"},
+                                  folder.Path());
+    ASSERT_EQ(nm.status, 0) << nm.err;
+    std::vector<std::string> names;
+    for (const std::string& line : SplitLines(nm.out))
+        if (!line.empty())
+            names.push_back(line.substr(0, line.find(' ')));
+    EXPECT_EQ(names, std::vector<std::string>{"winampVisGetHeader"}) << nm.out;
+}
+
 TEST_F(HostBoundary, InitAndQuitWithAnIniHoldingOnlyTheWidth)
 {
     ASSERT_TRUE(WriteFile(plugins + "/plugin.ini", "; window\r\n[VELMORA]\r\nSCREEN_WIDTH=640\r\n[other]\r\nkey=1\r\n"));
