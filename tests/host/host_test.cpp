@@ -235,6 +235,73 @@ TEST_F(HostBoundary, InitAndQuitWithAnIniHoldingOnlyTheWidth)
               }));
 }
 
+TEST_F(HostBoundary, SizesOutOfRangeFallBackToTheDefaultsAndTheNextStartWorks)
+{
+    const std::string ini = plugins + "/plugin.ini";
+    struct Case
+    {
+        const char* width;
+        const char* height;
+        int readWidth, readHeight; // what the ini reads as
+    };
+    const Case cases[] = {
+        {"0", "-600", 0, -600},
+        {"wide", "2147483647", 0, 2147483647},
+        {"2147483600", "-2147483648", 2147483600, -2147483647 - 1},
+        {"-1", "8193", -1, 8193},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(std::string(c.width) + " x " + c.height);
+        ASSERT_TRUE(WriteFile(ini, std::string("[velmora]\r\nSCREEN_WIDTH=") + c.width + "\r\nSCREEN_HEIGHT=" + c.height +
+                                       "\r\n"));
+        for (int start = 0; start < 2; ++start)
+        {
+            const size_t mark = ReadLog().size();
+            Host host;
+            AttachAs(host, kModuleName);
+            ASSERT_EQ(host.Init(), 0);
+            EXPECT_EQ(g_ScreenWidth, 800);
+            EXPECT_EQ(g_ScreenHeight, 600);
+            RECT client;
+            ASSERT_TRUE(GetClientRect(host.RenderWindow(), &client));
+            EXPECT_EQ(client.right, 800);
+            EXPECT_EQ(client.bottom, 600);
+            const std::vector<std::string> init = InitSection(ReadLog().substr(mark));
+            ASSERT_GE(init.size(), 4u);
+            EXPECT_EQ(init[1], "[          plugin:: 120]\t\tinit");
+            if (start == 0)
+            {
+                EXPECT_EQ(init[2], "[          plugin:: 106]\t\tplugin.ini SCREEN_WIDTH " + std::to_string(c.readWidth) +
+                                       " out of range 1 to 8192, using 800");
+                EXPECT_EQ(init[3], "[          plugin:: 107]\t\tplugin.ini SCREEN_HEIGHT " +
+                                       std::to_string(c.readHeight) + " out of range 1 to 8192, using 600");
+            }
+            else
+            {
+                // Quit wrote the defaults: the second start reads them without a word.
+                EXPECT_EQ(init[2], "[          plugin:: 173]\t\tclass registered");
+            }
+            host.Quit();
+            EXPECT_EQ(GetPrivateProfileIntA("velmora", "SCREEN_WIDTH", 0, ini.c_str()), 800u);
+            EXPECT_EQ(GetPrivateProfileIntA("velmora", "SCREEN_HEIGHT", 0, ini.c_str()), 600u);
+        }
+    }
+
+    // The extremes that a device takes stay as they are.
+    ASSERT_TRUE(WriteFile(ini, "[velmora]\r\nSCREEN_WIDTH=8192\r\nSCREEN_HEIGHT=1\r\n"));
+    const size_t mark = ReadLog().size();
+    Host host;
+    AttachAs(host, kModuleName);
+    ASSERT_EQ(host.Init(), 0);
+    EXPECT_EQ(g_ScreenWidth, 8192);
+    EXPECT_EQ(g_ScreenHeight, 1);
+    EXPECT_EQ(ReadLog().find("out of range", mark), std::string::npos);
+    host.Quit();
+    EXPECT_EQ(GetPrivateProfileIntA("velmora", "SCREEN_WIDTH", 0, ini.c_str()), 8192u);
+    EXPECT_EQ(GetPrivateProfileIntA("velmora", "SCREEN_HEIGHT", 0, ini.c_str()), 1u);
+}
+
 TEST_F(HostBoundary, MissingOrUnreadableIniGivesTheDefaultsAndAnUnwritableOneFailsQuietly)
 {
     {
