@@ -4,6 +4,7 @@
 #include "ik/CIKModel.h"
 #include "main.h"
 #include "plugin.h"
+#include "test_support.h"
 
 #include <math.h>
 
@@ -146,12 +147,44 @@ TEST(IKModel, ElementOrderDecidesWhatIsKept)
     EXPECT_EQ(m.m_pWorkRoot->m_World.m[3][0], 0);
 }
 
+TEST(IKModel, AScaleThatIsNoNumberReadsAsMissing)
+{
+    CIKModel m;
+    const size_t mark = LogMark();
+    ASSERT_TRUE(m.LoadFile(WriteModel("scales.xml", R"(<MODEL name="arm.ms3d" />
+<CONTROL name="word" scale="abc" />
+<CONTROL name="empty" scale="" />
+<CONTROL name="nan" scale="nan" />
+<CONTROL name="huge" scale="1e300" />
+<CONTROL name="number" scale="-2.5" />)").c_str()));
+    ASSERT_EQ(m.m_Controls.size(), 5u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(m.m_Controls[i].m_Scale, 1.0f) << m.m_Controls[i].m_Name;
+    EXPECT_EQ(m.m_Controls[4].m_Scale, -2.5f);
+    const std::vector<std::string> lines = LogSince(mark);
+    EXPECT_EQ(Count(lines, "CONTROL error : scale not found"), 4);
+    EXPECT_EQ(Count(lines, "control word added with 0 keys"), 1);
+}
+
 TEST(IKModel, BrokenFilesLeaveAnEmptyModel)
 {
     CIKModel m;
     size_t mark = LogMark();
     EXPECT_FALSE(m.LoadFile((ScratchDir() + "/missing.xml").c_str()));
     EXPECT_TRUE(Has(LogSince(mark), "couldnt load file"));
+
+    // Nested deeper than TinyXML's recursion can go: refused before it parses.
+    for (int depth : {257, 100000})
+    {
+        const std::string deep = WriteModel("deep.xml", testing_support::NestedXml("CONTROL", depth));
+        mark = LogMark();
+        EXPECT_FALSE(m.LoadFile(deep.c_str()));
+        const std::string text = LogTextSince(mark);
+        const std::string expected = "[        CIKModel::  67]\t\telements nested deeper than 256 levels in " + deep +
+                                     "\n[        CIKModel::  68]\t\tcouldnt load file\n";
+        EXPECT_NE(text.find(expected), std::string::npos) << text;
+        EXPECT_TRUE(m.m_Controls.empty());
+    }
 
     mark = LogMark();
     EXPECT_TRUE(m.LoadFile(WriteModel("blank.xml", "<!-- nothing -->").c_str()));

@@ -21,6 +21,8 @@ struct Picture
     int width = 0;
     int height = 0;
     std::vector<DWORD> pixels; // 0xAARRGGBB, rows top to bottom
+
+    DWORD At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
 
 // An empty picture when the file cannot be read.
