@@ -3,7 +3,8 @@
 // uses, so every lane gets the same floats; plain loops over a fixed lane
 // count into local arrays, which the compiler turns into SSE2 (or any other
 // target's vectors) without alias checks. Floats are never contracted into
-// fused multiply-adds here (see platform/CMakeLists.txt), as in Run.
+// fused multiply-adds here, as in Run, and square roots go without errno
+// (see platform/CMakeLists.txt): the same correctly rounded floats.
 #include "fx_program.h"
 
 #include <math.h>
@@ -23,7 +24,12 @@ inline int Index(float v, int count)
     return i < 0 ? 0 : (i >= count ? count - 1 : i);
 }
 
-inline void Put(float* d, const float* t) { memcpy(d, t, sizeof(float) * W); }
+// Rows of the frame are the same or apart; a row never moves onto itself.
+inline void Put(float* d, const float* t)
+{
+    if (d != t)
+        memcpy(d, t, sizeof(float) * W);
+}
 
 // Component-wise operations: component i of every lane is read before any
 // lane's component i is written, as Run reads before it writes.
@@ -132,7 +138,7 @@ bool Batch::Run(int count)
         case OpMov:
             // Float by float, as Run copies.
             for (int i = 0; i < n; ++i)
-                memmove(f + (I.d + i) * W, f + (I.a + i) * W, sizeof(float) * W);
+                Put(f + (I.d + i) * W, f + (I.a + i) * W);
             break;
         case OpBroadcast: {
             float t[W];
@@ -305,10 +311,20 @@ bool Batch::Run(int count)
             const bool load = I.op == OpLoadIdx;
             const float* b = f + I.b * W;
             int da[W], aa[W];
+            bool same = true;
             for (int l = 0; l < W; ++l) {
                 const int at = Index(b[l], I.i1) * I.i0;
                 da[l] = (I.d + (load ? 0 : at)) * W + l;
                 aa[l] = (I.a + (load ? at : 0)) * W + l;
+                same = same && (l >= count || da[l] - l == da[0]);
+                same = same && (l >= count || aa[l] - l == aa[0]);
+            }
+            if (same) {
+                // One element for every lane that counts (a loop's index):
+                // whole rows.
+                for (int i = 0; i < n; ++i)
+                    Put(f + da[0] + i * W, f + aa[0] + i * W);
+                break;
             }
             for (int i = 0; i < n; ++i)
                 for (int l = 0; l < W; ++l)
