@@ -21,6 +21,25 @@ void* operator new[](size_t size)
 {
     return operator new(size);
 }
+// The library makes some objects with the forms that return null.
+void* operator new(size_t size, const std::nothrow_t&) noexcept
+{
+    ++s_Allocations;
+    return malloc(size ? size : 1);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept
+{
+    ++s_Allocations;
+    return malloc(size ? size : 1);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    free(p);
+}
 void operator delete(void* p) noexcept
 {
     free(p);
