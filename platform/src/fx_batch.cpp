@@ -332,7 +332,7 @@ bool Batch::Run(int count)
             break;
         }
         case OpJmp:
-            if (I.i0 < pc && ++backJumps > 65536)
+            if (I.i0 < pc && ++backJumps > kMaxBackJumps)
                 return false;
             pc = I.i0;
             break;

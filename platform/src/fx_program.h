@@ -90,6 +90,10 @@ struct Binding {
     int count;
 };
 
+// Backward jumps a run may take before it counts as a runaway loop; both
+// interpreters stop there alike.
+const int kMaxBackJumps = 65536;
+
 struct Program {
     std::vector<Instr> code;
     std::vector<int> tables;  // index lists of gather and scatter

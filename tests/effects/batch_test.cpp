@@ -250,6 +250,32 @@ TEST(Batch, LanesThatBranchApartAreRefused)
     ExpectSameFloats(p, p.initial, same, kLanes, "branch");
 }
 
+// A loop that runs away ends the batch as it ends a run of one vertex.
+TEST(Batch, RunawayLoopsAreRefused)
+{
+    fx::CompiledEffect fx;
+    ASSERT_TRUE(CompileText("float n = 1e9;\n"
+                            "struct O { float4 p : POSITION; float4 c : COLOR0; };\n"
+                            "O VS(float4 p : POSITION) { O o; o.p = p; o.c = 0;\n"
+                            "  for (float i = 0; i < n; i++) o.c.r += p.x; return o; }\n"
+                            "float4 PS(float4 c : COLOR0) : COLOR { return c; }\n"
+                            "technique T { pass P { VertexShader = compile vs_2_0 VS();\n"
+                            "  PixelShader = compile ps_2_0 PS(); } }\n",
+                            &fx));
+    const fx::Program& p = *fx.techniques[0].passes[0].vs;
+    std::vector<float> frame = p.initial;
+    std::copy(fx.store.begin(), fx.store.end(), frame.begin());
+    fx::Batch batch;
+    batch.Load(p, frame.data());
+    frame[(size_t)p.inputs[0].offset] = 0.5f;
+    bool cutShort = false;
+    p.Run(frame.data(), &cutShort);
+    EXPECT_TRUE(cutShort);
+    for (int l = 0; l < kLanes; ++l)
+        batch.Float(p.inputs[0].offset)[l] = 0.5f;
+    EXPECT_EQ(batch.Run(kLanes), !cutShort);
+}
+
 // The key of reuse: only the input floats a program reads.
 TEST(Batch, ProgramsTellWhichInputFloatsTheyRead)
 {
