@@ -1,7 +1,9 @@
 // Figures of effect drawing at the module's 800 x 600: a frame of the
 // dancers (4000 lit triangles through the dancer effect, one draw per
 // triangle as the model draws) and the 7 x 7 dance floor through the spot
-// effect, and each part on its own.
+// effect, and each part on its own; the dancers' spheres as meshes (one
+// indexed draw each) with and without batches and reuse; and the dancer's
+// vertex program on its own, one vertex at a time and in batches.
 #include <d3d9.h>
 #include <d3dx9.h>
 #include <velmora_platform.h>
@@ -10,8 +12,10 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_device.h"
+#include "fx_compiler.h"
 
 #include <math.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -124,23 +128,58 @@ struct Rig {
         return fx;
     }
 
-    void DrawDancers()
+    // The world at the origin, the dancers' tint, then `draw` in each pass.
+    template <class F>
+    void Tinted(ID3DXEffect* fx, F draw)
     {
         D3DXMATRIX world = Identity();
         float tint[4] = {1.f, 0.6f, 0.3f, 1.f};
-        dancer->SetMatrix(dancer->GetParameterByName(NULL, "worldMatrix"), &world);
-        dancer->SetValue(dancer->GetParameterByName(NULL, "material"), tint, 16);
+        fx->SetMatrix(fx->GetParameterByName(NULL, "worldMatrix"), &world);
+        fx->SetValue(fx->GetParameterByName(NULL, "material"), tint, 16);
         dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
         UINT passes = 0;
-        dancer->Begin(&passes, 0);
+        fx->Begin(&passes, 0);
         for (UINT p = 0; p < passes; ++p) {
-            dancer->BeginPass(p);
+            fx->BeginPass(p);
+            draw();
+            fx->EndPass();
+        }
+        fx->End();
+    }
+
+    void DrawDancers()
+    {
+        Tinted(dancer, [&] {
             for (size_t t = 0; t + 2 < dancers.size(); t += 3)
                 dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, &dancers[t], sizeof(NormalVertex));
-            dancer->EndPass();
-        }
-        dancer->End();
+        });
     }
+
+    // The same spheres as shared vertices and one indexed draw each.
+    void DrawMeshes()
+    {
+        const size_t perSphere = dancers.size() / 4;
+        if (meshVertices.empty())
+            for (size_t i = 0; i < dancers.size(); ++i) {
+                size_t k = sphereStart[i / perSphere];
+                while (k < meshVertices.size() && memcmp(&meshVertices[k], &dancers[i], sizeof dancers[i]) != 0)
+                    ++k;
+                if (k == meshVertices.size())
+                    meshVertices.push_back(dancers[i]);
+                meshIndices.push_back((WORD)k);
+                if ((i + 1) % perSphere == 0 && i / perSphere < 3)
+                    sphereStart[i / perSphere + 1] = meshVertices.size();
+            }
+        Tinted(spot, [&] {
+            for (UINT s = 0; s < 4; ++s)
+                dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, (UINT)meshVertices.size(), (UINT)perSphere / 3,
+                                            &meshIndices[s * perSphere], D3DFMT_INDEX16, meshVertices.data(),
+                                            sizeof(NormalVertex));
+        });
+    }
+    std::vector<NormalVertex> meshVertices;
+    std::vector<WORD> meshIndices;
+    size_t sphereStart[4] = {};
 
     void DrawFloor()
     {
@@ -189,6 +228,91 @@ void Frame(benchmark::State& state, bool floor, bool dancers)
         benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// Argument 1: batches and reuse (the default); 0: one run a vertex.
+void BM_EffectMeshes(benchmark::State& state)
+{
+    Rig rig;
+    if (!rig.dev || !rig.spot) {
+        state.SkipWithError("no device or effects");
+        return;
+    }
+    VelmoraSetVertexCache(state.range(0) != 0);
+    for (auto _ : state) {
+        rig.dev->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff101020, 1.f, 0);
+        rig.dev->BeginScene();
+        rig.DrawMeshes();
+        rig.dev->EndScene();
+    }
+    VelmoraSetVertexCache(TRUE);
+    state.counters["ms_per_frame"] =
+        benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The dancer's vertex program over the spheres' corners with the scene's
+// camera and lights: argument 0 runs one vertex at a time, 1 in batches.
+void BM_DancerProgram(benchmark::State& state)
+{
+    std::string path = std::string(VELMORA_PLUGIN_DIR) + "/data/shaders/dancer.fx";
+    std::string source;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+            source.append(buf, n);
+        fclose(f);
+    }
+    fx::CompiledEffect fx;
+    std::string errors;
+    if (!fx::Compile(source, path, {}, &fx, &errors) || fx.techniques.empty() || !fx.techniques[0].passes[0].vs) {
+        state.SkipWithError("dancer.fx does not compile");
+        return;
+    }
+    const fx::Program& p = *fx.techniques[0].passes[0].vs;
+    std::vector<float> frame = p.initial;
+    std::copy(fx.store.begin(), fx.store.end(), frame.begin());
+    D3DXMATRIX view, proj, world = Identity();
+    D3DXVECTOR3 eye(0.f, 250.f, -600.f), at(0.f, 0.f, -100.f), up(0.f, 1.f, 0.f);
+    D3DXMatrixLookAtLH(&view, &eye, &at, &up);
+    D3DXMatrixPerspectiveFovLH(&proj, 0.78539816f, (float)kWidth / kHeight, 1.f, 5000.f);
+    const float lights[30] = {-200, 400, -200, 0.4f, -1, 0.4f, 1,    0.2f, 0.2f, 0, 200, 400, -200, -0.4f, -1,
+                              0.4f, 0.2f, 0.2f, 1,   0,   50, 1000, 50,   0,    -1, 0.2f, 0.4f, 0.4f, 0.4f, 0};
+    for (const fx::GlobalDesc& g : fx.globals) {
+        const float* v = g.name == "viewMatrix" ? (const float*)&view
+                         : g.name == "projectionMatrix" ? (const float*)&proj
+                         : g.name == "worldMatrix" ? (const float*)&world
+                         : g.name == "lightArr" ? lights : nullptr;
+        if (v)
+            std::copy(v, v + (g.name == "lightArr" ? 30 : 16), frame.begin() + g.offset);
+    }
+    const std::vector<NormalVertex> vertices = Dancers();
+    const int position = p.inputs[0].offset, normal = p.inputs[1].offset;
+    const bool batched = state.range(0) != 0;
+    fx::Batch batch;
+    batch.Load(p, frame.data());
+    for (auto _ : state) {
+        if (!batched) {
+            for (const NormalVertex& v : vertices) {
+                float* f = frame.data();
+                f[position] = v.x, f[position + 1] = v.y, f[position + 2] = v.z, f[position + 3] = 1.f;
+                f[normal] = v.nx, f[normal + 1] = v.ny, f[normal + 2] = v.nz;
+                p.Run(f);
+            }
+            benchmark::DoNotOptimize(frame.data());
+            continue;
+        }
+        for (size_t first = 0; first < vertices.size(); first += fx::Batch::kLanes) {
+            const int n = (int)std::min(vertices.size() - first, (size_t)fx::Batch::kLanes);
+            for (int l = 0; l < n; ++l) {
+                const NormalVertex& v = vertices[first + (size_t)l];
+                batch.Float(position)[l] = v.x, batch.Float(position + 1)[l] = v.y;
+                batch.Float(position + 2)[l] = v.z, batch.Float(position + 3)[l] = 1.f;
+                batch.Float(normal)[l] = v.nx, batch.Float(normal + 1)[l] = v.ny, batch.Float(normal + 2)[l] = v.nz;
+            }
+            benchmark::DoNotOptimize(batch.Run(n));
+        }
+    }
+    state.SetItemsProcessed((int64_t)state.iterations() * (int64_t)vertices.size());
+}
+
 void BM_EffectFrame(benchmark::State& state) { Frame(state, true, true); }
 void BM_EffectFloorOnly(benchmark::State& state) { Frame(state, true, false); }
 void BM_EffectDancersOnly(benchmark::State& state) { Frame(state, false, true); }
@@ -198,3 +322,5 @@ void BM_EffectDancersOnly(benchmark::State& state) { Frame(state, false, true); 
 BENCHMARK(BM_EffectFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EffectFloorOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EffectDancersOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EffectMeshes)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DancerProgram)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);

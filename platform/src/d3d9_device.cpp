@@ -870,10 +870,26 @@ HRESULT Device::Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
     PrepareDraw(layout, psProgram ? &programLink_ : nullptr, programLink_.Attrs(), !vsProgram);
     transformed_.resize(vertexCount);
     done_.assign(vertexCount, 0);
+    auto indexOf = [&](UINT k) -> int64_t {
+        if (!indices)
+            return k;
+        return (int64_t)(index32 ? ((const uint32_t*)indices)[k] : ((const uint16_t*)indices)[k]) + baseVertex;
+    };
+    if (vsProgram && programLink_.Reuses()) {
+        // Every vertex the primitives name, shaded up front in batches: the
+        // program's results depend on nothing but the vertex.
+        pending_.clear();
+        for (UINT k = 0; k < needed; ++k) {
+            const int64_t idx = indexOf(k);
+            if (idx < 0 || idx >= (int64_t)vertexCount || done_[idx])
+                continue;
+            done_[idx] = 1;
+            pending_.push_back((uint32_t)idx);
+        }
+        programLink_.ShadeVertices(vertices, stride, pending_.data(), (int)pending_.size(), transformed_.data());
+    }
     auto fetch = [&](UINT k, const vr::Vertex** out) -> bool {
-        int64_t idx = k;
-        if (indices)
-            idx = (int64_t)(index32 ? ((const uint32_t*)indices)[k] : ((const uint16_t*)indices)[k]) + baseVertex;
+        const int64_t idx = indexOf(k);
         if (idx < 0 || idx >= (int64_t)vertexCount)
             return false;  // outside the vertices given: the primitive is skipped
         if (!done_[idx]) {

@@ -326,6 +326,7 @@ private:
     vr::Rasterizer raster_;
     std::vector<vr::Vertex> transformed_;
     std::vector<uint8_t> done_;
+    std::vector<uint32_t> pending_;  // vertices to shade before a draw
 };
 
 class Direct3D final : public IDirect3D9 {

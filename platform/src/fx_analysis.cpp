@@ -350,6 +350,24 @@ std::vector<int> CopySources(const Program& p)
     return out;
 }
 
+// Which of the first four floats of each input any instruction may read;
+// all of them where an instruction's reads are not known.
+std::vector<uint8_t> InputsRead(const Program& p)
+{
+    std::vector<uint8_t> mask(p.inputs.size(), 0);
+    auto read = [&](int i) {
+        for (size_t k = 0; k < p.inputs.size(); ++k) {
+            const Binding& b = p.inputs[k];
+            if (i >= b.offset && i < b.offset + std::min(b.count, 4))
+                mask[k] |= (uint8_t)(1u << (i - b.offset));
+        }
+    };
+    for (const Instr& I : p.code)
+        if (!Effects(I, p.tables, read, [](int) {}, [](int) {}))
+            return std::vector<uint8_t>(p.inputs.size(), 0xf);
+    return mask;
+}
+
 uint16_t FormOf(const Instr& I)
 {
     const int n = I.n;
@@ -401,6 +419,7 @@ void Program::Analyse()
     for (Instr& I : code)
         I.form = FormOf(I);
     selfContained = SelfContained(*this);
+    inputsRead = InputsRead(*this);
     colorSources = pixel ? CopySources(*this) : std::vector<int>();
 }
 

@@ -1,7 +1,7 @@
-// Effect compiler: a preprocessor for object-like macros, a recursive-descent
-// parser of the HLSL effect language into a syntax tree, and a code generator
-// that inlines every call of a pass's entry point into one flat program.
-#include "fx_compiler.h"
+// Effect compiler: a preprocessor for object-like macros and a
+// recursive-descent parser of the HLSL effect language into a syntax tree,
+// which the code generator (fx_codegen.cpp) turns into flat programs.
+#include "fx_compiler_internal.h"
 
 #include <ctype.h>
 #include <math.h>
@@ -22,22 +22,6 @@ int TypeFloats(const CompiledEffect& fx, const TypeDesc& t)
 }
 
 namespace {
-
-// Nesting beyond this (of statements, expressions, initialisers, macros) is
-// refused: the parser and the code generator recurse on it, and the stack is
-// finite. Real effects stay far below.
-const int kMaxNesting = 256;
-
-// Thrown inside the compiler only; Compile turns it into the error text.
-struct CompileError {
-    int line, col;
-    std::string message;
-};
-
-[[noreturn]] void Fail(int line, int col, const std::string& message)
-{
-    throw CompileError{line, col, message};
-}
 
 // --- Tokens --------------------------------------------------------------------
 
@@ -268,119 +252,6 @@ std::vector<Token> Preprocess(const std::vector<Token>& in,
         Fail(in.back().line, in.back().col, "missing #endif");
     return out;
 }
-
-// --- Syntax tree -----------------------------------------------------------------
-
-struct Type {
-    Base base = Base::Void;
-    Shape shape = Shape::Scalar;
-    int rows = 1, cols = 1;
-    int arrayLen = 0;
-    int structId = -1;
-
-    bool IsArray() const { return arrayLen > 0; }
-    bool IsStruct() const { return base == Base::Struct; }
-    bool IsNumeric() const { return !IsArray() && base != Base::Struct && base != Base::Void; }
-    Type Element() const
-    {
-        Type t = *this;
-        t.arrayLen = 0;
-        return t;
-    }
-};
-
-Type Scalar(Base b)
-{
-    Type t;
-    t.base = b;
-    return t;
-}
-Type Vector(Base b, int n)
-{
-    Type t;
-    t.base = b;
-    t.shape = n == 1 ? Shape::Scalar : Shape::Vector;
-    t.cols = n;
-    return t;
-}
-
-struct Expr;
-struct Stmt;
-using ExprPtr = std::unique_ptr<Expr>;
-using StmtPtr = std::unique_ptr<Stmt>;
-
-enum class EK { Num, Var, Binary, Unary, Assign, Ternary, Call, Ctor, Cast, Member, Index, PreInc, PostInc, List };
-
-struct Expr {
-    EK kind;
-    int line, col;
-    std::string name;  // variable, function, member or operator
-    double value = 0.0;
-    bool isInt = false;
-    Type type;  // constructor and cast target
-    std::vector<ExprPtr> args;
-    int depth = 1;  // of the tree below and including this node
-};
-
-enum class SK { Expr, Decl, Block, If, For, While, Do, Return, Break, Continue, Discard, Empty };
-
-struct Decl {
-    Type type;
-    std::string name, semantic;
-    ExprPtr init;
-    int line, col;
-};
-
-struct Stmt {
-    SK kind;
-    int line, col;
-    ExprPtr expr;  // expression, condition, return value
-    std::vector<Decl> decls;
-    std::vector<StmtPtr> body;  // block; if: then [, else]; loops: init, step as statements
-    StmtPtr init;
-    ExprPtr step;
-};
-
-struct Param {
-    Type type;
-    std::string name, semantic;
-    bool in = true, out = false, uniform = false;
-};
-
-struct Function {
-    std::string name;
-    Type ret;
-    std::string semantic;
-    std::vector<Param> params;
-    StmtPtr body;
-    int line, col;
-};
-
-struct ShaderRef {
-    bool set = false;
-    bool null = false;
-    std::string profile, function;
-    int major = 0, minor = 0;
-    std::vector<ExprPtr> args;
-    int line = 0, col = 0;
-};
-
-struct PassAst {
-    std::string name;
-    ShaderRef vs, ps;
-    std::vector<std::pair<DWORD, DWORD>> states;
-};
-
-struct TechniqueAst {
-    std::string name;
-    std::vector<PassAst> passes;
-};
-
-struct GlobalAst {
-    Decl decl;
-    bool isStatic = false;
-    int offset = 0;
-};
 
 // --- Render states of passes -----------------------------------------------------
 
@@ -1281,6 +1152,18 @@ private:
 };
 
 }  // namespace
-}  // namespace fx
 
-#include "fx_codegen.inc"
+ParsedEffect Parse(const std::string& source, const std::vector<std::pair<std::string, std::string>>& defines,
+                   CompiledEffect* out)
+{
+    Parser parser(Preprocess(Lex(source), defines), out);
+    parser.ParseAll();
+    ParsedEffect parsed;
+    parsed.functions = std::move(parser.functions);
+    parsed.globals = std::move(parser.globals);
+    parsed.techniques = std::move(parser.techniques);
+    parsed.owned = std::move(parser.owned);
+    return parsed;
+}
+
+}  // namespace fx

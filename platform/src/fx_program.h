@@ -5,6 +5,7 @@
 #ifndef VELMORA_FX_PROGRAM_H
 #define VELMORA_FX_PROGRAM_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <vector>
@@ -89,6 +90,10 @@ struct Binding {
     int count;
 };
 
+// Backward jumps a run may take before it counts as a runaway loop; both
+// interpreters stop there alike.
+const int kMaxBackJumps = 65536;
+
 struct Program {
     std::vector<Instr> code;
     std::vector<int> tables;  // index lists of gather and scatter
@@ -106,6 +111,9 @@ struct Program {
     // give equal outputs, whatever ran before (save a run that Run reports
     // cut short in a runaway loop).
     bool selfContained = false;
+    // For each input, bit i set when the program may read float i (i < 4) of
+    // it: the device keys reused runs by these floats alone. Filled by Analyse.
+    std::vector<uint8_t> inputsRead;
     // For a program that only moves floats (no arithmetic, no branch): for
     // each float of the COLOR0 output (up to four), the frame float it holds
     // as the run starts. Empty otherwise.
@@ -117,6 +125,28 @@ struct Program {
     // false when the pixel is discarded; `cutShort`, when given, is set when a
     // runaway loop ended the run.
     bool Run(float* frame, bool* cutShort = nullptr) const;
+};
+
+// Runs a self-contained program (see Program::selfContained) over up to
+// kLanes vertices at once: float k of lane l lives at Float(k)[l], one
+// dispatch per instruction for all lanes. Each lane computes exactly the
+// floats Program::Run computes for it.
+class Batch {
+public:
+    static const int kLanes = 16;
+
+    // Gives every lane the uniforms and constants of `frame`;
+    // again whenever the program or its uniforms change.
+    void Load(const Program& program, const float* frame);
+    float* Float(int k) { return lanes_.data() + (size_t)k * kLanes; }
+    const float* Float(int k) const { return lanes_.data() + (size_t)k * kLanes; }
+    // Runs lanes [0, count). False when the lanes would branch apart or a
+    // loop runs away: then no lane's result is to be used.
+    bool Run(int count);
+
+private:
+    const Program* program_ = nullptr;
+    std::vector<float> lanes_;
 };
 
 }  // namespace fx

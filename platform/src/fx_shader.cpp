@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace vd3d {
@@ -69,11 +70,13 @@ void ProgramLink::Setup(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexSha
     }
     vs_ = vs;
     ps_ = ps;
-    keyBytes_ = layout.size;
     useCache_ = g_vertexCache.load(std::memory_order_relaxed) && vs && vs->Program().selfContained &&
-                keyBytes_ > 0 && keyBytes_ <= kKeyBytes;
-    if (useCache_ && cache_.empty())
+                keyBytes_ <= kKeyBytes;
+    if (useCache_ && cache_.empty()) {
         cache_.resize(kCacheEntries);
+        cached_.resize(kCacheEntries);
+        aliases_.reserve(kCacheEntries);
+    }
 }
 
 void ProgramLink::FindCopy()
@@ -174,6 +177,28 @@ void ProgramLink::Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexS
         }
         fetches_.push_back(f);
     }
+    // The key of reuse: the vertex bytes behind the input floats the program
+    // reads, so that vertices differing only in other bytes share a run.
+    keySpans_.clear();
+    keyBytes_ = 0;
+    const std::vector<uint8_t>& read = vs->Program().inputsRead;
+    for (size_t k = 0; k < fetches_.size(); ++k) {
+        const Fetch& f = fetches_[k];
+        const unsigned mask = k < read.size() ? read[k] : 0xfu;
+        if (f.source < 0)
+            continue;
+        for (int i = 0; i < (f.color ? 1 : std::min(f.count, f.sourceCount)); ++i) {
+            const bool used = f.color ? (mask & ((1u << f.count) - 1)) != 0 : ((mask >> i) & 1) != 0;
+            if (!used)
+                continue;
+            const int at = f.source + 4 * i;
+            if (!keySpans_.empty() && keySpans_.back().offset + keySpans_.back().bytes == at)
+                keySpans_.back().bytes += 4;
+            else
+                keySpans_.push_back(Span{at, 4});
+            keyBytes_ += 4;
+        }
+    }
     for (const fx::Binding& b : vs->Program().outputs) {
         if (b.semantic == fx::Semantic(fx::SemPosition, 0)) {
             position_ = b.offset;
@@ -194,63 +219,144 @@ void ProgramLink::Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexS
     defaultWhite_ = !ps;
 }
 
-void ProgramLink::RunVertex(const uint8_t* vertex, vr::Vertex* out)
+void ProgramLink::Fill(const uint8_t* vertex, float* f, int step) const
 {
-    CacheEntry* entry = nullptr;
-    if (useCache_) {
-        entry = &cache_[KeyHash(vertex, keyBytes_) & (kCacheEntries - 1)];
-        if (entry->generation == generation_ && memcmp(entry->key, vertex, (size_t)keyBytes_) == 0) {
-            *out = entry->out;
-            return;
-        }
-    }
-    float* frame = vs_->Frame();
-    for (const Fetch& f : fetches_) {
-        float v[4] = {f.fallback[0], f.fallback[1], f.fallback[2], f.fallback[3]};
-        if (f.source >= 0) {
-            if (f.color) {
+    for (const Fetch& fe : fetches_) {
+        float v[4] = {fe.fallback[0], fe.fallback[1], fe.fallback[2], fe.fallback[3]};
+        if (fe.source >= 0) {
+            if (fe.color) {
                 DWORD c;
-                memcpy(&c, vertex + f.source, 4);
+                memcpy(&c, vertex + fe.source, 4);
                 v[0] = ((c >> 16) & 0xff) / 255.f;
                 v[1] = ((c >> 8) & 0xff) / 255.f;
                 v[2] = (c & 0xff) / 255.f;
                 v[3] = ((c >> 24) & 0xff) / 255.f;
             } else {
-                memcpy(v, vertex + f.source, 4 * (size_t)f.sourceCount);
+                memcpy(v, vertex + fe.source, 4 * (size_t)fe.sourceCount);
             }
         }
-        for (int i = 0; i < f.count; ++i)
-            frame[f.frame + i] = v[i];
+        for (int i = 0; i < fe.count; ++i)
+            f[(fe.frame + i) * step] = v[i];
     }
-    bool cutShort = false;
-    vs_->Program().Run(frame, &cutShort);
+}
+
+void ProgramLink::Emit(const float* f, int step, vr::Vertex* out) const
+{
     float* varyings = out->diffuse;
     for (int i = 0; i < vr::kMaxVaryings; ++i)
         varyings[i] = 0.f;
     if (defaultWhite_)
         varyings[0] = varyings[1] = varyings[2] = varyings[3] = 1.f;
     if (position_ >= 0) {
-        out->x = frame[position_];
-        out->y = frame[position_ + 1];
-        out->z = frame[position_ + 2];
-        out->w = frame[position_ + 3];
+        out->x = f[position_ * step];
+        out->y = f[(position_ + 1) * step];
+        out->z = f[(position_ + 2) * step];
+        out->w = f[(position_ + 3) * step];
     } else {
         out->x = out->y = out->z = 0.f;
         out->w = 1.f;
     }
     for (const Out& o : outs_)
         for (int i = 0; i < o.count; ++i) {
-            float v = frame[o.frame + i];
+            float v = f[(o.frame + i) * step];
             // Colour outputs of a 2.0 vertex shader are saturated.
             if (o.saturate)
                 v = v < 0.f ? 0.f : (v > 1.f ? 1.f : v);
             varyings[o.attr + i] = v;
         }
-    if (entry && !cutShort) {
-        entry->generation = generation_;
-        memcpy(entry->key, vertex, (size_t)keyBytes_);
-        entry->out = *out;
+}
+
+int ProgramLink::Key(const uint8_t* vertex, uint8_t* key) const
+{
+    int n = 0;
+    for (const Span& sp : keySpans_) {
+        memcpy(key + n, vertex + sp.offset, (size_t)sp.bytes);
+        n += sp.bytes;
     }
+    return (int)(KeyHash(key, n) & (kCacheEntries - 1));
+}
+
+void ProgramLink::RunVertex(const uint8_t* vertex, vr::Vertex* out)
+{
+    float* frame = vs_->Frame();
+    Fill(vertex, frame, 1);
+    vs_->Program().Run(frame);
+    Emit(frame, 1, out);
+}
+
+void ProgramLink::ShadeVertices(const uint8_t* vertices, UINT stride, const uint32_t* indices, int count,
+                                vr::Vertex* out)
+{
+    uint8_t key[kKeyBytes];
+    for (int k = 0; k < count; ++k) {
+        const uint32_t index = indices[k];
+        const uint8_t* vertex = vertices + (size_t)index * stride;
+        const int slot = Key(vertex, key);
+        CacheEntry& e = cache_[(size_t)slot];
+        if (e.generation == generation_ && memcmp(e.key, key, (size_t)keyBytes_) == 0) {
+            if (e.lane >= 0)
+                aliases_.push_back(Alias{index, e.lane});
+            else
+                out[index] = cached_[(size_t)slot];
+            continue;
+        }
+        // A new vertex: it takes the entry (an equal one later in the batch
+        // waits for this lane) and the next lane.
+        e.generation = generation_;
+        e.lane = lanes_;
+        memcpy(e.key, key, (size_t)keyBytes_);
+        laneVertex_[lanes_] = vertex;
+        laneIndex_[lanes_] = index;
+        laneEntry_[lanes_] = slot;
+        if (++lanes_ == fx::Batch::kLanes)
+            Flush(out);
+    }
+    Flush(out);
+}
+
+void ProgramLink::Flush(vr::Vertex* out)
+{
+    // Below a few lanes one run a vertex costs less than a batch.
+    const int kMinLanes = 4;
+    const int n = lanes_;
+    lanes_ = 0;
+    if (n == 0)
+        return;
+    bool batched = false;
+    if (n >= kMinLanes) {
+        if (batchGeneration_ != generation_) {
+            batch_.Load(vs_->Program(), vs_->Frame());
+            batchGeneration_ = generation_;
+        }
+        for (int l = 0; l < n; ++l)
+            Fill(laneVertex_[l], batch_.Float(0) + l, fx::Batch::kLanes);
+        batched = batch_.Run(n);
+        if (batched)
+            for (int l = 0; l < n; ++l)
+                Emit(batch_.Float(0) + l, fx::Batch::kLanes, &out[laneIndex_[l]]);
+    }
+    float* frame = vs_->Frame();
+    for (int l = 0; l < n; ++l) {
+        bool cutShort = false;
+        if (!batched) {
+            Fill(laneVertex_[l], frame, 1);
+            vs_->Program().Run(frame, &cutShort);
+            Emit(frame, 1, &out[laneIndex_[l]]);
+        }
+        // The entry is kept unless a later vertex of the batch took it, or
+        // the run was cut short in a runaway loop.
+        CacheEntry& e = cache_[(size_t)laneEntry_[l]];
+        if (e.generation == generation_ && e.lane == l) {
+            e.lane = -1;
+            if (cutShort)
+                e.generation = 0;
+            else
+                cached_[(size_t)laneEntry_[l]] = out[laneIndex_[l]];
+        }
+    }
+    for (const Alias& a : aliases_)
+        out[a.index] = out[laneIndex_[a.lane]];
+    aliases_.clear();
 }
 
 bool ProgramLink::Shade(const float* attr, float out[4])

@@ -93,7 +93,15 @@ class ProgramLink final : public vr::PixelProgram {
 public:
     // Either program may be null (the fixed stage runs in its place).
     void Setup(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexShader* vs, ProgramPixelShader* ps);
+    // Runs the vertex program for one vertex (no reuse).
     void RunVertex(const uint8_t* vertex, vr::Vertex* out);
+    // True when the vertex program's runs may be reused and batched: the
+    // device then shades a draw's vertices up front with ShadeVertices.
+    bool Reuses() const { return useCache_; }
+    // Shades the vertices `indices[0..count)` (each once) of `vertices`
+    // into `out[index]`: reused where an equal vertex was shaded with the
+    // same constants, the rest in batches.
+    void ShadeVertices(const uint8_t* vertices, UINT stride, const uint32_t* indices, int count, vr::Vertex* out);
     bool Shade(const float* attr, float out[4]) override;
     int Attrs() const { return attrs_; }
 
@@ -101,20 +109,47 @@ private:
     void Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexShader* vs, ProgramPixelShader* ps);
     void FindCopy();
 
+    // Float k of the program's frame at f[k * step]: one vertex's frame
+    // (step 1) or a lane of a batch (step Batch::kLanes).
+    void Fill(const uint8_t* vertex, float* f, int step) const;
+    void Emit(const float* f, int step, vr::Vertex* out) const;
+    int Key(const uint8_t* vertex, uint8_t* key) const;
+    void Flush(vr::Vertex* out);
+
     // Vertices already shaded with the same program, uniforms and format, as
-    // a graphics card's post-transform cache keeps them: found by the bytes
-    // of the vertex, exact because only self-contained programs use it.
-    static const int kCacheEntries = 512;  // a power of two
+    // a graphics card's post-transform cache keeps them: found by the vertex
+    // bytes the program reads, exact because only self-contained programs
+    // use it.
+    static const int kCacheEntries = 4096;  // a power of two
     static const int kKeyBytes = 64;
     struct CacheEntry {
         uint64_t generation;
+        int lane;  // >= 0: still being shaded in that lane of the batch
         uint8_t key[kKeyBytes];
-        vr::Vertex out;
     };
     std::vector<CacheEntry> cache_;
+    std::vector<vr::Vertex> cached_;  // the shaded vertex of each entry
     uint64_t generation_ = 0;  // entries of other generations are stale
     bool useCache_ = false;
+    // The vertex bytes a run reads: (offset, length) spans.
+    struct Span {
+        int offset, bytes;
+    };
+    std::vector<Span> keySpans_;
     int keyBytes_ = 0;
+    // The batch being filled: the vertex and the cache entry of each lane,
+    // and vertices equal to a lane's, to be copied when it is done.
+    fx::Batch batch_;
+    uint64_t batchGeneration_ = 0;
+    const uint8_t* laneVertex_[fx::Batch::kLanes];
+    uint32_t laneIndex_[fx::Batch::kLanes];
+    int laneEntry_[fx::Batch::kLanes];
+    int lanes_ = 0;
+    struct Alias {
+        uint32_t index;
+        int lane;
+    };
+    std::vector<Alias> aliases_;
     // What the wiring was built for.
     DWORD fvf_ = 0;
     uint64_t vsSerial_ = 0, vsVersion_ = 0, psSerial_ = 0;

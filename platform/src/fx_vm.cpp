@@ -391,7 +391,7 @@ bool Program::Run(float* f, bool* cutShort) const
         }
         case OpJmp:
             // Runaway loops end the run rather than the program.
-            if (I.i0 < pc && ++backJumps > 65536) {
+            if (I.i0 < pc && ++backJumps > kMaxBackJumps) {
                 if (cutShort)
                     *cutShort = true;
                 return true;

@@ -6,6 +6,7 @@
 
 #include <d3dx9.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,19 @@ inline D3DXMATRIX ToX(const D3DMATRIX& m)
     D3DXMATRIX r;
     memcpy((void*)&r, &m, sizeof m);
     return r;
+}
+
+// Calls `draw` inside each pass of the effect's technique.
+inline void Passes(ID3DXEffect* fx, const std::function<void()>& draw)
+{
+    UINT passes = 0;
+    fx->Begin(&passes, 0);
+    for (UINT i = 0; i < passes; ++i) {
+        fx->BeginPass(i);
+        draw();
+        fx->EndPass();
+    }
+    fx->End();
 }
 
 }  // namespace fxtest

@@ -31,18 +31,6 @@ ID3DXEffect* LoadShipped(IDirect3DDevice9* dev, const char* name)
     return fx;
 }
 
-void Passes(ID3DXEffect* fx, const std::function<void()>& draw)
-{
-    UINT passes = 0;
-    fx->Begin(&passes, 0);
-    for (UINT i = 0; i < passes; ++i) {
-        fx->BeginPass(i);
-        draw();
-        fx->EndPass();
-    }
-    fx->End();
-}
-
 // One draw per triangle, as the dancers are drawn: shared corners come again
 // and again in later draws.
 void DrawOneByOne(IDirect3DDevice9* dev, const std::vector<NormalVertex>& tris)

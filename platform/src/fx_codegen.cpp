@@ -1,4 +1,16 @@
-// Code generation of the effect compiler (part of fx_compiler.cpp).
+// Code generation of the effect compiler: every call of a pass's entry point
+// inlined into one flat register program.
+#include "fx_compiler_internal.h"
+
+#include <ctype.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <functional>
+#include <map>
+#include <set>
 
 namespace fx {
 namespace {
@@ -57,7 +69,7 @@ int ParseSemantic(const std::string& s)
 
 class Generator {
 public:
-    Generator(CompiledEffect* fx, Parser* parser) : fx_(fx), parser_(parser) {}
+    Generator(CompiledEffect* fx, const ParsedEffect* parser) : fx_(fx), parser_(parser) {}
 
     void SetGlobals(const std::map<std::string, Var>& globals) { globals_ = globals; }
 
@@ -168,7 +180,7 @@ private:
     };
 
     CompiledEffect* fx_;
-    Parser* parser_;
+    const ParsedEffect* parser_;
     std::map<std::string, Var> globals_;
     std::vector<Instr> code_;
     std::vector<int> tables_;
@@ -1336,9 +1348,7 @@ bool Compile(const std::string& source, const std::string& fileName,
 {
     *out = CompiledEffect();
     try {
-        std::vector<Token> tokens = Preprocess(Lex(source), defines);
-        Parser parser(std::move(tokens), out);
-        parser.ParseAll();
+        ParsedEffect parser = Parse(source, defines, out);
 
         // Globals: packed in declaration order.
         std::map<std::string, Var> globals;
