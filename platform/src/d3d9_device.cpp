@@ -379,7 +379,6 @@ HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3
         return D3DERR_INVALIDCALL;
     if (!(Z >= 0.f && Z <= 1.f))
         return D3DERR_INVALIDCALL;
-    const int W = (int)pp_.BackBufferWidth;
     // Clearing stays inside the viewport.
     RECT vp = {(LONG)viewport_.X, (LONG)viewport_.Y, (LONG)(viewport_.X + viewport_.Width),
                (LONG)(viewport_.Y + viewport_.Height)};
@@ -391,15 +390,8 @@ HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3
         LONG y0 = rects[i].y1 > vp.top ? rects[i].y1 : vp.top;
         LONG x1 = rects[i].x2 < vp.right ? rects[i].x2 : vp.right;
         LONG y1 = rects[i].y2 < vp.bottom ? rects[i].y2 : vp.bottom;
-        for (LONG y = y0; y < y1; ++y) {
-            size_t row = (size_t)y * W;
-            for (LONG x = x0; x < x1; ++x) {
-                if (Flags & D3DCLEAR_TARGET)
-                    color_[row + x] = Color;
-                if (Flags & D3DCLEAR_ZBUFFER)
-                    depth_[row + x] = Z;
-            }
-        }
+        vr::ClearTarget(raster_.GetTarget(), (int)x0, (int)y0, (int)x1, (int)y1, (Flags & D3DCLEAR_TARGET) != 0, Color,
+                        (Flags & D3DCLEAR_ZBUFFER) != 0, Z);
     }
     return D3D_OK;
 }

@@ -1,6 +1,8 @@
-// The software renderer behind the Direct3D 9 device: fixed-function vertex
-// processing, clipping, and a half-space rasteriser with Direct3D 9's fill
-// conventions (pixel centres on integer coordinates, top-left rule).
+// The software renderer behind the Direct3D 9 device, one file a stage:
+// fixed-function vertex processing (vertex.cpp), clipping (clip.cpp), set-up
+// and a half-space rasteriser with Direct3D 9's fill conventions, pixel
+// centres on integer coordinates and the top-left rule (raster.cpp), the
+// pixel stage (pixel.cpp) and the target (framebuffer.cpp).
 #ifndef VELMORA_RASTER_H
 #define VELMORA_RASTER_H
 
@@ -95,6 +97,10 @@ struct Target {
     bool hasAlpha = false;  // destination alpha is stored (A8R8G8B8)
 };
 
+// Fills [x0, x1) x [y0, y1) of the colour and/or the depth plane.
+void ClearTarget(const Target& target, int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth,
+                 float z);
+
 struct Viewport {
     int x, y, width, height;
     float minZ, maxZ;
@@ -134,6 +140,11 @@ struct FvfLayout {
 };
 FvfLayout DecodeFvf(DWORD fvf);
 
+// Clips a convex polygon in clip space against the view volume, x and y
+// with a guard band; returns the new vertex count (below 3: nothing left).
+// Both arrays hold at least 16 vertices.
+int ClipPolygon(Vertex* poly, int count, Vertex* scratch);
+
 // Transforms and lights `count` vertices read from `data` with `stride`.
 class VertexProcessor {
 public:
@@ -161,6 +172,7 @@ void SetFastPixelPaths(bool enable);
 class Rasterizer {
 public:
     void SetTarget(const Target& target);
+    const Target& GetTarget() const { return target_; }
     void SetViewport(const Viewport& viewport);
     void SetState(const PixelState& state);
 
@@ -193,6 +205,7 @@ private:
     void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
     void ShadePixel(int index, float z, const float* attr, const float* lod);
     void Sample(int stage, float u, float v, float lod, float out[4]) const;
+    void FastModulate(const FastTri& t);
     template <bool kBlend, bool kSpecular>
     void FastFill(const FastTri& t);
 
