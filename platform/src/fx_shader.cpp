@@ -253,6 +253,15 @@ void ProgramLink::RunVertex(const uint8_t* vertex, vr::Vertex* out)
     }
 }
 
+bool ProgramLink::Copies(int source[4], float constant[4]) const
+{
+    if (!copy_)
+        return false;
+    for (int i = 0; i < 4; ++i)
+        source[i] = copyAttr_[i], constant[i] = copyValue_[i];
+    return true;
+}
+
 bool ProgramLink::Shade(const float* attr, float out[4])
 {
     if (copy_) {

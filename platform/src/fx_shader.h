@@ -95,6 +95,7 @@ public:
     void Setup(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexShader* vs, ProgramPixelShader* ps);
     void RunVertex(const uint8_t* vertex, vr::Vertex* out);
     bool Shade(const float* attr, float out[4]) override;
+    bool Copies(int source[4], float constant[4]) const override;
     int Attrs() const { return attrs_; }
 
 private:

@@ -203,6 +203,7 @@ void Rasterizer::SetState(const PixelState& state)
                     modulates(s0.colorOp, s0.colorArg1, s0.colorArg2) &&
                     modulates(s0.alphaOp, s0.alphaArg1, s0.alphaArg2) &&
                     !state_.alphaTest && state_.colorWriteMask == 0xF && plainBlend;
+    PrepareSpans(plainBlend);
 }
 void Rasterizer::FastModulate(const FastTri& t)
 {

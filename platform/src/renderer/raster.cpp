@@ -86,6 +86,9 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
     for (int k = 0; k < attrs_; ++k)
         plane(2 + k, pa->attr[k], pb->attr[k], pc->attr[k]);
 
+    if (spanMode_ != kSpanOff && FillSpans(e, minX, maxX, minY, maxY, base, ddx, ddy))
+        return;
+
     // Which texture sets need a level of detail per pixel, and which of those
     // have the same one at every pixel: 1/w is constant over the triangle and
     // the coordinates' derivatives are finite, so only u and v themselves

@@ -55,6 +55,9 @@ class PixelProgram {
 public:
     virtual ~PixelProgram() = default;
     virtual bool Shade(const float* attr, float out[4]) = 0;
+    // True for a program that only hands on interpolated floats or constants:
+    // for r, g, b and a the float's index, or -1 and the constant.
+    virtual bool Copies(int /*source*/[4], float /*constant*/[4]) const { return false; }
 };
 
 struct StageState {
@@ -205,6 +208,12 @@ private:
     void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
     void ShadePixel(int index, float z, const float* attr, const float* lod);
     void Sample(int stage, float u, float v, float lod, float out[4]) const;
+    // The span loops (pixel_spans.cpp): chosen once a draw, false from
+    // FillSpans when a triangle's planes are not all finite.
+    enum SpanMode { kSpanOff, kSpanColor, kSpanUniformPoint, kSpanUniformLinear, kSpanCopy };
+    void PrepareSpans(bool plainBlend);
+    bool FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
+                   const float* ddy);
     void FastModulate(const FastTri& t);
     template <bool kBlend, bool kSpecular>
     void FastFill(const FastTri& t);
@@ -221,6 +230,11 @@ private:
     float factor_[4] = {0, 0, 0, 0};  // texture factor, r g b a
     StagePrep prep_[kMaxStages] = {};
     int attrs_ = 4 + 4 + 2 * kTexSets;  // floats interpolated per vertex
+    SpanMode spanMode_ = kSpanOff;
+    float spanTexel_[4] = {0, 0, 0, 0};  // the uniform texture's colour
+    float spanTexSize_[2] = {0, 0};
+    int spanSource_[4] = {0, 1, 2, 3};  // the copying program's floats, -1: spanConst_
+    float spanConst_[4] = {0, 0, 0, 0};
 };
 
 }  // namespace vr

@@ -1,0 +1,423 @@
+// Span loops for the state sets the scene draws most: Gouraud colour with an
+// optional depth test, specular sum and source-alpha blend, optionally
+// modulated by a texture whose texels are all alike (the veil). Eight pixels
+// go at once; every lane does the general path's float operations in its
+// order, so the bytes are the same. GCC's vector types keep one source for
+// SSE2 and AVX2; the AVX2 clone is chosen at load time when the CPU has it.
+#include "pixel_ops.h"
+
+#include <math.h>
+#include <string.h>
+
+// The eight-lane types pass between inlined helpers only; no ABI is at stake.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace vr {
+
+namespace {
+
+const int kLanes = 8;
+typedef float VF __attribute__((vector_size(4 * kLanes)));
+typedef int32_t VI __attribute__((vector_size(4 * kLanes)));
+typedef uint32_t VU __attribute__((vector_size(4 * kLanes)));
+
+// Planes the loops read: depth, 1/w, diffuse, specular, u and v.
+enum { kZ, kIw, kR, kG, kB, kA, kSr, kSg, kSb, kU, kV, kSpanPlanes };
+
+enum SpanTex { kNoTexture, kUniformPoint, kUniformLinear, kCopy };
+
+struct SpanJob {
+    int64_t row[3], stepX[3], stepY[3];
+    int minX, maxX, minY, maxY;
+    int width;
+    uint32_t* color;
+    float* depth;
+    float base[kSpanPlanes], ddx[kSpanPlanes], ddy[kSpanPlanes];
+    DWORD zFunc;
+    bool zTest, zWrite, dstAlpha, blend, specular;
+    bool unchanged;  // blended at alpha 0 everywhere: at most the destination alpha becomes opaque
+    int tex;
+    float texel[4];  // r, g, b, a of the uniform texture
+    float texW, texH;
+    bool constant[4];  // a copying program's constant channels
+    float value[4];
+    uint64_t written;
+};
+
+typedef const float* Planes;
+
+inline __attribute__((always_inline)) VI Select(VI m, VI a, VI b)
+{
+    return (a & m) | (b & ~m);
+}
+
+inline __attribute__((always_inline)) VF Select(VI m, VF a, VF b)
+{
+    return (VF)Select(m, (VI)a, (VI)b);
+}
+
+inline __attribute__((always_inline)) VF Splat(float v)
+{
+    return VF{} + v;
+}
+
+inline __attribute__((always_inline)) VF Clamp01(VF v)
+{
+    return Select(v < 0.f, Splat(0.f), Select(v > 1.f, Splat(1.f), v));
+}
+
+inline __attribute__((always_inline)) VU ToByte(VF v)
+{
+    return (VU)__builtin_convertvector(Clamp01(v) * 255.f + 0.5f, VI);
+}
+
+inline __attribute__((always_inline)) VF Channel(VU c, int shift)
+{
+    return __builtin_convertvector((VI)((c >> shift) & 0xffu), VF) / 255.f;
+}
+
+// floorf for every lane; beyond 2^23 every float is whole already.
+inline __attribute__((always_inline)) VF Floor(VF f)
+{
+    const VI small = (f > -8388608.f) & (f < 8388608.f);
+    const VF safe = Select(small, f, Splat(0.f));
+    VF t = __builtin_convertvector(__builtin_convertvector(safe, VI), VF);
+    t = Select(t > safe, t - 1.f, t);
+    return Select(small, t, f);
+}
+
+inline __attribute__((always_inline)) VI DepthPasses(DWORD func, VF z, VF ref)
+{
+    switch (func) {
+    case D3DCMP_NEVER:
+        return VI{};
+    case D3DCMP_LESS:
+        return z < ref;
+    case D3DCMP_EQUAL:
+        return z == ref;
+    case D3DCMP_LESSEQUAL:
+        return z <= ref;
+    case D3DCMP_GREATER:
+        return z > ref;
+    case D3DCMP_NOTEQUAL:
+        return z != ref;
+    case D3DCMP_GREATEREQUAL:
+        return z >= ref;
+    default:
+        return VI{} - 1;
+    }
+}
+
+inline __attribute__((always_inline)) int CountLanes(VI m)
+{
+    int n = 0;
+    for (int i = 0; i < kLanes; ++i)
+        n += m[i] != 0;
+    return n;
+}
+
+// The covered pixels of a row are one run: where all three edge functions
+// are >= 0. Offsets from minX, false when none.
+inline __attribute__((always_inline)) bool RowRun(const SpanJob& j, const int64_t w[3], int* first, int* last)
+{
+    int64_t lo = 0, hi = j.maxX - j.minX;
+    for (int i = 0; i < 3; ++i) {
+        const int64_t s = j.stepX[i], v = w[i];
+        if (s == 0) {
+            if (v < 0)
+                return false;
+        } else if (s > 0) {
+            if (v < 0)
+                lo = std::max(lo, (-v + s - 1) / s);
+        } else {
+            if (v < 0)
+                return false;
+            hi = std::min(hi, v / -s);
+        }
+    }
+    *first = (int)lo;
+    *last = (int)hi;
+    return lo <= hi;
+}
+
+// The colour of eight pixels before blending, as the general path makes it.
+template <int kTex, bool kSpecular>
+inline __attribute__((always_inline)) void Shade(const SpanJob& j, Planes row, VF dxk, VF w, VF out[4])
+{
+    VF d[4];
+    for (int c = 0; c < 4; ++c)
+        d[c] = (row[kR + c] + j.ddx[kR + c] * dxk) * w;
+    if (kTex == kNoTexture) {
+        for (int c = 0; c < 4; ++c)
+            out[c] = d[c];
+    } else if (kTex == kCopy) {
+        // Colours leave a pixel program saturated.
+        for (int c = 0; c < 4; ++c)
+            out[c] = Clamp01(j.constant[c] ? Splat(j.value[c]) : d[c]);
+    } else {
+        VF u = (row[kU] + j.ddx[kU] * dxk) * w, v = (row[kV] + j.ddx[kV] * dxk) * w;
+        u = Select((u > -1e6f) & (u < 1e6f), u, Splat(0.f));
+        v = Select((v > -1e6f) & (v < 1e6f), v, Splat(0.f));
+        if (kTex == kUniformLinear) {
+            // Every tap reads the same texel; the weights still round as the
+            // general sampler's do.
+            const VF fx = u * j.texW - 0.5f, fy = v * j.texH - 0.5f;
+            const VF tx = fx - Floor(fx), ty = fy - Floor(fy);
+            const VF w00 = (1.f - tx) * (1.f - ty), w10 = tx * (1.f - ty);
+            const VF w01 = (1.f - tx) * ty, w11 = tx * ty;
+            for (int c = 0; c < 4; ++c) {
+                VF acc = j.texel[c] * w00;
+                acc += j.texel[c] * w10;
+                acc += j.texel[c] * w01;
+                acc += j.texel[c] * w11;
+                out[c] = acc * d[c];
+            }
+        } else {
+            for (int c = 0; c < 4; ++c)
+                out[c] = j.texel[c] * d[c];
+        }
+    }
+    if (kSpecular)
+        for (int c = 0; c < 3; ++c)
+            out[c] = Clamp01(out[c] + (row[kSr + c] + j.ddx[kSr + c] * dxk) * w);
+}
+
+template <int kTex, bool kBlend, bool kSpecular, bool kUnchanged>
+inline __attribute__((always_inline)) void Fill(SpanJob& j)
+{
+    VI lane;
+    for (int i = 0; i < kLanes; ++i)
+        lane[i] = i;
+    const bool zTest = j.zTest, zWrite = j.zTest && j.zWrite, dstAlpha = j.dstAlpha;
+    const DWORD zFunc = j.zFunc;
+    int64_t e[3] = {j.row[0], j.row[1], j.row[2]};
+    uint64_t written = 0;
+    for (int y = j.minY; y <= j.maxY; ++y) {
+        int first, last;
+        const bool any = RowRun(j, e, &first, &last);
+        for (int i = 0; i < 3; ++i)
+            e[i] += j.stepY[i];
+        if (!any)
+            continue;
+        if (kUnchanged && dstAlpha && !zTest) {
+            written += (uint64_t)(last - first + 1);
+            continue;
+        }
+        const int dy = y - j.minY;
+        float row[kSpanPlanes];
+        for (int k = 0; k < kSpanPlanes; ++k)
+            row[k] = j.base[k] + j.ddy[k] * dy;
+        const size_t rowStart = (size_t)y * j.width + j.minX;
+        for (int off = first; off <= last; off += kLanes) {
+            const int n = std::min(kLanes, last - off + 1);
+            uint32_t* cp = j.color + rowStart + off;
+            float* dp = j.depth ? j.depth + rowStart + off : nullptr;
+            VU dst = {};
+            VF dz = {};
+            if (n == kLanes) {
+                memcpy(&dst, cp, sizeof dst);
+                if (zTest)
+                    memcpy(&dz, dp, sizeof dz);
+            } else {
+                for (int i = 0; i < n; ++i) {
+                    dst[i] = cp[i];
+                    if (zTest)
+                        dz[i] = dp[i];
+                }
+            }
+            const VF dxk = __builtin_convertvector(lane + off, VF);
+            const VF z = row[kZ] + j.ddx[kZ] * dxk;
+            VI m = lane < n;
+            if (zTest)
+                m &= DepthPasses(zFunc, z, dz);
+            const int count = CountLanes(m);
+            if (count == 0)
+                continue;
+            written += (uint64_t)count;
+            VU result;
+            if (kUnchanged) {
+                if (dstAlpha)
+                    continue;
+                result = dst | 0xff000000u;
+            } else {
+                const VF w = 1.f / (row[kIw] + j.ddx[kIw] * dxk);
+                VF out[4];
+                Shade<kTex, kSpecular>(j, row, dxk, w, out);
+                if (kBlend) {
+                    const VF da = dstAlpha ? Channel(dst, 24) : Splat(1.f);
+                    const VF dc[4] = {Channel(dst, 16), Channel(dst, 8), Channel(dst, 0), da};
+                    const VF fs = out[3], fd = 1.f - out[3];
+                    for (int c = 0; c < 4; ++c)
+                        out[c] = out[c] * fs + dc[c] * fd;
+                }
+                result = (ToByte(out[3]) << 24) | (ToByte(out[0]) << 16) | (ToByte(out[1]) << 8) | ToByte(out[2]);
+            }
+            result = (VU)Select(m, (VI)result, (VI)dst);
+            if (n == kLanes) {
+                memcpy(cp, &result, sizeof result);
+            } else {
+                for (int i = 0; i < n; ++i)
+                    cp[i] = result[i];
+            }
+            if (zWrite && !kUnchanged) {
+                const VF nz = Select(m, z, dz);
+                if (n == kLanes) {
+                    memcpy(dp, &nz, sizeof nz);
+                } else {
+                    for (int i = 0; i < n; ++i)
+                        dp[i] = nz[i];
+                }
+            }
+        }
+    }
+    j.written += written;
+}
+
+template <int kTex>
+inline __attribute__((always_inline)) void FillTexture(SpanJob& j)
+{
+    if (j.blend)
+        j.specular ? Fill<kTex, true, true, false>(j) : Fill<kTex, true, false, false>(j);
+    else
+        j.specular ? Fill<kTex, false, true, false>(j) : Fill<kTex, false, false, false>(j);
+}
+
+__attribute__((target_clones("avx2", "default"))) void RunSpans(SpanJob& j)
+{
+    if (j.unchanged)
+        return Fill<kNoTexture, true, false, true>(j);
+    switch (j.tex) {
+    case kUniformPoint:
+        return FillTexture<kUniformPoint>(j);
+    case kUniformLinear:
+        return FillTexture<kUniformLinear>(j);
+    case kCopy:
+        return j.blend ? Fill<kCopy, true, false, false>(j) : Fill<kCopy, false, false, false>(j);
+    default:
+        return FillTexture<kNoTexture>(j);
+    }
+}
+
+// The one texel every sample of a level gives, when all texels are alike
+// (small levels only: the check runs once a draw).
+bool UniformTexel(const TexLevel& level, uint32_t* texel)
+{
+    if (!level.bits || level.width <= 0 || level.height <= 0 || level.width * level.height > 4096)
+        return false;
+    const uint32_t first = FetchTexel(level, 0, 0);
+    for (int y = 0; y < level.height; ++y)
+        for (int x = 0; x < level.width; ++x)
+            if (FetchTexel(level, x, y) != first)
+                return false;
+    *texel = first;
+    return true;
+}
+
+}  // namespace
+
+void Rasterizer::PrepareSpans(bool plainBlend)
+{
+    spanMode_ = kSpanOff;
+    if (!fastPaths_ || state_.alphaTest || state_.colorWriteMask != 0xF || !plainBlend)
+        return;
+    if (state_.program) {
+        if (!state_.program->Copies(spanSource_, spanConst_))
+            return;
+        for (int c = 0; c < 4; ++c)
+            if (spanSource_[c] >= attrs_)
+                return;
+        spanMode_ = kSpanCopy;
+        return;
+    }
+    if (passThrough_) {
+        spanMode_ = kSpanColor;
+        return;
+    }
+    if (!fastModulate_)
+        return;
+    const StageState& st = state_.stages[0];
+    const bool lodPerDraw = !((st.texture->levelCount > 1 && st.mipFilter != D3DTEXF_NONE) || st.magFilter != st.minFilter);
+    if (!lodPerDraw || st.addressU == D3DTADDRESS_BORDER || st.addressV == D3DTADDRESS_BORDER)
+        return;
+    const Resolved r = Resolve(st, prep_[0].log2Size, 0.f);
+    uint32_t texel;
+    if (!UniformTexel(*r.level, &texel))
+        return;
+    const Color c = Unpack(texel);
+    spanTexel_[0] = c.r, spanTexel_[1] = c.g, spanTexel_[2] = c.b, spanTexel_[3] = c.a;
+    spanTexSize_[0] = (float)r.level->width, spanTexSize_[1] = (float)r.level->height;
+    spanMode_ = r.linear ? kSpanUniformLinear : kSpanUniformPoint;
+}
+
+bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
+                           const float* ddy)
+{
+    SpanJob j;
+    for (int i = 0; i < 3; ++i)
+        j.row[i] = e[i].row, j.stepX[i] = e[i].stepX, j.stepY[i] = e[i].stepY;
+    j.minX = minX, j.maxX = maxX, j.minY = minY, j.maxY = maxY;
+    j.width = target_.width;
+    j.color = target_.color;
+    j.depth = target_.depth;
+    const bool textured = spanMode_ == kSpanUniformPoint || spanMode_ == kSpanUniformLinear;
+    const bool copy = spanMode_ == kSpanCopy;
+    const int ku = 2 + 8 + 2 * prep_[0].set;
+    // Plane k of the job from plane `from` of the set-up; unused planes are 0.
+    int from[kSpanPlanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, textured ? ku : -1, textured ? ku + 1 : -1};
+    for (int c = 0; c < 4; ++c) {
+        j.constant[c] = copy && spanSource_[c] < 0;
+        j.value[c] = spanConst_[c];
+        if (copy)
+            from[kR + c] = spanSource_[c] >= 0 ? 2 + spanSource_[c] : -1;
+    }
+    if (copy)
+        from[kSr] = from[kSg] = from[kSb] = -1;
+    for (int k = 0; k < kSpanPlanes; ++k) {
+        const int f = from[k];
+        j.base[k] = f >= 0 ? base[f] : 0.f;
+        j.ddx[k] = f >= 0 ? ddx[f] : 0.f;
+        j.ddy[k] = f >= 0 ? ddy[f] : 0.f;
+        // Infinities and NaNs leave the lanes differently from the scalar
+        // conversions; those triangles take the general path.
+        if (!std::isfinite(j.base[k]) || !std::isfinite(j.ddx[k]) || !std::isfinite(j.ddy[k]))
+            return false;
+    }
+    j.zFunc = state_.zFunc;
+    j.zTest = state_.zEnable;
+    j.zWrite = state_.zWrite;
+    j.dstAlpha = target_.hasAlpha;
+    j.blend = state_.alphaBlend;
+    // A pixel program's colour takes no specular sum.
+    j.specular = state_.specularEnable && !copy;
+    switch (spanMode_) {
+    case kSpanUniformLinear:
+        j.tex = kUniformLinear;
+        break;
+    case kSpanUniformPoint:
+        j.tex = kUniformPoint;
+        break;
+    case kSpanCopy:
+        j.tex = kCopy;
+        break;
+    default:
+        j.tex = kNoTexture;
+        break;
+    }
+    memcpy(j.texel, spanTexel_, sizeof j.texel);
+    j.texW = spanTexSize_[0], j.texH = spanTexSize_[1];
+    // A source-alpha blend whose alpha is 0 at every pixel (the texture's or
+    // the diffuse plane's) and a finite colour (1/w constant) leaves every
+    // colour as it is; only depth writes and an undefined destination alpha
+    // would change.
+    const bool diffuseAlphaZero = copy ? (j.constant[3] && j.value[3] == 0.f)
+                                       : (j.base[kA] == 0.f && j.ddx[kA] == 0.f && j.ddy[kA] == 0.f);
+    const bool texelAlphaZero = textured && spanTexel_[3] == 0.f;
+    const bool flatW = j.ddx[kIw] == 0.f && j.ddy[kIw] == 0.f && j.base[kIw] != 0.f;
+    j.unchanged = j.blend && flatW && (diffuseAlphaZero || texelAlphaZero) && !(j.zTest && j.zWrite);
+    j.written = 0;
+    RunSpans(j);
+    pixelsWritten += j.written;
+    return true;
+}
+
+}  // namespace vr
