@@ -915,6 +915,7 @@ HRESULT Device::Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
             break;
         }
     }
+    raster_.Flush();
     return D3D_OK;
 }
 

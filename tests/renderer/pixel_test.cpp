@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <string>
 #include <vector>
 
@@ -15,7 +17,9 @@ using namespace d3dtest;
 
 namespace {
 
-const int kW = 173, kH = 131;  // not a multiple of the loops' width
+// Not a multiple of the loops' width nor of the threads' bands; the veil
+// is large enough to be shared among threads.
+const int kW = 301, kH = 203;
 
 IDirect3DTexture9* SolidTexture(IDirect3DDevice9* dev, UINT size, D3DCOLOR color)
 {
@@ -244,4 +248,23 @@ TEST(RendererPixels, SpanLoopsDrawTheGeneralPathsPictures)
 TEST(RendererPixels, SpanLoopsKeepTheDestinationAlpha)
 {
     ExpectSamePictures(D3DFMT_A8R8G8B8, "span_loops_a8");
+}
+
+TEST(RendererPixels, SeveralThreadsDrawWhatOneDraws)
+{
+    const char* before = getenv("VELMORA_RENDER_THREADS");
+    const std::string saved = before ? before : "";
+    setenv("VELMORA_RENDER_THREADS", "1", 1);
+    std::vector<std::vector<DWORD>> one = DrawScenes(true, D3DFMT_X8R8G8B8);
+    for (const char* threads : {"3", "8"}) {
+        setenv("VELMORA_RENDER_THREADS", threads, 1);
+        std::vector<std::vector<DWORD>> several = DrawScenes(true, D3DFMT_X8R8G8B8);
+        ASSERT_EQ(several.size(), one.size());
+        for (size_t i = 0; i < one.size(); ++i)
+            EXPECT_TRUE(several[i] == one[i]) << threads << " threads, part " << i;
+    }
+    if (before)
+        setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
+    else
+        unsetenv("VELMORA_RENDER_THREADS");
 }

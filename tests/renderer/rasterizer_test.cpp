@@ -18,7 +18,7 @@ TEST(RendererRaster, TopLeftRuleOnPixelCentres)
     c.raster.pixelsWritten = 0;
     c.raster.DrawTriangle(a, b, d, true);
     c.raster.DrawTriangle(b, e, d, true);
-    EXPECT_EQ(c.raster.pixelsWritten, 16u);
+    EXPECT_EQ(c.Written(), 16u);
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             EXPECT_EQ(c.At(x, y) == 0xffffffffu, x >= 2 && x < 6 && y >= 1 && y < 5) << x << "," << y;
@@ -47,10 +47,10 @@ TEST(RendererRaster, CullingAndDegenerateTriangles)
     vr::Vertex d = ScreenVertex(0, 8, 0, 1, 1, 1);
     c.raster.pixelsWritten = 0;
     c.raster.DrawTriangle(a, d, b, true);  // counter-clockwise on the screen: culled
-    EXPECT_EQ(c.raster.pixelsWritten, 0u);
+    EXPECT_EQ(c.Written(), 0u);
     c.raster.DrawTriangle(a, b, d, true);
-    EXPECT_EQ(c.raster.pixelsWritten, 36u);
+    EXPECT_EQ(c.Written(), 36u);
     c.raster.pixelsWritten = 0;
     c.raster.DrawTriangle(a, b, ScreenVertex(4, 0, 0, 1, 1, 1), true);  // no area
-    EXPECT_EQ(c.raster.pixelsWritten, 0u);
+    EXPECT_EQ(c.Written(), 0u);
 }

@@ -28,7 +28,16 @@ struct Canvas {
         raster.SetTarget(t);
         raster.SetViewport({0, 0, w, h, 0.f, 1.f});
     }
-    uint32_t At(int x, int y) const { return color[(size_t)y * width + x]; }
+    uint64_t Written()
+    {
+        raster.Flush();
+        return raster.pixelsWritten;
+    }
+    uint32_t At(int x, int y)
+    {
+        raster.Flush();
+        return color[(size_t)y * width + x];
+    }
 };
 
 // No stages, no depth, no blending, no culling: the diffuse colour lands.

@@ -165,6 +165,7 @@ void Rasterizer::DrawLine(const Vertex& a, const Vertex& b, bool pretransformed,
 
 void Rasterizer::DrawPoint(const Vertex& a, bool pretransformed)
 {
+    Flush();
     if (clipX0_ >= clipX1_ || clipY0_ >= clipY1_)
         return;
     if (!pretransformed)

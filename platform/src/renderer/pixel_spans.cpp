@@ -5,6 +5,7 @@
 // order, so the bytes are the same. GCC's vector types keep one source for
 // SSE2 and AVX2; the AVX2 clone is chosen at load time when the CPU has it.
 #include "pixel_ops.h"
+#include "workers.h"
 
 #include <math.h>
 #include <string.h>
@@ -29,6 +30,7 @@ enum SpanTex { kNoTexture, kUniformPoint, kUniformLinear, kCopy };
 struct SpanJob {
     int64_t row[3], stepX[3], stepY[3];
     int minX, maxX, minY, maxY;
+    int yStart, yEnd;  // the rows to draw, inside minY..maxY
     int width;
     uint32_t* color;
     float* depth;
@@ -190,9 +192,11 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
         lane[i] = i;
     const bool zTest = j.zTest, zWrite = j.zTest && j.zWrite, dstAlpha = j.dstAlpha;
     const DWORD zFunc = j.zFunc;
-    int64_t e[3] = {j.row[0], j.row[1], j.row[2]};
+    int64_t e[3];
+    for (int i = 0; i < 3; ++i)
+        e[i] = j.row[i] + j.stepY[i] * (j.yStart - j.minY);
     uint64_t written = 0;
-    for (int y = j.minY; y <= j.maxY; ++y) {
+    for (int y = j.yStart; y <= j.yEnd; ++y) {
         int first, last;
         const bool any = RowRun(j, e, &first, &last);
         for (int i = 0; i < 3; ++i)
@@ -313,7 +317,69 @@ bool UniformTexel(const TexLevel& level, uint32_t* texel)
     return true;
 }
 
+// Rows a worker takes at a time: enough to share the work of one
+// full-screen triangle, few enough to keep the set-up per band small.
+const int kBandRows = 16;
+// Below this many pixels (bounding boxes) a draw is not worth waking the workers.
+const int64_t kParallelArea = 32 * 1024;
+
 }  // namespace
+
+struct Rasterizer::SpanQueue {
+    std::vector<SpanJob> jobs;
+    int64_t area = 0;
+    int minY = 0, maxY = -1;
+    int threads = 1;
+    std::unique_ptr<Workers> workers;
+    std::atomic<uint64_t> written{0};
+};
+
+Rasterizer::Rasterizer() : spans_(new SpanQueue)
+{
+    spans_->threads = RenderThreads();
+}
+
+Rasterizer::~Rasterizer() = default;
+
+void Rasterizer::Flush()
+{
+    SpanQueue& q = *spans_;
+    if (q.jobs.empty())
+        return;
+    if (q.area >= kParallelArea) {
+        if (!q.workers)
+            q.workers.reset(new Workers(q.threads));
+        // Every band draws the draw's triangles in their order over its own
+        // rows, so each pixel sees what one thread would have drawn.
+        q.written.store(0);
+        const int bands = (q.maxY - q.minY) / kBandRows + 1;
+        q.workers->Run(bands, [](void* context, int band) {
+            SpanQueue& q = *(SpanQueue*)context;
+            const int y0 = q.minY + band * kBandRows, y1 = y0 + kBandRows - 1;
+            uint64_t written = 0;
+            for (const SpanJob& job : q.jobs) {
+                if (job.maxY < y0 || job.minY > y1)
+                    continue;
+                SpanJob part = job;
+                part.yStart = std::max(job.minY, y0);
+                part.yEnd = std::min(job.maxY, y1);
+                part.written = 0;
+                RunSpans(part);
+                written += part.written;
+            }
+            q.written.fetch_add(written, std::memory_order_relaxed);
+        }, &q);
+        pixelsWritten += q.written.load();
+    } else {
+        for (SpanJob& job : q.jobs) {
+            RunSpans(job);
+            pixelsWritten += job.written;
+        }
+    }
+    q.jobs.clear();
+    q.area = 0;
+    q.minY = 0, q.maxY = -1;
+}
 
 void Rasterizer::PrepareSpans(bool plainBlend)
 {
@@ -415,6 +481,16 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
     const bool flatW = j.ddx[kIw] == 0.f && j.ddy[kIw] == 0.f && j.base[kIw] != 0.f;
     j.unchanged = j.blend && flatW && (diffuseAlphaZero || texelAlphaZero) && !(j.zTest && j.zWrite);
     j.written = 0;
+    j.yStart = minY, j.yEnd = maxY;
+    SpanQueue& q = *spans_;
+    if (q.threads > 1) {
+        if (q.jobs.empty())
+            q.minY = minY, q.maxY = maxY;
+        q.minY = std::min(q.minY, minY), q.maxY = std::max(q.maxY, maxY);
+        q.area += (int64_t)(maxX - minX + 1) * (maxY - minY + 1);
+        q.jobs.push_back(j);
+        return true;
+    }
     RunSpans(j);
     pixelsWritten += j.written;
     return true;

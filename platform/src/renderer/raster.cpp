@@ -88,6 +88,7 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
 
     if (spanMode_ != kSpanOff && FillSpans(e, minX, maxX, minY, maxY, base, ddx, ddy))
         return;
+    Flush();  // triangles waiting for the span loops come first
 
     // Which texture sets need a level of detail per pixel, and which of those
     // have the same one at every pixel: 1/w is constant over the triangle and
@@ -198,6 +199,7 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
 
 void Rasterizer::FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel)
 {
+    Flush();
     if (!(fabsf(a.x) < 1e7f && fabsf(a.y) < 1e7f && fabsf(b.x) < 1e7f && fabsf(b.y) < 1e7f))
         return;
     float dx = b.x - a.x, dy = b.y - a.y;

@@ -9,6 +9,8 @@
 #include <d3d9types.h>
 
 #include <stdint.h>
+
+#include <memory>
 #include <vector>
 
 namespace vr {
@@ -174,6 +176,11 @@ void SetFastPixelPaths(bool enable);
 
 class Rasterizer {
 public:
+    Rasterizer();
+    ~Rasterizer();
+    Rasterizer(const Rasterizer&) = delete;
+    Rasterizer& operator=(const Rasterizer&) = delete;
+
     void SetTarget(const Target& target);
     const Target& GetTarget() const { return target_; }
     void SetViewport(const Viewport& viewport);
@@ -184,6 +191,9 @@ public:
     void DrawTriangle(const Vertex& a, const Vertex& b, const Vertex& c, bool pretransformed);
     void DrawLine(const Vertex& a, const Vertex& b, bool pretransformed, bool lastPixel);
     void DrawPoint(const Vertex& a, bool pretransformed);
+    // Triangles of the span loops may wait to be drawn by several threads
+    // at once; this draws them. The device calls it after every draw.
+    void Flush();
 
     // Pixels written since the last reset (for tests and figures).
     uint64_t pixelsWritten = 0;
@@ -215,6 +225,8 @@ private:
     bool FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
                    const float* ddy);
     void FastModulate(const FastTri& t);
+    struct SpanQueue;
+    std::unique_ptr<SpanQueue> spans_;
     template <bool kBlend, bool kSpecular>
     void FastFill(const FastTri& t);
 
