@@ -46,7 +46,11 @@ struct SpanJob {
     uint64_t written;
 };
 
-typedef const float* Planes;
+// A triangle's plane values splatted into locals: the depth stores could
+// otherwise alias them and force a reload at every step.
+struct Lanes {
+    VF row[kSpanPlanes], ddx[kSpanPlanes];
+};
 
 inline __attribute__((always_inline)) VI Select(VI m, VI a, VI b)
 {
@@ -110,12 +114,20 @@ inline __attribute__((always_inline)) VI DepthPasses(DWORD func, VF z, VF ref)
     }
 }
 
-inline __attribute__((always_inline)) int CountLanes(VI m)
+typedef uint64_t VQ __attribute__((vector_size(4 * kLanes)));
+
+inline __attribute__((always_inline)) bool AnyLane(VI m)
 {
-    int n = 0;
+    const VQ q = (VQ)m;
+    return (q[0] | q[1] | q[2] | q[3]) != 0;
+}
+
+inline __attribute__((always_inline)) uint64_t SumLanes(VI v)
+{
+    int64_t n = 0;
     for (int i = 0; i < kLanes; ++i)
-        n += m[i] != 0;
-    return n;
+        n += v[i];
+    return (uint64_t)n;
 }
 
 // The covered pixels of a row are one run: where all three edge functions
@@ -144,20 +156,23 @@ inline __attribute__((always_inline)) bool RowRun(const SpanJob& j, const int64_
 
 // The colour of eight pixels before blending, as the general path makes it.
 template <int kTex, bool kSpecular>
-inline __attribute__((always_inline)) void Shade(const SpanJob& j, Planes row, VF dxk, VF w, VF out[4])
+inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& p, VF dxk, VF w, VF out[4])
 {
     VF d[4];
+    #pragma GCC unroll 4
     for (int c = 0; c < 4; ++c)
-        d[c] = (row[kR + c] + j.ddx[kR + c] * dxk) * w;
+        d[c] = (p.row[kR + c] + p.ddx[kR + c] * dxk) * w;
     if (kTex == kNoTexture) {
+        #pragma GCC unroll 4
         for (int c = 0; c < 4; ++c)
             out[c] = d[c];
     } else if (kTex == kCopy) {
         // Colours leave a pixel program saturated.
+        #pragma GCC unroll 4
         for (int c = 0; c < 4; ++c)
             out[c] = Clamp01(j.constant[c] ? Splat(j.value[c]) : d[c]);
     } else {
-        VF u = (row[kU] + j.ddx[kU] * dxk) * w, v = (row[kV] + j.ddx[kV] * dxk) * w;
+        VF u = (p.row[kU] + p.ddx[kU] * dxk) * w, v = (p.row[kV] + p.ddx[kV] * dxk) * w;
         u = Select((u > -1e6f) & (u < 1e6f), u, Splat(0.f));
         v = Select((v > -1e6f) & (v < 1e6f), v, Splat(0.f));
         if (kTex == kUniformLinear) {
@@ -167,6 +182,7 @@ inline __attribute__((always_inline)) void Shade(const SpanJob& j, Planes row, V
             const VF tx = fx - Floor(fx), ty = fy - Floor(fy);
             const VF w00 = (1.f - tx) * (1.f - ty), w10 = tx * (1.f - ty);
             const VF w01 = (1.f - tx) * ty, w11 = tx * ty;
+            #pragma GCC unroll 4
             for (int c = 0; c < 4; ++c) {
                 VF acc = j.texel[c] * w00;
                 acc += j.texel[c] * w10;
@@ -175,13 +191,15 @@ inline __attribute__((always_inline)) void Shade(const SpanJob& j, Planes row, V
                 out[c] = acc * d[c];
             }
         } else {
+            #pragma GCC unroll 4
             for (int c = 0; c < 4; ++c)
                 out[c] = j.texel[c] * d[c];
         }
     }
     if (kSpecular)
+        #pragma GCC unroll 4
         for (int c = 0; c < 3; ++c)
-            out[c] = Clamp01(out[c] + (row[kSr + c] + j.ddx[kSr + c] * dxk) * w);
+            out[c] = Clamp01(out[c] + (p.row[kSr + c] + p.ddx[kSr + c] * dxk) * w);
 }
 
 template <int kTex, bool kBlend, bool kSpecular, bool kUnchanged>
@@ -196,6 +214,12 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
     for (int i = 0; i < 3; ++i)
         e[i] = j.row[i] + j.stepY[i] * (j.yStart - j.minY);
     uint64_t written = 0;
+    VI counts = {};
+    const bool flatRowW = j.ddx[kIw] == 0.f;
+    Lanes p;
+    #pragma GCC unroll 11
+    for (int k = 0; k < kSpanPlanes; ++k)
+        p.ddx[k] = Splat(j.ddx[k]);
     for (int y = j.yStart; y <= j.yEnd; ++y) {
         int first, last;
         const bool any = RowRun(j, e, &first, &last);
@@ -208,9 +232,11 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
             continue;
         }
         const int dy = y - j.minY;
-        float row[kSpanPlanes];
+        #pragma GCC unroll 11
         for (int k = 0; k < kSpanPlanes; ++k)
-            row[k] = j.base[k] + j.ddy[k] * dy;
+            p.row[k] = Splat(j.base[k] + j.ddy[k] * dy);
+        // 1/w constant along the row (x + 0 * dxk is x): one division a row.
+        const VF rowW = Splat(1.f / (j.base[kIw] + j.ddy[kIw] * dy));
         const size_t rowStart = (size_t)y * j.width + j.minX;
         for (int off = first; off <= last; off += kLanes) {
             const int n = std::min(kLanes, last - off + 1);
@@ -230,27 +256,27 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
                 }
             }
             const VF dxk = __builtin_convertvector(lane + off, VF);
-            const VF z = row[kZ] + j.ddx[kZ] * dxk;
+            const VF z = p.row[kZ] + p.ddx[kZ] * dxk;
             VI m = lane < n;
             if (zTest)
                 m &= DepthPasses(zFunc, z, dz);
-            const int count = CountLanes(m);
-            if (count == 0)
+            if (!AnyLane(m))
                 continue;
-            written += (uint64_t)count;
+            counts -= m;  // a passing lane is -1
             VU result;
             if (kUnchanged) {
                 if (dstAlpha)
                     continue;
                 result = dst | 0xff000000u;
             } else {
-                const VF w = 1.f / (row[kIw] + j.ddx[kIw] * dxk);
+                const VF w = flatRowW ? rowW : 1.f / (p.row[kIw] + p.ddx[kIw] * dxk);
                 VF out[4];
-                Shade<kTex, kSpecular>(j, row, dxk, w, out);
+                Shade<kTex, kSpecular>(j, p, dxk, w, out);
                 if (kBlend) {
                     const VF da = dstAlpha ? Channel(dst, 24) : Splat(1.f);
                     const VF dc[4] = {Channel(dst, 16), Channel(dst, 8), Channel(dst, 0), da};
                     const VF fs = out[3], fd = 1.f - out[3];
+                    #pragma GCC unroll 4
                     for (int c = 0; c < 4; ++c)
                         out[c] = out[c] * fs + dc[c] * fd;
                 }
@@ -274,7 +300,7 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
             }
         }
     }
-    j.written += written;
+    j.written += written + SumLanes(counts);
 }
 
 template <int kTex>
@@ -389,6 +415,7 @@ void Rasterizer::PrepareSpans(bool plainBlend)
     if (state_.program) {
         if (!state_.program->Copies(spanSource_, spanConst_))
             return;
+        #pragma GCC unroll 4
         for (int c = 0; c < 4; ++c)
             if (spanSource_[c] >= attrs_)
                 return;
@@ -430,6 +457,7 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
     const int ku = 2 + 8 + 2 * prep_[0].set;
     // Plane k of the job from plane `from` of the set-up; unused planes are 0.
     int from[kSpanPlanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, textured ? ku : -1, textured ? ku + 1 : -1};
+    #pragma GCC unroll 4
     for (int c = 0; c < 4; ++c) {
         j.constant[c] = copy && spanSource_[c] < 0;
         j.value[c] = spanConst_[c];
