@@ -195,6 +195,17 @@ std::vector<std::vector<DWORD>> DrawScenes(bool fast, D3DFORMAT format)
     }
     part();
 
+    // Text: glyph textures, sampled per pixel, over the picture.
+    ID3DXFont* font = nullptr;
+    if (SUCCEEDED(D3DXCreateFontA(dev, 22, 0, 700, 0, FALSE, 0, OUT_TT_ONLY_PRECIS, 0, 0, "Arial", &font))) {
+        RECT r = {4, 4, kW - 4, kH - 4};
+        font->DrawTextA(nullptr, "Velmora: every glyph as the general path draws it", -1, &r, DT_WORDBREAK, 0xffffe080);
+        RECT low = {10, kH - 40, kW, kH};
+        font->DrawTextA(nullptr, "0123456789 status", -1, &low, DT_LEFT, 0xa0ffffff);
+        font->Release();
+    }
+    part();
+
     dev->EndScene();
     sprite->Release();
     white->Release();
@@ -210,7 +221,7 @@ void ExpectSamePictures(D3DFORMAT format, const std::string& name)
 {
     std::vector<std::vector<DWORD>> fast = DrawScenes(true, format);
     std::vector<std::vector<DWORD>> general = DrawScenes(false, format);
-    ASSERT_EQ(fast.size(), 6u);
+    ASSERT_EQ(fast.size(), 7u);
     ASSERT_EQ(general.size(), fast.size());
     for (size_t i = 0; i < fast.size(); ++i) {
         SavePng(name + "_" + std::to_string(i), fast[i], kW, kH);

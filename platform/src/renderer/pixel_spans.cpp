@@ -25,7 +25,7 @@ typedef uint32_t VU __attribute__((vector_size(4 * kLanes)));
 // Planes the loops read: depth, 1/w, diffuse, specular, u and v.
 enum { kZ, kIw, kR, kG, kB, kA, kSr, kSg, kSb, kU, kV, kSpanPlanes };
 
-enum SpanTex { kNoTexture, kUniformPoint, kUniformLinear, kCopy };
+enum SpanTex { kNoTexture, kUniformPoint, kUniformLinear, kSampledPoint, kSampledLinear, kCopy };
 
 struct SpanJob {
     int64_t row[3], stepX[3], stepY[3];
@@ -41,6 +41,9 @@ struct SpanJob {
     int tex;
     float texel[4];  // r, g, b, a of the uniform texture
     float texW, texH;
+    const TexLevel* level;  // the sampled textures' level and addressing
+    DWORD addressU, addressV;
+    D3DCOLOR border;
     bool constant[4];  // a copying program's constant channels
     float value[4];
     uint64_t written;
@@ -154,6 +157,51 @@ inline __attribute__((always_inline)) bool RowRun(const SpanJob& j, const int64_
     return lo <= hi;
 }
 
+// One texel a lane as the general sampler addresses it; the border colour
+// where the addressing leaves the texture.
+inline __attribute__((always_inline)) VU Gather(const SpanJob& j, VI x, VI y)
+{
+    VU t;
+    for (int i = 0; i < kLanes; ++i) {
+        bool border = false;
+        const int xi = Address(x[i], j.level->width, j.addressU, &border);
+        const int yi = Address(y[i], j.level->height, j.addressV, &border);
+        t[i] = border ? j.border : Fetch(*j.level, xi, yi);
+    }
+    return t;
+}
+
+// The general sampler at a fixed level, modulated by the diffuse colour d.
+template <bool kLinear>
+inline __attribute__((always_inline)) void Sample(const SpanJob& j, VF u, VF v, const VF d[4], VF out[4])
+{
+    const int shifts[4] = {16, 8, 0, 24};
+    if (!kLinear) {
+        const VU t = Gather(j, __builtin_convertvector(Floor(u * j.texW), VI),
+                            __builtin_convertvector(Floor(v * j.texH), VI));
+        #pragma GCC unroll 4
+        for (int c = 0; c < 4; ++c)
+            out[c] = Channel(t, shifts[c]) * d[c];
+        return;
+    }
+    const VF fx = u * j.texW - 0.5f, fy = v * j.texH - 0.5f;
+    const VF x0f = Floor(fx), y0f = Floor(fy);
+    const VF tx = fx - x0f, ty = fy - y0f;
+    const VI x0 = __builtin_convertvector(x0f, VI), y0 = __builtin_convertvector(y0f, VI);
+    const VU t00 = Gather(j, x0, y0), t10 = Gather(j, x0 + 1, y0);
+    const VU t01 = Gather(j, x0, y0 + 1), t11 = Gather(j, x0 + 1, y0 + 1);
+    const VF w00 = (1.f - tx) * (1.f - ty), w10 = tx * (1.f - ty);
+    const VF w01 = (1.f - tx) * ty, w11 = tx * ty;
+    #pragma GCC unroll 4
+    for (int c = 0; c < 4; ++c) {
+        VF acc = Channel(t00, shifts[c]) * w00;
+        acc += Channel(t10, shifts[c]) * w10;
+        acc += Channel(t01, shifts[c]) * w01;
+        acc += Channel(t11, shifts[c]) * w11;
+        out[c] = acc * d[c];
+    }
+}
+
 // The colour of eight pixels before blending, as the general path makes it.
 template <int kTex, bool kSpecular>
 inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& p, VF dxk, VF w, VF out[4])
@@ -175,7 +223,9 @@ inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& 
         VF u = (p.row[kU] + p.ddx[kU] * dxk) * w, v = (p.row[kV] + p.ddx[kV] * dxk) * w;
         u = Select((u > -1e6f) & (u < 1e6f), u, Splat(0.f));
         v = Select((v > -1e6f) & (v < 1e6f), v, Splat(0.f));
-        if (kTex == kUniformLinear) {
+        if (kTex == kSampledLinear || kTex == kSampledPoint) {
+            Sample<kTex == kSampledLinear>(j, u, v, d, out);
+        } else if (kTex == kUniformLinear) {
             // Every tap reads the same texel; the weights still round as the
             // general sampler's do.
             const VF fx = u * j.texW - 0.5f, fy = v * j.texH - 0.5f;
@@ -321,6 +371,10 @@ __attribute__((target_clones("avx2", "default"))) void RunSpans(SpanJob& j)
         return FillTexture<kUniformPoint>(j);
     case kUniformLinear:
         return FillTexture<kUniformLinear>(j);
+    case kSampledPoint:
+        return FillTexture<kSampledPoint>(j);
+    case kSampledLinear:
+        return FillTexture<kSampledLinear>(j);
     case kCopy:
         return j.blend ? Fill<kCopy, true, false, false>(j) : Fill<kCopy, false, false, false>(j);
     default:
@@ -430,16 +484,23 @@ void Rasterizer::PrepareSpans(bool plainBlend)
         return;
     const StageState& st = state_.stages[0];
     const bool lodPerDraw = !((st.texture->levelCount > 1 && st.mipFilter != D3DTEXF_NONE) || st.magFilter != st.minFilter);
-    if (!lodPerDraw || st.addressU == D3DTADDRESS_BORDER || st.addressV == D3DTADDRESS_BORDER)
+    if (!lodPerDraw)
         return;
     const Resolved r = Resolve(st, prep_[0].log2Size, 0.f);
-    uint32_t texel;
-    if (!UniformTexel(*r.level, &texel))
+    const TexLevel& level = *r.level;
+    // Texel indices stay inside int for coordinates below the sampler's 1e6.
+    if (!level.bits || level.width <= 0 || level.height <= 0 || level.width > 2048 || level.height > 2048)
         return;
-    const Color c = Unpack(texel);
-    spanTexel_[0] = c.r, spanTexel_[1] = c.g, spanTexel_[2] = c.b, spanTexel_[3] = c.a;
-    spanTexSize_[0] = (float)r.level->width, spanTexSize_[1] = (float)r.level->height;
-    spanMode_ = r.linear ? kSpanUniformLinear : kSpanUniformPoint;
+    spanLevel_ = &level;
+    spanTexSize_[0] = (float)level.width, spanTexSize_[1] = (float)level.height;
+    uint32_t texel;
+    if (st.addressU != D3DTADDRESS_BORDER && st.addressV != D3DTADDRESS_BORDER && UniformTexel(level, &texel)) {
+        const Color c = Unpack(texel);
+        spanTexel_[0] = c.r, spanTexel_[1] = c.g, spanTexel_[2] = c.b, spanTexel_[3] = c.a;
+        spanMode_ = r.linear ? kSpanUniformLinear : kSpanUniformPoint;
+    } else {
+        spanMode_ = r.linear ? kSpanSampledLinear : kSpanSampledPoint;
+    }
 }
 
 bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
@@ -452,7 +513,7 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
     j.width = target_.width;
     j.color = target_.color;
     j.depth = target_.depth;
-    const bool textured = spanMode_ == kSpanUniformPoint || spanMode_ == kSpanUniformLinear;
+    const bool textured = spanMode_ != kSpanColor && spanMode_ != kSpanCopy;
     const bool copy = spanMode_ == kSpanCopy;
     const int ku = 2 + 8 + 2 * prep_[0].set;
     // Plane k of the job from plane `from` of the set-up; unused planes are 0.
@@ -490,6 +551,12 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
     case kSpanUniformPoint:
         j.tex = kUniformPoint;
         break;
+    case kSpanSampledLinear:
+        j.tex = kSampledLinear;
+        break;
+    case kSpanSampledPoint:
+        j.tex = kSampledPoint;
+        break;
     case kSpanCopy:
         j.tex = kCopy;
         break;
@@ -499,13 +566,17 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
     }
     memcpy(j.texel, spanTexel_, sizeof j.texel);
     j.texW = spanTexSize_[0], j.texH = spanTexSize_[1];
+    j.level = spanLevel_;
+    j.addressU = state_.stages[0].addressU, j.addressV = state_.stages[0].addressV;
+    j.border = state_.stages[0].borderColor;
     // A source-alpha blend whose alpha is 0 at every pixel (the texture's or
     // the diffuse plane's) and a finite colour (1/w constant) leaves every
     // colour as it is; only depth writes and an undefined destination alpha
     // would change.
     const bool diffuseAlphaZero = copy ? (j.constant[3] && j.value[3] == 0.f)
                                        : (j.base[kA] == 0.f && j.ddx[kA] == 0.f && j.ddy[kA] == 0.f);
-    const bool texelAlphaZero = textured && spanTexel_[3] == 0.f;
+    const bool texelAlphaZero =
+        (spanMode_ == kSpanUniformPoint || spanMode_ == kSpanUniformLinear) && spanTexel_[3] == 0.f;
     const bool flatW = j.ddx[kIw] == 0.f && j.ddy[kIw] == 0.f && j.base[kIw] != 0.f;
     j.unchanged = j.blend && flatW && (diffuseAlphaZero || texelAlphaZero) && !(j.zTest && j.zWrite);
     j.written = 0;

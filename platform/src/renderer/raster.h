@@ -220,7 +220,15 @@ private:
     void Sample(int stage, float u, float v, float lod, float out[4]) const;
     // The span loops (pixel_spans.cpp): chosen once a draw, false from
     // FillSpans when a triangle's planes are not all finite.
-    enum SpanMode { kSpanOff, kSpanColor, kSpanUniformPoint, kSpanUniformLinear, kSpanCopy };
+    enum SpanMode {
+        kSpanOff,
+        kSpanColor,
+        kSpanUniformPoint,
+        kSpanUniformLinear,
+        kSpanSampledPoint,
+        kSpanSampledLinear,
+        kSpanCopy
+    };
     void PrepareSpans(bool plainBlend);
     bool FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
                    const float* ddy);
@@ -245,6 +253,7 @@ private:
     SpanMode spanMode_ = kSpanOff;
     float spanTexel_[4] = {0, 0, 0, 0};  // the uniform texture's colour
     float spanTexSize_[2] = {0, 0};
+    const TexLevel* spanLevel_ = nullptr;
     int spanSource_[4] = {0, 1, 2, 3};  // the copying program's floats, -1: spanConst_
     float spanConst_[4] = {0, 0, 0, 0};
 };
