@@ -18,10 +18,10 @@
 namespace {
 
 struct Rig {
-    BenchDevice device{"VelmoraBenchWindow"};
+    BenchDevice device;
     IDirect3DDevice9* dev = device.dev;
 
-    Rig()
+    explicit Rig(int width = kWidth, int height = kHeight) : device("VelmoraBenchWindow", width, height)
     {
 
         // The module's fixed-function set-up: lighting on, one point light.
@@ -284,6 +284,71 @@ void TexturedFloor(benchmark::State& state)
     tex->Release();
 }
 BENCHMARK(TexturedFloor)->Unit(benchmark::kMillisecond);
+
+// A frame with the ring menu open at a given size: the scene of SceneFrame,
+// the veil at 90 over it, eight buttons, Present.
+void MenuFrame(benchmark::State& state)
+{
+    const int width = (int)state.range(0), height = (int)state.range(1);
+    Rig rig(width, height);
+    IDirect3DDevice9* dev = rig.dev;
+    D3DMATRIX proj = Perspective(1.2566371f, (float)width / height, 5.f, 1000.f);
+    D3DMATRIX view = View();
+    dev->SetTransform(D3DTS_VIEW, &view);
+    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    std::vector<LitVertex> box = Box(60.f, 10.f, 60.f);
+    std::vector<LitVertex> tris;
+    unsigned seed = 12345;
+    auto rnd = [&]() {
+        seed = seed * 1103515245u + 12345u;
+        return ((seed >> 8) & 0xffff) / 65535.f - 0.5f;
+    };
+    for (int i = 0; i < 4000; ++i) {
+        float cx = -150.f + 100.f * (i % 4) + rnd() * 30.f, cy = 40.f + rnd() * 70.f, cz = rnd() * 30.f;
+        for (int k = 0; k < 3; ++k)
+            tris.push_back({cx + rnd() * 6.f, cy + rnd() * 6.f, cz + rnd() * 6.f, rnd(), rnd(), -0.5f});
+    }
+    IDirect3DTexture9* veil = FilledTexture(dev, 8, 1);
+    IDirect3DTexture9* button = FilledTexture(dev, 64, 1);
+    ID3DXSprite* sprite = nullptr;
+    D3DXCreateSprite(dev, &sprite);
+    D3DMATRIX id = Identity();
+    for (auto _ : state) {
+        dev->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff203040, 1.f, 0);
+        dev->BeginScene();
+        dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
+        for (int c = 0; c < 7; ++c)
+            for (int r = 0; r < 7; ++r) {
+                D3DMATRIX world = Identity();
+                world._41 = -192.f + 64.f * r;
+                world._43 = -192.f + 64.f * c;
+                dev->SetTransform(D3DTS_WORLD, &world);
+                dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)box.size() / 3, box.data(), sizeof(LitVertex));
+            }
+        dev->SetTransform(D3DTS_WORLD, &id);
+        for (size_t t = 0; t < tris.size(); t += 3)
+            dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, &tris[t], sizeof(LitVertex));
+        sprite->Begin(D3DXSPRITE_ALPHABLEND);
+        D3DXMATRIX m;
+        D3DXMatrixScaling(&m, 1000, 1000, 1000);
+        sprite->SetTransform(&m);
+        sprite->Draw(veil, nullptr, nullptr, nullptr, 0x5affffff);
+        D3DXMatrixScaling(&m, 1, 1, 1);
+        sprite->SetTransform(&m);
+        for (int i = 0; i < 8; ++i) {
+            D3DXVECTOR3 at(width / 2.f + 150.f * cosf(i * 0.785f) - 32.f, height / 2.f + 150.f * sinf(i * 0.785f) - 32.f,
+                           0.f);
+            sprite->Draw(button, nullptr, nullptr, &at, 0xffffffff);
+        }
+        sprite->End();
+        dev->EndScene();
+        dev->Present(NULL, NULL, NULL, NULL);
+    }
+    sprite->Release();
+    button->Release();
+    veil->Release();
+}
+BENCHMARK(MenuFrame)->Args({800, 600})->Args({1920, 1080})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void ClearPresent(benchmark::State& state)
 {

@@ -40,6 +40,7 @@ struct SpanJob {
     bool unchanged;  // blended at alpha 0 everywhere: at most the destination alpha becomes opaque
     int tex;
     float texel[4];  // r, g, b, a of the uniform texture
+    bool grey;       // ... with r, g and b equal
     float texW, texH;
     const TexLevel* level;  // the sampled textures' level and addressing
     DWORD addressU, addressV;
@@ -232,13 +233,21 @@ inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& 
             const VF tx = fx - Floor(fx), ty = fy - Floor(fy);
             const VF w00 = (1.f - tx) * (1.f - ty), w10 = tx * (1.f - ty);
             const VF w01 = (1.f - tx) * ty, w11 = tx * ty;
-            #pragma GCC unroll 4
-            for (int c = 0; c < 4; ++c) {
-                VF acc = j.texel[c] * w00;
-                acc += j.texel[c] * w10;
-                acc += j.texel[c] * w01;
-                acc += j.texel[c] * w11;
-                out[c] = acc * d[c];
+            auto filtered = [&](float texel) {
+                VF acc = texel * w00;
+                acc += texel * w10;
+                acc += texel * w01;
+                return acc + texel * w11;
+            };
+            if (j.grey) {
+                // Equal channels (the white veil) filter alike.
+                const VF acc = filtered(j.texel[0]);
+                out[0] = acc * d[0], out[1] = acc * d[1], out[2] = acc * d[2];
+                out[3] = (j.texel[3] == j.texel[0] ? acc : filtered(j.texel[3])) * d[3];
+            } else {
+                #pragma GCC unroll 4
+                for (int c = 0; c < 4; ++c)
+                    out[c] = filtered(j.texel[c]) * d[c];
             }
         } else {
             #pragma GCC unroll 4
@@ -565,6 +574,7 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
         break;
     }
     memcpy(j.texel, spanTexel_, sizeof j.texel);
+    j.grey = j.texel[0] == j.texel[1] && j.texel[1] == j.texel[2];
     j.texW = spanTexSize_[0], j.texH = spanTexSize_[1];
     j.level = spanLevel_;
     j.addressU = state_.stages[0].addressU, j.addressV = state_.stages[0].addressV;
