@@ -154,31 +154,29 @@ void FillRate(benchmark::State& state)
 }
 BENCHMARK(FillRate)->Unit(benchmark::kMillisecond);
 
-void SceneFrame(benchmark::State& state)
-{
-    Rig rig;
-    IDirect3DDevice9* dev = rig.dev;
-    D3DMATRIX proj = Perspective(1.2566371f, 1.f, 5.f, 1000.f);
-    D3DMATRIX view = View();
-    dev->SetTransform(D3DTS_VIEW, &view);
-    dev->SetTransform(D3DTS_PROJECTION, &proj);
+// The scene of SceneFrame: 49 boxes and 4000 small triangles about four
+// dancers, drawn one call each as the model does.
+struct SceneGeometry {
     std::vector<LitVertex> box = Box(60.f, 10.f, 60.f);
-    // 4000 small triangles about four dancers, drawn one call each as the model does.
     std::vector<LitVertex> tris;
-    unsigned seed = 12345;
-    auto rnd = [&]() {
-        seed = seed * 1103515245u + 12345u;
-        return ((seed >> 8) & 0xffff) / 65535.f - 0.5f;
-    };
-    for (int i = 0; i < 4000; ++i) {
-        float cx = -150.f + 100.f * (i % 4) + rnd() * 30.f, cy = 40.f + rnd() * 70.f, cz = rnd() * 30.f;
-        for (int k = 0; k < 3; ++k)
-            tris.push_back({cx + rnd() * 6.f, cy + rnd() * 6.f, cz + rnd() * 6.f, rnd(), rnd(), -0.5f});
+
+    SceneGeometry()
+    {
+        unsigned seed = 12345;
+        auto rnd = [&]() {
+            seed = seed * 1103515245u + 12345u;
+            return ((seed >> 8) & 0xffff) / 65535.f - 0.5f;
+        };
+        for (int i = 0; i < 4000; ++i) {
+            float cx = -150.f + 100.f * (i % 4) + rnd() * 30.f, cy = 40.f + rnd() * 70.f, cz = rnd() * 30.f;
+            for (int k = 0; k < 3; ++k)
+                tris.push_back({cx + rnd() * 6.f, cy + rnd() * 6.f, cz + rnd() * 6.f, rnd(), rnd(), -0.5f});
+        }
     }
-    D3DMATRIX id = Identity();
-    for (auto _ : state) {
-        dev->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.f, 0);
-        dev->BeginScene();
+
+    void Draw(IDirect3DDevice9* dev) const
+    {
+        dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
         for (int c = 0; c < 7; ++c)
             for (int r = 0; r < 7; ++r) {
                 D3DMATRIX world = Identity();
@@ -187,9 +185,26 @@ void SceneFrame(benchmark::State& state)
                 dev->SetTransform(D3DTS_WORLD, &world);
                 dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)box.size() / 3, box.data(), sizeof(LitVertex));
             }
+        D3DMATRIX id = Identity();
         dev->SetTransform(D3DTS_WORLD, &id);
         for (size_t t = 0; t < tris.size(); t += 3)
             dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, &tris[t], sizeof(LitVertex));
+    }
+};
+
+void SceneFrame(benchmark::State& state)
+{
+    Rig rig;
+    IDirect3DDevice9* dev = rig.dev;
+    D3DMATRIX proj = Perspective(1.2566371f, 1.f, 5.f, 1000.f);
+    D3DMATRIX view = View();
+    dev->SetTransform(D3DTS_VIEW, &view);
+    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    const SceneGeometry scene;
+    for (auto _ : state) {
+        dev->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.f, 0);
+        dev->BeginScene();
+        scene.Draw(dev);
         dev->EndScene();
         dev->Present(NULL, NULL, NULL, NULL);
     }
@@ -296,38 +311,15 @@ void MenuFrame(benchmark::State& state)
     D3DMATRIX view = View();
     dev->SetTransform(D3DTS_VIEW, &view);
     dev->SetTransform(D3DTS_PROJECTION, &proj);
-    std::vector<LitVertex> box = Box(60.f, 10.f, 60.f);
-    std::vector<LitVertex> tris;
-    unsigned seed = 12345;
-    auto rnd = [&]() {
-        seed = seed * 1103515245u + 12345u;
-        return ((seed >> 8) & 0xffff) / 65535.f - 0.5f;
-    };
-    for (int i = 0; i < 4000; ++i) {
-        float cx = -150.f + 100.f * (i % 4) + rnd() * 30.f, cy = 40.f + rnd() * 70.f, cz = rnd() * 30.f;
-        for (int k = 0; k < 3; ++k)
-            tris.push_back({cx + rnd() * 6.f, cy + rnd() * 6.f, cz + rnd() * 6.f, rnd(), rnd(), -0.5f});
-    }
+    const SceneGeometry scene;
     IDirect3DTexture9* veil = FilledTexture(dev, 8, 1);
     IDirect3DTexture9* button = FilledTexture(dev, 64, 1);
     ID3DXSprite* sprite = nullptr;
     D3DXCreateSprite(dev, &sprite);
-    D3DMATRIX id = Identity();
     for (auto _ : state) {
         dev->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff203040, 1.f, 0);
         dev->BeginScene();
-        dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
-        for (int c = 0; c < 7; ++c)
-            for (int r = 0; r < 7; ++r) {
-                D3DMATRIX world = Identity();
-                world._41 = -192.f + 64.f * r;
-                world._43 = -192.f + 64.f * c;
-                dev->SetTransform(D3DTS_WORLD, &world);
-                dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)box.size() / 3, box.data(), sizeof(LitVertex));
-            }
-        dev->SetTransform(D3DTS_WORLD, &id);
-        for (size_t t = 0; t < tris.size(); t += 3)
-            dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, &tris[t], sizeof(LitVertex));
+        scene.Draw(dev);
         sprite->Begin(D3DXSPRITE_ALPHABLEND);
         D3DXMATRIX m;
         D3DXMatrixScaling(&m, 1000, 1000, 1000);
