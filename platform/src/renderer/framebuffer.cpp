@@ -119,6 +119,23 @@ void Rasterizer::SetViewport(const Viewport& viewport)
 }
 
 
+namespace {
+
+// Eight words a store (the plain loop stays scalar at this optimisation
+// level); memcpy, as the words may be depth floats.
+void FillRow(uint32_t* p, int n, uint32_t value)
+{
+    typedef uint32_t Words __attribute__((vector_size(32)));
+    const Words v = Words{} + value;
+    int i = 0;
+    for (; i + 8 <= n; i += 8)
+        memcpy(p + i, &v, sizeof v);
+    for (; i < n; ++i)
+        memcpy(p + i, &value, sizeof value);
+}
+
+}  // namespace
+
 void ClearTarget(const Target& target, int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth,
                  float z)
 {
@@ -126,12 +143,14 @@ void ClearTarget(const Target& target, int x0, int y0, int x1, int y1, bool colo
     x1 = std::min(x1, target.width), y1 = std::min(y1, target.height);
     if (x0 >= x1 || y0 >= y1)
         return;
+    uint32_t zBits;
+    memcpy(&zBits, &z, sizeof zBits);
     for (int y = y0; y < y1; ++y) {
         const size_t row = (size_t)y * target.width;
         if (color && target.color)
-            std::fill(target.color + row + x0, target.color + row + x1, value);
+            FillRow((uint32_t*)target.color + row + x0, x1 - x0, value);
         if (depth && target.depth)
-            std::fill(target.depth + row + x0, target.depth + row + x1, z);
+            FillRow((uint32_t*)(void*)(target.depth + row + x0), x1 - x0, zBits);
     }
 }
 
