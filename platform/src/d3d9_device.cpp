@@ -232,10 +232,10 @@ HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, H
         ok = VelmoraSetWindowPicture(target, color_.data(), w, h);
     } else {
         // The unused byte of X8R8G8B8 is shown as opaque.
-        std::vector<uint32_t> picture(color_.size());
+        shown_.resize(color_.size());
         for (size_t i = 0; i < color_.size(); ++i)
-            picture[i] = color_[i] | 0xff000000u;
-        ok = VelmoraSetWindowPicture(target, picture.data(), w, h);
+            shown_[i] = color_[i] | 0xff000000u;
+        ok = VelmoraSetWindowPicture(target, shown_.data(), w, h);
     }
     return ok ? D3D_OK : D3DERR_INVALIDCALL;
 }
@@ -390,8 +390,8 @@ HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3
         LONG y0 = rects[i].y1 > vp.top ? rects[i].y1 : vp.top;
         LONG x1 = rects[i].x2 < vp.right ? rects[i].x2 : vp.right;
         LONG y1 = rects[i].y2 < vp.bottom ? rects[i].y2 : vp.bottom;
-        vr::ClearTarget(raster_.GetTarget(), (int)x0, (int)y0, (int)x1, (int)y1, (Flags & D3DCLEAR_TARGET) != 0, Color,
-                        (Flags & D3DCLEAR_ZBUFFER) != 0, Z);
+        raster_.Clear((int)x0, (int)y0, (int)x1, (int)y1, (Flags & D3DCLEAR_TARGET) != 0, Color,
+                      (Flags & D3DCLEAR_ZBUFFER) != 0, Z);
     }
     return D3D_OK;
 }

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <string>
+
 using namespace stagetest;
 
 TEST(RendererFramebuffer, ClearFillsOnlyTheRectangleAndThePlanesAsked)
@@ -57,4 +61,26 @@ TEST(RendererFramebuffer, TexelsOfEachFormatReadAsArgb)
         EXPECT_EQ(vr::FetchTexel(level, 0, 0), c.expected) << "format " << c.format;
     }
     EXPECT_EQ(vr::FormatBytes(D3DFMT_D24S8), 0);
+}
+
+TEST(RendererFramebuffer, ClearSharedAmongThreadsFillsTheSameRectangle)
+{
+    const char* before = getenv("VELMORA_RENDER_THREADS");
+    const std::string saved = before ? before : "";
+    setenv("VELMORA_RENDER_THREADS", "4", 1);
+    Canvas shared(320, 241, 0x01020304u);
+    Canvas alone(320, 241, 0x01020304u);
+    if (before)
+        setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
+    else
+        unsetenv("VELMORA_RENDER_THREADS");
+    // Large enough for the workers; the rows do not split evenly into bands.
+    shared.raster.Clear(3, 5, 317, 239, true, 0xffa0b0c0u, true, 0.5f);
+    vr::ClearTarget(alone.raster.GetTarget(), 3, 5, 317, 239, true, 0xffa0b0c0u, true, 0.5f);
+    EXPECT_TRUE(shared.color == alone.color);
+    EXPECT_TRUE(shared.depth == alone.depth);
+    EXPECT_EQ(shared.At(3, 5), 0xffa0b0c0u);
+    EXPECT_EQ(shared.At(316, 238), 0xffa0b0c0u);
+    EXPECT_EQ(shared.At(317, 238), 0x01020304u);
+    EXPECT_EQ(shared.At(100, 239), 0x01020304u);
 }

@@ -470,6 +470,30 @@ void Rasterizer::Flush()
     q.minY = 0, q.maxY = -1;
 }
 
+void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z)
+{
+    Flush();
+    SpanQueue& q = *spans_;
+    if (q.threads <= 1 || (int64_t)(x1 - x0) * (y1 - y0) < kParallelArea) {
+        ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
+        return;
+    }
+    if (!q.workers)
+        q.workers.reset(new Workers(q.threads));
+    struct Job {
+        const Target* target;
+        int x0, y0, x1, y1;
+        bool color, depth;
+        uint32_t value;
+        float z;
+    } job = {&target_, x0, y0, x1, y1, color, depth, value, z};
+    q.workers->Run((y1 - y0 + kBandRows - 1) / kBandRows, [](void* context, int band) {
+        const Job& j = *(const Job*)context;
+        const int top = j.y0 + band * kBandRows;
+        ClearTarget(*j.target, j.x0, top, j.x1, std::min(j.y1, top + kBandRows), j.color, j.value, j.depth, j.z);
+    }, &job);
+}
+
 void Rasterizer::PrepareSpans(bool plainBlend)
 {
     spanMode_ = kSpanOff;

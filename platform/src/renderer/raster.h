@@ -191,6 +191,8 @@ public:
     void DrawTriangle(const Vertex& a, const Vertex& b, const Vertex& c, bool pretransformed);
     void DrawLine(const Vertex& a, const Vertex& b, bool pretransformed, bool lastPixel);
     void DrawPoint(const Vertex& a, bool pretransformed);
+    // ClearTarget on the target, shared among the threads when large.
+    void Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z);
     // Triangles of the span loops may wait to be drawn by several threads
     // at once; this draws them. The device calls it after every draw.
     void Flush();
