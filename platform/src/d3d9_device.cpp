@@ -233,8 +233,7 @@ HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, H
     } else {
         // The unused byte of X8R8G8B8 is shown as opaque.
         shown_.resize(color_.size());
-        for (size_t i = 0; i < color_.size(); ++i)
-            shown_[i] = color_[i] | 0xff000000u;
+        vr::CopyOpaque(color_.data(), shown_.data(), color_.size());
         ok = VelmoraSetWindowPicture(target, shown_.data(), w, h);
     }
     return ok ? D3D_OK : D3DERR_INVALIDCALL;

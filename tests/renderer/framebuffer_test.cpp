@@ -84,3 +84,13 @@ TEST(RendererFramebuffer, ClearSharedAmongThreadsFillsTheSameRectangle)
     EXPECT_EQ(shared.At(317, 238), 0x01020304u);
     EXPECT_EQ(shared.At(100, 239), 0x01020304u);
 }
+
+TEST(RendererFramebuffer, OpaqueCopySetsOnlyTheAlphaBytes)
+{
+    std::vector<uint32_t> src(19), dst(19, 0u);
+    for (size_t i = 0; i < src.size(); ++i)
+        src[i] = (uint32_t)(i * 0x01030507u);
+    vr::CopyOpaque(src.data(), dst.data(), src.size());
+    for (size_t i = 0; i < src.size(); ++i)
+        EXPECT_EQ(dst[i], src[i] | 0xff000000u) << i;
+}

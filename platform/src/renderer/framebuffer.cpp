@@ -136,6 +136,20 @@ void FillRow(uint32_t* p, int n, uint32_t value)
 
 }  // namespace
 
+void CopyOpaque(const uint32_t* src, uint32_t* dst, size_t count)
+{
+    typedef uint32_t Words __attribute__((vector_size(32)));
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        Words v;
+        memcpy(&v, src + i, sizeof v);
+        v |= 0xff000000u;
+        memcpy(dst + i, &v, sizeof v);
+    }
+    for (; i < count; ++i)
+        dst[i] = src[i] | 0xff000000u;
+}
+
 void ClearTarget(const Target& target, int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth,
                  float z)
 {

@@ -106,6 +106,9 @@ struct Target {
 void ClearTarget(const Target& target, int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth,
                  float z);
 
+// dst = src with every alpha byte 0xff (how an X8R8G8B8 picture shows).
+void CopyOpaque(const uint32_t* src, uint32_t* dst, size_t count);
+
 struct Viewport {
     int x, y, width, height;
     float minZ, maxZ;
