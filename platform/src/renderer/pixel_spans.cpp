@@ -158,6 +158,16 @@ inline __attribute__((always_inline)) bool RowRun(const SpanJob& j, const int64_
     return lo <= hi;
 }
 
+// A uniform texel through the bilinear weights, summed in the general
+// sampler's order.
+inline __attribute__((always_inline)) VF Filtered(float texel, VF w00, VF w10, VF w01, VF w11)
+{
+    VF acc = texel * w00;
+    acc += texel * w10;
+    acc += texel * w01;
+    return acc + texel * w11;
+}
+
 // One texel a lane as the general sampler addresses it; the border colour
 // where the addressing leaves the texture.
 inline __attribute__((always_inline)) VU Gather(const SpanJob& j, VI x, VI y)
@@ -233,21 +243,15 @@ inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& 
             const VF tx = fx - Floor(fx), ty = fy - Floor(fy);
             const VF w00 = (1.f - tx) * (1.f - ty), w10 = tx * (1.f - ty);
             const VF w01 = (1.f - tx) * ty, w11 = tx * ty;
-            auto filtered = [&](float texel) {
-                VF acc = texel * w00;
-                acc += texel * w10;
-                acc += texel * w01;
-                return acc + texel * w11;
-            };
             if (j.grey) {
                 // Equal channels (the white veil) filter alike.
-                const VF acc = filtered(j.texel[0]);
+                const VF acc = Filtered(j.texel[0], w00, w10, w01, w11);
                 out[0] = acc * d[0], out[1] = acc * d[1], out[2] = acc * d[2];
-                out[3] = (j.texel[3] == j.texel[0] ? acc : filtered(j.texel[3])) * d[3];
+                out[3] = (j.texel[3] == j.texel[0] ? acc : Filtered(j.texel[3], w00, w10, w01, w11)) * d[3];
             } else {
                 #pragma GCC unroll 4
                 for (int c = 0; c < 4; ++c)
-                    out[c] = filtered(j.texel[c]) * d[c];
+                    out[c] = Filtered(j.texel[c], w00, w10, w01, w11) * d[c];
             }
         } else {
             #pragma GCC unroll 4
