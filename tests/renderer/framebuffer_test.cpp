@@ -68,21 +68,21 @@ TEST(RendererFramebuffer, ClearSharedAmongThreadsFillsTheSameRectangle)
     const char* before = getenv("VELMORA_RENDER_THREADS");
     const std::string saved = before ? before : "";
     setenv("VELMORA_RENDER_THREADS", "4", 1);
-    Canvas shared(320, 241, 0x01020304u);
-    Canvas alone(320, 241, 0x01020304u);
+    Canvas shared(1201, 901, 0x01020304u);
+    Canvas alone(1201, 901, 0x01020304u);
     if (before)
         setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
     else
         unsetenv("VELMORA_RENDER_THREADS");
     // Large enough for the workers; the rows do not split evenly into bands.
-    shared.raster.Clear(3, 5, 317, 239, true, 0xffa0b0c0u, true, 0.5f);
-    vr::ClearTarget(alone.raster.GetTarget(), 3, 5, 317, 239, true, 0xffa0b0c0u, true, 0.5f);
+    shared.raster.Clear(3, 5, 1197, 899, true, 0xffa0b0c0u, true, 0.5f);
+    vr::ClearTarget(alone.raster.GetTarget(), 3, 5, 1197, 899, true, 0xffa0b0c0u, true, 0.5f);
     EXPECT_TRUE(shared.color == alone.color);
     EXPECT_TRUE(shared.depth == alone.depth);
     EXPECT_EQ(shared.At(3, 5), 0xffa0b0c0u);
-    EXPECT_EQ(shared.At(316, 238), 0xffa0b0c0u);
-    EXPECT_EQ(shared.At(317, 238), 0x01020304u);
-    EXPECT_EQ(shared.At(100, 239), 0x01020304u);
+    EXPECT_EQ(shared.At(1196, 898), 0xffa0b0c0u);
+    EXPECT_EQ(shared.At(1197, 898), 0x01020304u);
+    EXPECT_EQ(shared.At(100, 899), 0x01020304u);
 }
 
 TEST(RendererFramebuffer, OpaqueCopySetsOnlyTheAlphaBytes)

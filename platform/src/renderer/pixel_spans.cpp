@@ -414,7 +414,9 @@ bool UniformTexel(const TexLevel& level, uint32_t* texel)
 // full-screen triangle, few enough to keep the set-up per band small.
 const int kBandRows = 16;
 // Below this many pixels (bounding boxes) a draw is not worth waking the workers.
-const int64_t kParallelArea = 32 * 1024;
+const int64_t kParallelArea = 128 * 1024;
+// Clearing is bound by memory: only the largest pay for the workers.
+const int64_t kParallelClear = 1024 * 1024;
 
 }  // namespace
 
@@ -478,7 +480,7 @@ void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t valu
 {
     Flush();
     SpanQueue& q = *spans_;
-    if (q.threads <= 1 || (int64_t)(x1 - x0) * (y1 - y0) < kParallelArea) {
+    if (q.threads <= 1 || (int64_t)(x1 - x0) * (y1 - y0) < kParallelClear) {
         ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
         return;
     }
