@@ -37,6 +37,7 @@ struct SpanJob {
     float base[kSpanPlanes], ddx[kSpanPlanes], ddy[kSpanPlanes];
     DWORD zFunc;
     bool zTest, zWrite, dstAlpha, blend, specular;
+    bool specularZero;  // its planes are 0 and 1/w is constant
     bool unchanged;  // blended at alpha 0 everywhere: at most the destination alpha becomes opaque
     int tex;
     float texel[4];  // r, g, b, a of the uniform texture
@@ -259,10 +260,17 @@ inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& 
                 out[c] = j.texel[c] * d[c];
         }
     }
-    if (kSpecular)
+    if (kSpecular && j.specularZero) {
+        // A specular colour of 0 everywhere adds +0 (finite w), which
+        // changes no sum; only the clamp remains.
+        #pragma GCC unroll 4
+        for (int c = 0; c < 3; ++c)
+            out[c] = Clamp01(out[c]);
+    } else if (kSpecular) {
         #pragma GCC unroll 4
         for (int c = 0; c < 3; ++c)
             out[c] = Clamp01(out[c] + (p.row[kSr + c] + p.ddx[kSr + c] * dxk) * w);
+    }
 }
 
 template <int kTex, bool kBlend, bool kSpecular, bool kUnchanged>
@@ -618,6 +626,9 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
     const bool texelAlphaZero =
         (spanMode_ == kSpanUniformPoint || spanMode_ == kSpanUniformLinear) && spanTexel_[3] == 0.f;
     const bool flatW = j.ddx[kIw] == 0.f && j.ddy[kIw] == 0.f && j.base[kIw] != 0.f;
+    j.specularZero = flatW;
+    for (int k = kSr; k <= kSb; ++k)
+        j.specularZero = j.specularZero && j.base[k] == 0.f && j.ddx[k] == 0.f && j.ddy[k] == 0.f;
     j.unchanged = j.blend && flatW && (diffuseAlphaZero || texelAlphaZero) && !(j.zTest && j.zWrite);
     j.written = 0;
     j.yStart = minY, j.yEnd = maxY;
