@@ -1,4 +1,4 @@
-// An 800 x 600 window with a device on it, as the module makes them, for the
+// A window (800 x 600 unless told) with a device on it, as the module makes them, for the
 // benchmarks of the platform.
 #ifndef VELMORA_BENCH_DEVICE_H
 #define VELMORA_BENCH_DEVICE_H
@@ -15,14 +15,14 @@ struct BenchDevice {
     IDirect3D9* d3d = nullptr;
     IDirect3DDevice9* dev = nullptr;
 
-    explicit BenchDevice(const char* className)
+    explicit BenchDevice(const char* className, int width = kWidth, int height = kHeight)
     {
         WNDCLASSA wc;
         memset(&wc, 0, sizeof wc);
         wc.lpfnWndProc = DefWindowProcA;
         wc.lpszClassName = className;
         RegisterClassA(&wc);
-        window = CreateWindowExA(0, className, "bench", WS_POPUP, 0, 0, kWidth, kHeight, NULL, NULL, NULL, NULL);
+        window = CreateWindowExA(0, className, "bench", WS_POPUP, 0, 0, width, height, NULL, NULL, NULL, NULL);
         d3d = Direct3DCreate9(D3D_SDK_VERSION);
         D3DPRESENT_PARAMETERS pp;
         memset(&pp, 0, sizeof pp);

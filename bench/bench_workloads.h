@@ -101,12 +101,12 @@ inline D3DMATERIAL9 WorkloadMaterial()
     return mat;
 }
 
-// A device with the module's lighting set up on an 800 x 600 window.
+// A device with the module's lighting set up on a window, 800 x 600 unless told.
 struct Rig {
-    BenchDevice device{"VelmoraBenchWindow"};
+    BenchDevice device;
     IDirect3DDevice9* dev = device.dev;
 
-    Rig()
+    explicit Rig(int width = kWidth, int height = kHeight) : device("VelmoraBenchWindow", width, height)
     {
         dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
         dev->SetRenderState(D3DRS_LIGHTING, TRUE);

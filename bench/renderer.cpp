@@ -135,6 +135,45 @@ void TexturedFloor(benchmark::State& state)
 }
 BENCHMARK(TexturedFloor)->Unit(benchmark::kMillisecond);
 
+// A frame with the ring menu open at a given size: the scene of SceneFrame,
+// the veil at 90 over it, eight buttons, Present.
+void MenuFrame(benchmark::State& state)
+{
+    const int width = (int)state.range(0), height = (int)state.range(1);
+    Rig rig(width, height);
+    IDirect3DDevice9* dev = rig.dev;
+    D3DWorkloadTarget target{dev};
+    SceneWorkload scene;
+    target.SetCamera(View(), Perspective(1.2566371f, (float)width / height, 5.f, 1000.f));
+    IDirect3DTexture9* veil = FilledTexture(dev, 8, 1);
+    IDirect3DTexture9* button = FilledTexture(dev, 64, 1);
+    ID3DXSprite* sprite = nullptr;
+    D3DXCreateSprite(dev, &sprite);
+    for (auto _ : state) {
+        scene.Draw(target);
+        dev->BeginScene();
+        sprite->Begin(D3DXSPRITE_ALPHABLEND);
+        D3DXMATRIX m;
+        D3DXMatrixScaling(&m, 1000, 1000, 1000);
+        sprite->SetTransform(&m);
+        sprite->Draw(veil, nullptr, nullptr, nullptr, 0x5affffff);
+        D3DXMatrixScaling(&m, 1, 1, 1);
+        sprite->SetTransform(&m);
+        for (int i = 0; i < 8; ++i) {
+            D3DXVECTOR3 at(width / 2.f + 150.f * cosf(i * 0.785f) - 32.f, height / 2.f + 150.f * sinf(i * 0.785f) - 32.f,
+                           0.f);
+            sprite->Draw(button, nullptr, nullptr, &at, 0xffffffff);
+        }
+        sprite->End();
+        dev->EndScene();
+        target.Present();
+    }
+    sprite->Release();
+    button->Release();
+    veil->Release();
+}
+BENCHMARK(MenuFrame)->Args({800, 600})->Args({1920, 1080})->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void ClearPresent(benchmark::State& state)
 {
     Rig rig;

@@ -232,11 +232,9 @@ HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, H
         ok = VelmoraSetWindowPicture(target, color_.data(), w, h);
     } else {
         // The unused byte of X8R8G8B8 is shown as opaque.
-        std::vector<uint32_t>& picture = presented_;
-        picture.resize(color_.size());
-        for (size_t i = 0; i < color_.size(); ++i)
-            picture[i] = color_[i] | 0xff000000u;
-        ok = VelmoraSetWindowPicture(target, picture.data(), w, h);
+        shown_.resize(color_.size());
+        vr::CopyOpaque(color_.data(), shown_.data(), color_.size());
+        ok = VelmoraSetWindowPicture(target, shown_.data(), w, h);
     }
     return ok ? D3D_OK : D3DERR_INVALIDCALL;
 }
@@ -380,7 +378,6 @@ HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3
         return D3DERR_INVALIDCALL;
     if (!(Z >= 0.f && Z <= 1.f))
         return D3DERR_INVALIDCALL;
-    const int W = (int)pp_.BackBufferWidth;
     // Clearing stays inside the viewport.
     RECT vp = {(LONG)viewport_.X, (LONG)viewport_.Y, (LONG)(viewport_.X + viewport_.Width),
                (LONG)(viewport_.Y + viewport_.Height)};
@@ -392,15 +389,8 @@ HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3
         LONG y0 = rects[i].y1 > vp.top ? rects[i].y1 : vp.top;
         LONG x1 = rects[i].x2 < vp.right ? rects[i].x2 : vp.right;
         LONG y1 = rects[i].y2 < vp.bottom ? rects[i].y2 : vp.bottom;
-        for (LONG y = y0; y < y1; ++y) {
-            size_t row = (size_t)y * W;
-            for (LONG x = x0; x < x1; ++x) {
-                if (Flags & D3DCLEAR_TARGET)
-                    color_[row + x] = Color;
-                if (Flags & D3DCLEAR_ZBUFFER)
-                    depth_[row + x] = Z;
-            }
-        }
+        raster_.Clear((int)x0, (int)y0, (int)x1, (int)y1, (Flags & D3DCLEAR_TARGET) != 0, Color,
+                      (Flags & D3DCLEAR_ZBUFFER) != 0, Z);
     }
     return D3D_OK;
 }
@@ -940,6 +930,7 @@ HRESULT Device::Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
             break;
         }
     }
+    raster_.Flush();
     return D3D_OK;
 }
 

@@ -296,8 +296,8 @@ private:
     D3DPRESENT_PARAMETERS pp_;
     D3DCAPS9 caps_;
     std::vector<uint32_t> color_;
-    std::vector<uint32_t> presented_;  // X8R8G8B8 shown opaque, kept between frames
     std::vector<float> depth_;
+    std::vector<uint32_t> shown_;  // Present's opaque copy of an X8R8G8B8 back buffer, kept between frames
     Surface* backBuffer_;
     bool inScene_ = false;
 

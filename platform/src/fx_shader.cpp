@@ -359,6 +359,15 @@ void ProgramLink::Flush(vr::Vertex* out)
     aliases_.clear();
 }
 
+bool ProgramLink::Copies(int source[4], float constant[4]) const
+{
+    if (!copy_)
+        return false;
+    for (int i = 0; i < 4; ++i)
+        source[i] = copyAttr_[i], constant[i] = copyValue_[i];
+    return true;
+}
+
 bool ProgramLink::Shade(const float* attr, float out[4])
 {
     if (copy_) {

@@ -103,6 +103,7 @@ public:
     // same constants, the rest in batches.
     void ShadeVertices(const uint8_t* vertices, UINT stride, const uint32_t* indices, int count, vr::Vertex* out);
     bool Shade(const float* attr, float out[4]) override;
+    bool Copies(int source[4], float constant[4]) const override;
     int Attrs() const { return attrs_; }
 
 private:

@@ -1,12 +1,16 @@
-// The software renderer behind the Direct3D 9 device: fixed-function vertex
-// processing, clipping, and a half-space rasteriser with Direct3D 9's fill
-// conventions (pixel centres on integer coordinates, top-left rule).
+// The software renderer behind the Direct3D 9 device, one file a stage:
+// fixed-function vertex processing (vertex.cpp), clipping (clip.cpp), set-up
+// and a half-space rasteriser with Direct3D 9's fill conventions, pixel
+// centres on integer coordinates and the top-left rule (raster.cpp), the
+// pixel stage (pixel.cpp) and the target (framebuffer.cpp).
 #ifndef VELMORA_RASTER_H
 #define VELMORA_RASTER_H
 
 #include <d3d9types.h>
 
 #include <stdint.h>
+
+#include <memory>
 #include <vector>
 
 namespace vr {
@@ -53,6 +57,9 @@ class PixelProgram {
 public:
     virtual ~PixelProgram() = default;
     virtual bool Shade(const float* attr, float out[4]) = 0;
+    // True for a program that only hands on interpolated floats or constants:
+    // for r, g, b and a the float's index, or -1 and the constant.
+    virtual bool Copies(int /*source*/[4], float /*constant*/[4]) const { return false; }
 };
 
 struct StageState {
@@ -95,6 +102,13 @@ struct Target {
     bool hasAlpha = false;  // destination alpha is stored (A8R8G8B8)
 };
 
+// Fills [x0, x1) x [y0, y1) of the colour and/or the depth plane.
+void ClearTarget(const Target& target, int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth,
+                 float z);
+
+// dst = src with every alpha byte 0xff (how an X8R8G8B8 picture shows).
+void CopyOpaque(const uint32_t* src, uint32_t* dst, size_t count);
+
 struct Viewport {
     int x, y, width, height;
     float minZ, maxZ;
@@ -134,6 +148,11 @@ struct FvfLayout {
 };
 FvfLayout DecodeFvf(DWORD fvf);
 
+// Clips a convex polygon in clip space against the view volume, x and y
+// with a guard band; returns the new vertex count (below 3: nothing left).
+// Both arrays hold at least 16 vertices.
+int ClipPolygon(Vertex* poly, int count, Vertex* scratch);
+
 // Transforms and lights `count` vertices read from `data` with `stride`.
 class VertexProcessor {
 public:
@@ -160,7 +179,13 @@ void SetFastPixelPaths(bool enable);
 
 class Rasterizer {
 public:
+    Rasterizer();
+    ~Rasterizer();
+    Rasterizer(const Rasterizer&) = delete;
+    Rasterizer& operator=(const Rasterizer&) = delete;
+
     void SetTarget(const Target& target);
+    const Target& GetTarget() const { return target_; }
     void SetViewport(const Viewport& viewport);
     void SetState(const PixelState& state);
 
@@ -169,6 +194,11 @@ public:
     void DrawTriangle(const Vertex& a, const Vertex& b, const Vertex& c, bool pretransformed);
     void DrawLine(const Vertex& a, const Vertex& b, bool pretransformed, bool lastPixel);
     void DrawPoint(const Vertex& a, bool pretransformed);
+    // ClearTarget on the target, shared among the threads when large.
+    void Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z);
+    // Triangles of the span loops may wait to be drawn by several threads
+    // at once; this draws them. The device calls it after every draw.
+    void Flush();
 
     // Pixels written since the last reset (for tests and figures).
     uint64_t pixelsWritten = 0;
@@ -193,6 +223,23 @@ private:
     void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
     void ShadePixel(int index, float z, const float* attr, const float* lod);
     void Sample(int stage, float u, float v, float lod, float out[4]) const;
+    // The span loops (pixel_spans.cpp): chosen once a draw, false from
+    // FillSpans when a triangle's planes are not all finite.
+    enum SpanMode {
+        kSpanOff,
+        kSpanColor,
+        kSpanUniformPoint,
+        kSpanUniformLinear,
+        kSpanSampledPoint,
+        kSpanSampledLinear,
+        kSpanCopy
+    };
+    void PrepareSpans(bool plainBlend);
+    bool FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
+                   const float* ddy);
+    void FastModulate(const FastTri& t);
+    struct SpanQueue;
+    std::unique_ptr<SpanQueue> spans_;
     template <bool kBlend, bool kSpecular>
     void FastFill(const FastTri& t);
 
@@ -208,6 +255,12 @@ private:
     float factor_[4] = {0, 0, 0, 0};  // texture factor, r g b a
     StagePrep prep_[kMaxStages] = {};
     int attrs_ = 4 + 4 + 2 * kTexSets;  // floats interpolated per vertex
+    SpanMode spanMode_ = kSpanOff;
+    float spanTexel_[4] = {0, 0, 0, 0};  // the uniform texture's colour
+    float spanTexSize_[2] = {0, 0};
+    const TexLevel* spanLevel_ = nullptr;
+    int spanSource_[4] = {0, 1, 2, 3};  // the copying program's floats, -1: spanConst_
+    float spanConst_[4] = {0, 0, 0, 0};
 };
 
 }  // namespace vr

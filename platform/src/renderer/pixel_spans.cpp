@@ -1,0 +1,649 @@
+// Span loops for the state sets the scene draws most: Gouraud colour with an
+// optional depth test, specular sum and source-alpha blend, optionally
+// modulated by a texture whose texels are all alike (the veil). Eight pixels
+// go at once; every lane does the general path's float operations in its
+// order, so the bytes are the same. GCC's vector types keep one source for
+// SSE2 and AVX2; the AVX2 clone is chosen at load time when the CPU has it.
+#include "pixel_ops.h"
+#include "workers.h"
+
+#include <math.h>
+#include <string.h>
+
+// The eight-lane types pass between inlined helpers only; no ABI is at stake.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace vr {
+
+namespace {
+
+const int kLanes = 8;
+typedef float VF __attribute__((vector_size(4 * kLanes)));
+typedef int32_t VI __attribute__((vector_size(4 * kLanes)));
+typedef uint32_t VU __attribute__((vector_size(4 * kLanes)));
+
+// Planes the loops read: depth, 1/w, diffuse, specular, u and v.
+enum { kZ, kIw, kR, kG, kB, kA, kSr, kSg, kSb, kU, kV, kSpanPlanes };
+
+enum SpanTex { kNoTexture, kUniformPoint, kUniformLinear, kSampledPoint, kSampledLinear, kCopy };
+
+struct SpanJob {
+    int64_t row[3], stepX[3], stepY[3];
+    int minX, maxX, minY, maxY;
+    int yStart, yEnd;  // the rows to draw, inside minY..maxY
+    int width;
+    uint32_t* color;
+    float* depth;
+    float base[kSpanPlanes], ddx[kSpanPlanes], ddy[kSpanPlanes];
+    DWORD zFunc;
+    bool zTest, zWrite, dstAlpha, blend, specular;
+    bool specularZero;  // its planes are 0 and 1/w is constant
+    bool unchanged;  // blended at alpha 0 everywhere: at most the destination alpha becomes opaque
+    int tex;
+    float texel[4];  // r, g, b, a of the uniform texture
+    bool grey;       // ... with r, g and b equal
+    float texW, texH;
+    const TexLevel* level;  // the sampled textures' level and addressing
+    DWORD addressU, addressV;
+    D3DCOLOR border;
+    bool constant[4];  // a copying program's constant channels
+    float value[4];
+    uint64_t written;
+};
+
+// A triangle's plane values splatted into locals: the depth stores could
+// otherwise alias them and force a reload at every step.
+struct Lanes {
+    VF row[kSpanPlanes], ddx[kSpanPlanes];
+};
+
+inline __attribute__((always_inline)) VI Select(VI m, VI a, VI b)
+{
+    return (a & m) | (b & ~m);
+}
+
+inline __attribute__((always_inline)) VF Select(VI m, VF a, VF b)
+{
+    return (VF)Select(m, (VI)a, (VI)b);
+}
+
+inline __attribute__((always_inline)) VF Splat(float v)
+{
+    return VF{} + v;
+}
+
+inline __attribute__((always_inline)) VF Clamp01(VF v)
+{
+    return Select(v < 0.f, Splat(0.f), Select(v > 1.f, Splat(1.f), v));
+}
+
+inline __attribute__((always_inline)) VU ToByte(VF v)
+{
+    return (VU)__builtin_convertvector(Clamp01(v) * 255.f + 0.5f, VI);
+}
+
+inline __attribute__((always_inline)) VF Channel(VU c, int shift)
+{
+    return __builtin_convertvector((VI)((c >> shift) & 0xffu), VF) / 255.f;
+}
+
+// floorf for every lane; beyond 2^23 every float is whole already.
+inline __attribute__((always_inline)) VF Floor(VF f)
+{
+    const VI small = (f > -8388608.f) & (f < 8388608.f);
+    const VF safe = Select(small, f, Splat(0.f));
+    VF t = __builtin_convertvector(__builtin_convertvector(safe, VI), VF);
+    t = Select(t > safe, t - 1.f, t);
+    return Select(small, t, f);
+}
+
+inline __attribute__((always_inline)) VI DepthPasses(DWORD func, VF z, VF ref)
+{
+    switch (func) {
+    case D3DCMP_NEVER:
+        return VI{};
+    case D3DCMP_LESS:
+        return z < ref;
+    case D3DCMP_EQUAL:
+        return z == ref;
+    case D3DCMP_LESSEQUAL:
+        return z <= ref;
+    case D3DCMP_GREATER:
+        return z > ref;
+    case D3DCMP_NOTEQUAL:
+        return z != ref;
+    case D3DCMP_GREATEREQUAL:
+        return z >= ref;
+    default:
+        return VI{} - 1;
+    }
+}
+
+typedef uint64_t VQ __attribute__((vector_size(4 * kLanes)));
+
+inline __attribute__((always_inline)) bool AnyLane(VI m)
+{
+    const VQ q = (VQ)m;
+    return (q[0] | q[1] | q[2] | q[3]) != 0;
+}
+
+inline __attribute__((always_inline)) uint64_t SumLanes(VI v)
+{
+    int64_t n = 0;
+    for (int i = 0; i < kLanes; ++i)
+        n += v[i];
+    return (uint64_t)n;
+}
+
+// The covered pixels of a row are one run: where all three edge functions
+// are >= 0. Offsets from minX, false when none.
+inline __attribute__((always_inline)) bool RowRun(const SpanJob& j, const int64_t w[3], int* first, int* last)
+{
+    int64_t lo = 0, hi = j.maxX - j.minX;
+    for (int i = 0; i < 3; ++i) {
+        const int64_t s = j.stepX[i], v = w[i];
+        if (s == 0) {
+            if (v < 0)
+                return false;
+        } else if (s > 0) {
+            if (v < 0)
+                lo = std::max(lo, (-v + s - 1) / s);
+        } else {
+            if (v < 0)
+                return false;
+            hi = std::min(hi, v / -s);
+        }
+    }
+    *first = (int)lo;
+    *last = (int)hi;
+    return lo <= hi;
+}
+
+// A uniform texel through the bilinear weights, summed in the general
+// sampler's order.
+inline __attribute__((always_inline)) VF Filtered(float texel, VF w00, VF w10, VF w01, VF w11)
+{
+    VF acc = texel * w00;
+    acc += texel * w10;
+    acc += texel * w01;
+    return acc + texel * w11;
+}
+
+// One texel a lane as the general sampler addresses it; the border colour
+// where the addressing leaves the texture.
+inline __attribute__((always_inline)) VU Gather(const SpanJob& j, VI x, VI y)
+{
+    VU t;
+    for (int i = 0; i < kLanes; ++i) {
+        bool border = false;
+        const int xi = Address(x[i], j.level->width, j.addressU, &border);
+        const int yi = Address(y[i], j.level->height, j.addressV, &border);
+        t[i] = border ? j.border : Fetch(*j.level, xi, yi);
+    }
+    return t;
+}
+
+// The general sampler at a fixed level, modulated by the diffuse colour d.
+template <bool kLinear>
+inline __attribute__((always_inline)) void Sample(const SpanJob& j, VF u, VF v, const VF d[4], VF out[4])
+{
+    const int shifts[4] = {16, 8, 0, 24};
+    if (!kLinear) {
+        const VU t = Gather(j, __builtin_convertvector(Floor(u * j.texW), VI),
+                            __builtin_convertvector(Floor(v * j.texH), VI));
+        #pragma GCC unroll 4
+        for (int c = 0; c < 4; ++c)
+            out[c] = Channel(t, shifts[c]) * d[c];
+        return;
+    }
+    const VF fx = u * j.texW - 0.5f, fy = v * j.texH - 0.5f;
+    const VF x0f = Floor(fx), y0f = Floor(fy);
+    const VF tx = fx - x0f, ty = fy - y0f;
+    const VI x0 = __builtin_convertvector(x0f, VI), y0 = __builtin_convertvector(y0f, VI);
+    const VU t00 = Gather(j, x0, y0), t10 = Gather(j, x0 + 1, y0);
+    const VU t01 = Gather(j, x0, y0 + 1), t11 = Gather(j, x0 + 1, y0 + 1);
+    const VF w00 = (1.f - tx) * (1.f - ty), w10 = tx * (1.f - ty);
+    const VF w01 = (1.f - tx) * ty, w11 = tx * ty;
+    #pragma GCC unroll 4
+    for (int c = 0; c < 4; ++c) {
+        VF acc = Channel(t00, shifts[c]) * w00;
+        acc += Channel(t10, shifts[c]) * w10;
+        acc += Channel(t01, shifts[c]) * w01;
+        acc += Channel(t11, shifts[c]) * w11;
+        out[c] = acc * d[c];
+    }
+}
+
+// The colour of eight pixels before blending, as the general path makes it.
+template <int kTex, bool kSpecular>
+inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& p, VF dxk, VF w, VF out[4])
+{
+    VF d[4];
+    #pragma GCC unroll 4
+    for (int c = 0; c < 4; ++c)
+        d[c] = (p.row[kR + c] + p.ddx[kR + c] * dxk) * w;
+    if (kTex == kNoTexture) {
+        #pragma GCC unroll 4
+        for (int c = 0; c < 4; ++c)
+            out[c] = d[c];
+    } else if (kTex == kCopy) {
+        // Colours leave a pixel program saturated.
+        #pragma GCC unroll 4
+        for (int c = 0; c < 4; ++c)
+            out[c] = Clamp01(j.constant[c] ? Splat(j.value[c]) : d[c]);
+    } else {
+        VF u = (p.row[kU] + p.ddx[kU] * dxk) * w, v = (p.row[kV] + p.ddx[kV] * dxk) * w;
+        u = Select((u > -1e6f) & (u < 1e6f), u, Splat(0.f));
+        v = Select((v > -1e6f) & (v < 1e6f), v, Splat(0.f));
+        if (kTex == kSampledLinear || kTex == kSampledPoint) {
+            Sample<kTex == kSampledLinear>(j, u, v, d, out);
+        } else if (kTex == kUniformLinear) {
+            // Every tap reads the same texel; the weights still round as the
+            // general sampler's do.
+            const VF fx = u * j.texW - 0.5f, fy = v * j.texH - 0.5f;
+            const VF tx = fx - Floor(fx), ty = fy - Floor(fy);
+            const VF w00 = (1.f - tx) * (1.f - ty), w10 = tx * (1.f - ty);
+            const VF w01 = (1.f - tx) * ty, w11 = tx * ty;
+            if (j.grey) {
+                // Equal channels (the white veil) filter alike.
+                const VF acc = Filtered(j.texel[0], w00, w10, w01, w11);
+                out[0] = acc * d[0], out[1] = acc * d[1], out[2] = acc * d[2];
+                out[3] = (j.texel[3] == j.texel[0] ? acc : Filtered(j.texel[3], w00, w10, w01, w11)) * d[3];
+            } else {
+                #pragma GCC unroll 4
+                for (int c = 0; c < 4; ++c)
+                    out[c] = Filtered(j.texel[c], w00, w10, w01, w11) * d[c];
+            }
+        } else {
+            #pragma GCC unroll 4
+            for (int c = 0; c < 4; ++c)
+                out[c] = j.texel[c] * d[c];
+        }
+    }
+    if (kSpecular && j.specularZero) {
+        // A specular colour of 0 everywhere adds +0 (finite w), which
+        // changes no sum; only the clamp remains.
+        #pragma GCC unroll 4
+        for (int c = 0; c < 3; ++c)
+            out[c] = Clamp01(out[c]);
+    } else if (kSpecular) {
+        #pragma GCC unroll 4
+        for (int c = 0; c < 3; ++c)
+            out[c] = Clamp01(out[c] + (p.row[kSr + c] + p.ddx[kSr + c] * dxk) * w);
+    }
+}
+
+template <int kTex, bool kBlend, bool kSpecular, bool kUnchanged>
+inline __attribute__((always_inline)) void Fill(SpanJob& j)
+{
+    VI lane;
+    for (int i = 0; i < kLanes; ++i)
+        lane[i] = i;
+    const bool zTest = j.zTest, zWrite = j.zTest && j.zWrite, dstAlpha = j.dstAlpha;
+    const DWORD zFunc = j.zFunc;
+    int64_t e[3];
+    for (int i = 0; i < 3; ++i)
+        e[i] = j.row[i] + j.stepY[i] * (j.yStart - j.minY);
+    uint64_t written = 0;
+    VI counts = {};
+    const bool flatRowW = j.ddx[kIw] == 0.f;
+    Lanes p;
+    #pragma GCC unroll 11
+    for (int k = 0; k < kSpanPlanes; ++k)
+        p.ddx[k] = Splat(j.ddx[k]);
+    for (int y = j.yStart; y <= j.yEnd; ++y) {
+        int first, last;
+        const bool any = RowRun(j, e, &first, &last);
+        for (int i = 0; i < 3; ++i)
+            e[i] += j.stepY[i];
+        if (!any)
+            continue;
+        if (kUnchanged && dstAlpha && !zTest) {
+            written += (uint64_t)(last - first + 1);
+            continue;
+        }
+        const int dy = y - j.minY;
+        #pragma GCC unroll 11
+        for (int k = 0; k < kSpanPlanes; ++k)
+            p.row[k] = Splat(j.base[k] + j.ddy[k] * dy);
+        // 1/w constant along the row (x + 0 * dxk is x): one division a row.
+        const VF rowW = Splat(1.f / (j.base[kIw] + j.ddy[kIw] * dy));
+        const size_t rowStart = (size_t)y * j.width + j.minX;
+        for (int off = first; off <= last; off += kLanes) {
+            const int n = std::min(kLanes, last - off + 1);
+            uint32_t* cp = j.color + rowStart + off;
+            float* dp = j.depth ? j.depth + rowStart + off : nullptr;
+            VU dst = {};
+            VF dz = {};
+            if (n == kLanes) {
+                memcpy(&dst, cp, sizeof dst);
+                if (zTest)
+                    memcpy(&dz, dp, sizeof dz);
+            } else {
+                for (int i = 0; i < n; ++i) {
+                    dst[i] = cp[i];
+                    if (zTest)
+                        dz[i] = dp[i];
+                }
+            }
+            const VF dxk = __builtin_convertvector(lane + off, VF);
+            const VF z = p.row[kZ] + p.ddx[kZ] * dxk;
+            VI m = lane < n;
+            if (zTest)
+                m &= DepthPasses(zFunc, z, dz);
+            if (!AnyLane(m))
+                continue;
+            counts -= m;  // a passing lane is -1
+            VU result;
+            if (kUnchanged) {
+                if (dstAlpha)
+                    continue;
+                result = dst | 0xff000000u;
+            } else {
+                const VF w = flatRowW ? rowW : 1.f / (p.row[kIw] + p.ddx[kIw] * dxk);
+                VF out[4];
+                Shade<kTex, kSpecular>(j, p, dxk, w, out);
+                if (kBlend) {
+                    const VF da = dstAlpha ? Channel(dst, 24) : Splat(1.f);
+                    const VF dc[4] = {Channel(dst, 16), Channel(dst, 8), Channel(dst, 0), da};
+                    const VF fs = out[3], fd = 1.f - out[3];
+                    #pragma GCC unroll 4
+                    for (int c = 0; c < 4; ++c)
+                        out[c] = out[c] * fs + dc[c] * fd;
+                }
+                result = (ToByte(out[3]) << 24) | (ToByte(out[0]) << 16) | (ToByte(out[1]) << 8) | ToByte(out[2]);
+            }
+            result = (VU)Select(m, (VI)result, (VI)dst);
+            if (n == kLanes) {
+                memcpy(cp, &result, sizeof result);
+            } else {
+                for (int i = 0; i < n; ++i)
+                    cp[i] = result[i];
+            }
+            if (zWrite && !kUnchanged) {
+                const VF nz = Select(m, z, dz);
+                if (n == kLanes) {
+                    memcpy(dp, &nz, sizeof nz);
+                } else {
+                    for (int i = 0; i < n; ++i)
+                        dp[i] = nz[i];
+                }
+            }
+        }
+    }
+    j.written += written + SumLanes(counts);
+}
+
+template <int kTex>
+inline __attribute__((always_inline)) void FillTexture(SpanJob& j)
+{
+    if (j.blend)
+        j.specular ? Fill<kTex, true, true, false>(j) : Fill<kTex, true, false, false>(j);
+    else
+        j.specular ? Fill<kTex, false, true, false>(j) : Fill<kTex, false, false, false>(j);
+}
+
+__attribute__((target_clones("avx2", "default"))) void RunSpans(SpanJob& j)
+{
+    if (j.unchanged)
+        return Fill<kNoTexture, true, false, true>(j);
+    switch (j.tex) {
+    case kUniformPoint:
+        return FillTexture<kUniformPoint>(j);
+    case kUniformLinear:
+        return FillTexture<kUniformLinear>(j);
+    case kSampledPoint:
+        return FillTexture<kSampledPoint>(j);
+    case kSampledLinear:
+        return FillTexture<kSampledLinear>(j);
+    case kCopy:
+        return j.blend ? Fill<kCopy, true, false, false>(j) : Fill<kCopy, false, false, false>(j);
+    default:
+        return FillTexture<kNoTexture>(j);
+    }
+}
+
+// The one texel every sample of a level gives, when all texels are alike
+// (small levels only: the check runs once a draw).
+bool UniformTexel(const TexLevel& level, uint32_t* texel)
+{
+    if (!level.bits || level.width <= 0 || level.height <= 0 || level.width * level.height > 4096)
+        return false;
+    const uint32_t first = FetchTexel(level, 0, 0);
+    for (int y = 0; y < level.height; ++y)
+        for (int x = 0; x < level.width; ++x)
+            if (FetchTexel(level, x, y) != first)
+                return false;
+    *texel = first;
+    return true;
+}
+
+// Rows a worker takes at a time: enough to share the work of one
+// full-screen triangle, few enough to keep the set-up per band small.
+const int kBandRows = 16;
+// Below this many pixels (bounding boxes) a draw is not worth waking the workers.
+const int64_t kParallelArea = 128 * 1024;
+// Clearing is bound by memory: only the largest pay for the workers.
+const int64_t kParallelClear = 1024 * 1024;
+
+}  // namespace
+
+struct Rasterizer::SpanQueue {
+    std::vector<SpanJob> jobs;
+    int64_t area = 0;
+    int minY = 0, maxY = -1;
+    int threads = 1;
+    std::unique_ptr<Workers> workers;
+    std::atomic<uint64_t> written{0};
+};
+
+Rasterizer::Rasterizer() : spans_(new SpanQueue)
+{
+    spans_->threads = RenderThreads();
+}
+
+Rasterizer::~Rasterizer() = default;
+
+void Rasterizer::Flush()
+{
+    SpanQueue& q = *spans_;
+    if (q.jobs.empty())
+        return;
+    if (q.area >= kParallelArea) {
+        if (!q.workers)
+            q.workers.reset(new Workers(q.threads));
+        // Every band draws the draw's triangles in their order over its own
+        // rows, so each pixel sees what one thread would have drawn.
+        q.written.store(0);
+        const int bands = (q.maxY - q.minY) / kBandRows + 1;
+        q.workers->Run(bands, [](void* context, int band) {
+            SpanQueue& q = *(SpanQueue*)context;
+            const int y0 = q.minY + band * kBandRows, y1 = y0 + kBandRows - 1;
+            uint64_t written = 0;
+            for (const SpanJob& job : q.jobs) {
+                if (job.maxY < y0 || job.minY > y1)
+                    continue;
+                SpanJob part = job;
+                part.yStart = std::max(job.minY, y0);
+                part.yEnd = std::min(job.maxY, y1);
+                part.written = 0;
+                RunSpans(part);
+                written += part.written;
+            }
+            q.written.fetch_add(written, std::memory_order_relaxed);
+        }, &q);
+        pixelsWritten += q.written.load();
+    } else {
+        for (SpanJob& job : q.jobs) {
+            RunSpans(job);
+            pixelsWritten += job.written;
+        }
+    }
+    q.jobs.clear();
+    q.area = 0;
+    q.minY = 0, q.maxY = -1;
+}
+
+void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z)
+{
+    Flush();
+    SpanQueue& q = *spans_;
+    if (q.threads <= 1 || (int64_t)(x1 - x0) * (y1 - y0) < kParallelClear) {
+        ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
+        return;
+    }
+    if (!q.workers)
+        q.workers.reset(new Workers(q.threads));
+    struct Job {
+        const Target* target;
+        int x0, y0, x1, y1;
+        bool color, depth;
+        uint32_t value;
+        float z;
+    } job = {&target_, x0, y0, x1, y1, color, depth, value, z};
+    q.workers->Run((y1 - y0 + kBandRows - 1) / kBandRows, [](void* context, int band) {
+        const Job& j = *(const Job*)context;
+        const int top = j.y0 + band * kBandRows;
+        ClearTarget(*j.target, j.x0, top, j.x1, std::min(j.y1, top + kBandRows), j.color, j.value, j.depth, j.z);
+    }, &job);
+}
+
+void Rasterizer::PrepareSpans(bool plainBlend)
+{
+    spanMode_ = kSpanOff;
+    if (!fastPaths_ || state_.alphaTest || state_.colorWriteMask != 0xF || !plainBlend)
+        return;
+    if (state_.program) {
+        if (!state_.program->Copies(spanSource_, spanConst_))
+            return;
+        #pragma GCC unroll 4
+        for (int c = 0; c < 4; ++c)
+            if (spanSource_[c] >= attrs_)
+                return;
+        spanMode_ = kSpanCopy;
+        return;
+    }
+    if (passThrough_) {
+        spanMode_ = kSpanColor;
+        return;
+    }
+    if (!fastModulate_)
+        return;
+    const StageState& st = state_.stages[0];
+    const bool lodPerDraw = !((st.texture->levelCount > 1 && st.mipFilter != D3DTEXF_NONE) || st.magFilter != st.minFilter);
+    if (!lodPerDraw)
+        return;
+    const Resolved r = Resolve(st, prep_[0].log2Size, 0.f);
+    const TexLevel& level = *r.level;
+    // Texel indices stay inside int for coordinates below the sampler's 1e6.
+    if (!level.bits || level.width <= 0 || level.height <= 0 || level.width > 2048 || level.height > 2048)
+        return;
+    spanLevel_ = &level;
+    spanTexSize_[0] = (float)level.width, spanTexSize_[1] = (float)level.height;
+    uint32_t texel;
+    if (st.addressU != D3DTADDRESS_BORDER && st.addressV != D3DTADDRESS_BORDER && UniformTexel(level, &texel)) {
+        const Color c = Unpack(texel);
+        spanTexel_[0] = c.r, spanTexel_[1] = c.g, spanTexel_[2] = c.b, spanTexel_[3] = c.a;
+        spanMode_ = r.linear ? kSpanUniformLinear : kSpanUniformPoint;
+    } else {
+        spanMode_ = r.linear ? kSpanSampledLinear : kSpanSampledPoint;
+    }
+}
+
+bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
+                           const float* ddy)
+{
+    SpanJob j;
+    for (int i = 0; i < 3; ++i)
+        j.row[i] = e[i].row, j.stepX[i] = e[i].stepX, j.stepY[i] = e[i].stepY;
+    j.minX = minX, j.maxX = maxX, j.minY = minY, j.maxY = maxY;
+    j.width = target_.width;
+    j.color = target_.color;
+    j.depth = target_.depth;
+    const bool textured = spanMode_ != kSpanColor && spanMode_ != kSpanCopy;
+    const bool copy = spanMode_ == kSpanCopy;
+    const int ku = 2 + 8 + 2 * prep_[0].set;
+    // Plane k of the job from plane `from` of the set-up; unused planes are 0.
+    int from[kSpanPlanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, textured ? ku : -1, textured ? ku + 1 : -1};
+    #pragma GCC unroll 4
+    for (int c = 0; c < 4; ++c) {
+        j.constant[c] = copy && spanSource_[c] < 0;
+        j.value[c] = spanConst_[c];
+        if (copy)
+            from[kR + c] = spanSource_[c] >= 0 ? 2 + spanSource_[c] : -1;
+    }
+    if (copy)
+        from[kSr] = from[kSg] = from[kSb] = -1;
+    for (int k = 0; k < kSpanPlanes; ++k) {
+        const int f = from[k];
+        j.base[k] = f >= 0 ? base[f] : 0.f;
+        j.ddx[k] = f >= 0 ? ddx[f] : 0.f;
+        j.ddy[k] = f >= 0 ? ddy[f] : 0.f;
+        // Infinities and NaNs leave the lanes differently from the scalar
+        // conversions; those triangles take the general path.
+        if (!std::isfinite(j.base[k]) || !std::isfinite(j.ddx[k]) || !std::isfinite(j.ddy[k]))
+            return false;
+    }
+    j.zFunc = state_.zFunc;
+    j.zTest = state_.zEnable;
+    j.zWrite = state_.zWrite;
+    j.dstAlpha = target_.hasAlpha;
+    j.blend = state_.alphaBlend;
+    // A pixel program's colour takes no specular sum.
+    j.specular = state_.specularEnable && !copy;
+    switch (spanMode_) {
+    case kSpanUniformLinear:
+        j.tex = kUniformLinear;
+        break;
+    case kSpanUniformPoint:
+        j.tex = kUniformPoint;
+        break;
+    case kSpanSampledLinear:
+        j.tex = kSampledLinear;
+        break;
+    case kSpanSampledPoint:
+        j.tex = kSampledPoint;
+        break;
+    case kSpanCopy:
+        j.tex = kCopy;
+        break;
+    default:
+        j.tex = kNoTexture;
+        break;
+    }
+    memcpy(j.texel, spanTexel_, sizeof j.texel);
+    j.grey = j.texel[0] == j.texel[1] && j.texel[1] == j.texel[2];
+    j.texW = spanTexSize_[0], j.texH = spanTexSize_[1];
+    j.level = spanLevel_;
+    j.addressU = state_.stages[0].addressU, j.addressV = state_.stages[0].addressV;
+    j.border = state_.stages[0].borderColor;
+    // A source-alpha blend whose alpha is 0 at every pixel (the texture's or
+    // the diffuse plane's) and a finite colour (1/w constant) leaves every
+    // colour as it is; only depth writes and an undefined destination alpha
+    // would change.
+    const bool diffuseAlphaZero = copy ? (j.constant[3] && j.value[3] == 0.f)
+                                       : (j.base[kA] == 0.f && j.ddx[kA] == 0.f && j.ddy[kA] == 0.f);
+    const bool texelAlphaZero =
+        (spanMode_ == kSpanUniformPoint || spanMode_ == kSpanUniformLinear) && spanTexel_[3] == 0.f;
+    const bool flatW = j.ddx[kIw] == 0.f && j.ddy[kIw] == 0.f && j.base[kIw] != 0.f;
+    j.specularZero = flatW;
+    for (int k = kSr; k <= kSb; ++k)
+        j.specularZero = j.specularZero && j.base[k] == 0.f && j.ddx[k] == 0.f && j.ddy[k] == 0.f;
+    j.unchanged = j.blend && flatW && (diffuseAlphaZero || texelAlphaZero) && !(j.zTest && j.zWrite);
+    j.written = 0;
+    j.yStart = minY, j.yEnd = maxY;
+    SpanQueue& q = *spans_;
+    if (q.threads > 1) {
+        if (q.jobs.empty())
+            q.minY = minY, q.maxY = maxY;
+        q.minY = std::min(q.minY, minY), q.maxY = std::max(q.maxY, maxY);
+        q.area += (int64_t)(maxX - minX + 1) * (maxY - minY + 1);
+        q.jobs.push_back(j);
+        return true;
+    }
+    RunSpans(j);
+    pixelsWritten += j.written;
+    return true;
+}
+
+}  // namespace vr
