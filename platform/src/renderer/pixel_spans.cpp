@@ -18,6 +18,9 @@ namespace vr {
 namespace {
 
 const int kLanes = 8;
+// Tables a job may have: for the key and the two floats either side of it,
+// where the bilinear weights' rounding leaves the filtered texel.
+const int kKeys = 5, kKeyMid = 2;
 typedef float VF __attribute__((vector_size(4 * kLanes)));
 typedef int32_t VI __attribute__((vector_size(4 * kLanes)));
 typedef uint32_t VU __attribute__((vector_size(4 * kLanes)));
@@ -48,6 +51,15 @@ struct SpanJob {
     D3DCOLOR border;
     bool constant[4];  // a copying program's constant channels
     float value[4];
+    // The same source colour at every pixel: the blend is a function of the
+    // destination bytes, looked up in tables built with the float formula.
+    // Filtered uniform texels must come out as `key` for a lane to use them;
+    // with all four channels alike (`spread`), one of the nearest floats to
+    // it, each with a table of its own.
+    const uint32_t* table;  // kKeys x 4 x 256 entries, a r g b, already shifted
+    int tableIndex;
+    float key[4];
+    bool spread;
     uint64_t written;
 };
 
@@ -273,7 +285,60 @@ inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& 
     }
 }
 
-template <int kTex, bool kBlend, bool kSpecular, bool kUnchanged>
+// Which table every lane takes (offsets of kTables entries), false when
+// the uniform texels filter to a value without one in some lane.
+template <int kTex>
+inline __attribute__((always_inline)) bool KeyHolds(const SpanJob& j, const Lanes& p, VF dxk, VF w, VI* which)
+{
+    *which = VI{} + kKeyMid * 1024;
+    if (kTex != kUniformLinear)
+        return true;
+    VF u = (p.row[kU] + p.ddx[kU] * dxk) * w, v = (p.row[kV] + p.ddx[kV] * dxk) * w;
+    u = Select((u > -1e6f) & (u < 1e6f), u, Splat(0.f));
+    v = Select((v > -1e6f) & (v < 1e6f), v, Splat(0.f));
+    const VF fx = u * j.texW - 0.5f, fy = v * j.texH - 0.5f;
+    const VF tx = fx - Floor(fx), ty = fy - Floor(fy);
+    const VF w00 = (1.f - tx) * (1.f - ty), w10 = tx * (1.f - ty);
+    const VF w01 = (1.f - tx) * ty, w11 = tx * ty;
+    const VF acc = Filtered(j.texel[0], w00, w10, w01, w11);
+    if (j.spread) {
+        // Float bits order as the values do (both positive here).
+        int32_t keyBits;
+        memcpy(&keyBits, &j.key[0], 4);
+        const VI step = (VI)acc - keyBits + kKeyMid;
+        *which = step * 1024;
+        return !AnyLane((step < 0) | (step >= kKeys));
+    }
+    VI same = acc == j.key[0];
+    {
+        #pragma GCC unroll 3
+        for (int c = 1; c < 4; ++c)
+            same &= Filtered(j.texel[c], w00, w10, w01, w11) == j.key[c];
+    }
+    return !AnyLane(~same);
+}
+
+inline __attribute__((always_inline)) uint32_t LookUp(const uint32_t* t, uint32_t d)
+{
+    return t[d >> 24] | t[256 + ((d >> 16) & 0xff)] | t[512 + ((d >> 8) & 0xff)] | t[768 + (d & 0xff)];
+}
+
+// Through memory: taking the lanes out of the registers one by one costs
+// more than the look-ups.
+inline __attribute__((always_inline)) VU LookUp(const uint32_t* tables, VU dst, VI which)
+{
+    uint32_t d[kLanes], r[kLanes];
+    int32_t offset[kLanes];
+    memcpy(d, &dst, sizeof d);
+    memcpy(offset, &which, sizeof offset);
+    for (int i = 0; i < kLanes; ++i)
+        r[i] = LookUp(tables + offset[i], d[i]);
+    VU out;
+    memcpy(&out, r, sizeof out);
+    return out;
+}
+
+template <int kTex, bool kBlend, bool kSpecular, bool kUnchanged, bool kTable = false>
 inline __attribute__((always_inline)) void Fill(SpanJob& j)
 {
     VI lane;
@@ -287,6 +352,7 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
     uint64_t written = 0;
     VI counts = {};
     const bool flatRowW = j.ddx[kIw] == 0.f;
+    const uint32_t* const table = j.table;
     Lanes p;
     #pragma GCC unroll 11
     for (int k = 0; k < kSpanPlanes; ++k)
@@ -335,12 +401,25 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
                 continue;
             counts -= m;  // a passing lane is -1
             VU result;
-            if (kUnchanged) {
+            const VF w = flatRowW ? rowW : 1.f / (p.row[kIw] + p.ddx[kIw] * dxk);
+            VI which;
+            if (kTable && KeyHolds<kTex>(j, p, dxk, w, &which)) {
+                if (n == kLanes && !AnyLane(~m)) {
+                    // The common case in place, without blends of vectors.
+                    int32_t offset[kLanes];
+                    memcpy(offset, &which, sizeof offset);
+                    for (int i = 0; i < kLanes; ++i)
+                        cp[i] = LookUp(table + offset[i], cp[i]);
+                    if (zWrite)
+                        memcpy(dp, &z, sizeof z);
+                    continue;
+                }
+                result = LookUp(table, dst, which);
+            } else if (kUnchanged) {
                 if (dstAlpha)
                     continue;
                 result = dst | 0xff000000u;
             } else {
-                const VF w = flatRowW ? rowW : 1.f / (p.row[kIw] + p.ddx[kIw] * dxk);
                 VF out[4];
                 Shade<kTex, kSpecular>(j, p, dxk, w, out);
                 if (kBlend) {
@@ -377,7 +456,9 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
 template <int kTex>
 inline __attribute__((always_inline)) void FillTexture(SpanJob& j)
 {
-    if (j.blend)
+    if (j.table)
+        j.specular ? Fill<kTex, true, true, false, true>(j) : Fill<kTex, true, false, false, true>(j);
+    else if (j.blend)
         j.specular ? Fill<kTex, true, true, false>(j) : Fill<kTex, true, false, false>(j);
     else
         j.specular ? Fill<kTex, false, true, false>(j) : Fill<kTex, false, false, false>(j);
@@ -418,6 +499,29 @@ bool UniformTexel(const TexLevel& level, uint32_t* texel)
     return true;
 }
 
+// What a source colour blends to over each destination byte, by the float
+// formula of the other loops: a, r, g, b tables of 256 shifted bytes.
+struct BlendTable {
+    float src[4], key[4];
+    bool dstAlpha, spread;
+    uint32_t t[kKeys * 4 * 256];
+};
+
+void BuildBlendTable(const float src[4], bool dstAlpha, uint32_t* table)
+{
+    const float fs = src[3], fd = 1.f - src[3];
+    const int shifts[4] = {24, 16, 8, 0}, channel[4] = {3, 0, 1, 2};
+    for (int k = 0; k < 4; ++k)
+        for (int b = 0; b < 256; ++b) {
+            const float dst = (k == 0 && !dstAlpha) ? 1.f : kByte.v[b];
+            const float s = src[channel[k]];
+            table[k * 256 + b] = vr::ToByte(s * fs + dst * fd) << shifts[k];
+        }
+}
+
+// A table costs about as much as blending a thousand pixels.
+const int64_t kTableArea = 2048;
+
 // Rows a worker takes at a time: enough to share the work of one
 // full-screen triangle, few enough to keep the set-up per band small.
 const int kBandRows = 16;
@@ -435,6 +539,7 @@ struct Rasterizer::SpanQueue {
     int threads = 1;
     std::unique_ptr<Workers> workers;
     std::atomic<uint64_t> written{0};
+    std::vector<BlendTable> tables;  // the queued jobs' tables
 };
 
 Rasterizer::Rasterizer() : spans_(new SpanQueue)
@@ -449,6 +554,9 @@ void Rasterizer::Flush()
     SpanQueue& q = *spans_;
     if (q.jobs.empty())
         return;
+    for (SpanJob& job : q.jobs)
+        if (job.tableIndex >= 0)
+            job.table = q.tables[job.tableIndex].t;
     if (q.area >= kParallelArea) {
         if (!q.workers)
             q.workers.reset(new Workers(q.threads));
@@ -550,6 +658,38 @@ void Rasterizer::PrepareSpans(bool plainBlend)
     }
 }
 
+// The colour a blended job hands to the blend when it is the same at every
+// pixel (flat planes, 1/w constant, a uniform texture or none), as the lanes
+// compute it; for a filtered texture, where its weights sum as at a texel's
+// centre, which the lanes check.
+static bool UniformJob(SpanJob& j)
+{
+    if (!j.blend || j.unchanged || (j.tex != kNoTexture && j.tex != kUniformPoint && j.tex != kUniformLinear))
+        return false;
+    const bool flatW = j.ddx[kIw] == 0.f && j.ddy[kIw] == 0.f && j.base[kIw] != 0.f;
+    const int last = (j.specular && !j.specularZero) ? kSb : kA;
+    for (int k = kR; k <= last; ++k)
+        if (j.ddx[k] != 0.f || j.ddy[k] != 0.f)
+            return false;
+    for (int c = 0; c < 4; ++c)
+        j.key[c] = j.texel[c] * 1.f + j.texel[c] * 0.f + j.texel[c] * 0.f + j.texel[c] * 0.f;
+    j.spread = j.tex == kUniformLinear && j.grey && j.texel[3] == j.texel[0] && j.key[0] > 0.f;
+    return flatW;
+}
+
+// The source colour when the uniform texel filters to `filtered`.
+static void UniformSource(const SpanJob& j, const float filtered[4], float src[4])
+{
+    const float w = 1.f / j.base[kIw];
+    for (int c = 0; c < 4; ++c) {
+        const float d = j.base[kR + c] * w;
+        src[c] = j.tex == kNoTexture ? d : (j.tex == kUniformPoint ? j.texel[c] : filtered[c]) * d;
+    }
+    if (j.specular)
+        for (int c = 0; c < 3; ++c)
+            src[c] = Clamp01(j.specularZero ? src[c] : src[c] + j.base[kSr + c] * w);
+}
+
 bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
                            const float* ddy)
 {
@@ -633,6 +773,43 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
     j.written = 0;
     j.yStart = minY, j.yEnd = maxY;
     SpanQueue& q = *spans_;
+    j.table = nullptr;
+    j.tableIndex = -1;
+    if (UniformJob(j)) {
+        float src[4];
+        UniformSource(j, j.key, src);
+        const BlendTable* last = q.tables.empty() ? nullptr : &q.tables.back();
+        if (last && last->dstAlpha == j.dstAlpha && last->spread == j.spread &&
+            memcmp(last->src, src, sizeof src) == 0 && memcmp(last->key, j.key, sizeof src) == 0) {
+            j.tableIndex = (int)q.tables.size() - 1;
+        } else if ((int64_t)(maxX - minX + 1) * (maxY - minY + 1) >= kTableArea) {
+            if (q.jobs.empty())
+                q.tables.clear();
+            q.tables.emplace_back();
+            BlendTable& t = q.tables.back();
+            memcpy(t.src, src, sizeof src);
+            memcpy(t.key, j.key, sizeof src);
+            t.dstAlpha = j.dstAlpha, t.spread = j.spread;
+            for (int k = 0; k < kKeys; ++k) {
+                if (!j.spread && k != kKeyMid)
+                    continue;
+                float filtered[4] = {j.key[0], j.key[1], j.key[2], j.key[3]};
+                if (k != kKeyMid) {
+                    int32_t bits;
+                    memcpy(&bits, &j.key[0], 4);
+                    bits += k - kKeyMid;
+                    memcpy(&filtered[0], &bits, 4);
+                    filtered[1] = filtered[2] = filtered[3] = filtered[0];
+                }
+                float other[4];
+                UniformSource(j, filtered, other);
+                BuildBlendTable(other, j.dstAlpha, t.t + k * 1024);
+            }
+            j.tableIndex = (int)q.tables.size() - 1;
+        }
+        if (j.tableIndex >= 0)
+            j.table = q.tables[j.tableIndex].t;
+    }
     if (q.threads > 1) {
         if (q.jobs.empty())
             q.minY = minY, q.maxY = maxY;
