@@ -3,6 +3,7 @@
 // sprite veil at alpha 0 and above, copying pixel programs; both target
 // formats, so that the destination alpha is checked too.
 #include "d3d_test_device.h"
+#include "raster.h"
 
 #include <d3dx9.h>
 
@@ -76,36 +77,38 @@ float4 CopyPS(float4 colour : COLOR0) : COLOR0 { return colour; }
 technique Copy { pass P0 { VertexShader = compile vs_2_0 CopyVS(); PixelShader = compile ps_2_0 CopyPS(); } }
 )";
 
-// One picture after each part; `fast` switches the specialised loops.
-std::vector<std::vector<DWORD>> DrawScenes(bool fast, D3DFORMAT format)
+std::vector<DWORD> BackBufferPixels(IDirect3DDevice9* dev)
 {
-    VelmoraSetFastPixelPaths(fast ? TRUE : FALSE);
-    std::vector<std::vector<DWORD>> pictures;
-    HWND window = MakeWindow(kW, kH);
-    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    IDirect3DSurface9* bb = nullptr;
+    dev->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &bb);
+    D3DLOCKED_RECT lr;
+    std::vector<DWORD> px((size_t)kW * kH);
+    if (SUCCEEDED(bb->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
+        for (int y = 0; y < kH; ++y)
+            memcpy(&px[(size_t)y * kW], (const BYTE*)lr.pBits + (size_t)y * lr.Pitch, kW * 4);
+        bb->UnlockRect();
+    }
+    bb->Release();
+    return px;
+}
+
+// A kW x kH device on `window`; null (and `d3d` released) when it fails.
+IDirect3DDevice9* MakeDevice(IDirect3D9* d3d, HWND window, D3DFORMAT format)
+{
     D3DPRESENT_PARAMETERS pp = WindowedParameters(kW, kH);
     pp.BackBufferFormat = format;
     IDirect3DDevice9* dev = nullptr;
     if (FAILED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp,
                                  &dev))) {
         d3d->Release();
-        return pictures;
+        return nullptr;
     }
-    auto part = [&] {
-        dev->EndScene();
-        IDirect3DSurface9* bb = nullptr;
-        dev->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &bb);
-        D3DLOCKED_RECT lr;
-        std::vector<DWORD> px((size_t)kW * kH);
-        if (SUCCEEDED(bb->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
-            for (int y = 0; y < kH; ++y)
-                memcpy(&px[(size_t)y * kW], (const BYTE*)lr.pBits + (size_t)y * lr.Pitch, kW * 4);
-            bb->UnlockRect();
-        }
-        bb->Release();
-        pictures.push_back(px);
-        dev->BeginScene();
-    };
+    return dev;
+}
+
+// Clears, begins the scene and sets a camera and a light; the projection.
+D3DMATRIX BeginLitScene(IDirect3DDevice9* dev)
+{
     // Alpha 0x30 in the clear colour: a blend must leave or set it as the general path does.
     dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x30203040, 1.f, 0);
     dev->BeginScene();
@@ -121,6 +124,25 @@ std::vector<std::vector<DWORD>> DrawScenes(bool fast, D3DFORMAT format)
     dev->LightEnable(0, TRUE);
     dev->SetRenderState(D3DRS_AMBIENT, 0xff202020);
     dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    return proj;
+}
+
+// One picture after each part; `fast` switches the specialised loops.
+std::vector<std::vector<DWORD>> DrawScenes(bool fast, D3DFORMAT format)
+{
+    VelmoraSetFastPixelPaths(fast ? TRUE : FALSE);
+    std::vector<std::vector<DWORD>> pictures;
+    HWND window = MakeWindow(kW, kH);
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    IDirect3DDevice9* dev = MakeDevice(d3d, window, format);
+    if (!dev)
+        return {};
+    auto part = [&] {
+        dev->EndScene();
+        pictures.push_back(BackBufferPixels(dev));
+        dev->BeginScene();
+    };
+    const D3DMATRIX proj = BeginLitScene(dev);
     dev->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
 
     // Opaque lit triangles under three depth tests.
@@ -278,4 +300,108 @@ TEST(RendererPixels, SeveralThreadsDrawWhatOneDraws)
         setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
     else
         unsetenv("VELMORA_RENDER_THREADS");
+}
+
+namespace {
+
+struct ScreenVertex {
+    float x, y, z, rhw;
+    DWORD diffuse, specular;
+};
+
+// Draws of one source colour over a varied picture: uniform textures of
+// every channel apart under sprites (filtered and point sampled), flat
+// untextured quads with and without a flat specular sum. One picture after
+// each draw.
+std::vector<std::vector<DWORD>> DrawUniformBlends(bool fast, bool fits, D3DFORMAT format)
+{
+    vr::SetBlendTableFits(fits);
+    VelmoraSetFastPixelPaths(fast ? TRUE : FALSE);
+    HWND window = MakeWindow(kW, kH);
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    IDirect3DDevice9* dev = MakeDevice(d3d, window, format);
+    if (!dev)
+        return {};
+    std::vector<std::vector<DWORD>> pictures;
+    auto snap = [&] { pictures.push_back(BackBufferPixels(dev)); };
+    BeginLitScene(dev);
+    // Every byte value under the draws: 60 triangles of many shades.
+    DrawLitTriangles(dev, 11, 60, 255);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    DrawLitTriangles(dev, 12, 30, 0x90);
+    snap();
+
+    ID3DXSprite* sprite = nullptr;
+    D3DXCreateSprite(dev, &sprite);
+    IDirect3DTexture9* tinted = SolidTexture(dev, 4, 0x80c06020);
+    IDirect3DTexture9* white = SolidTexture(dev, 8, 0xffffffff);
+    D3DXMATRIX scale;
+    D3DXMatrixScaling(&scale, kW / 3.f + 0.3f, kH / 3.f + 0.7f, 1.f);
+    for (IDirect3DTexture9* tex : {tinted, white})
+        for (D3DCOLOR diffuse : {0xf080ff40u, 0x5affffffu, 0xc0203040u, 0x10ffffffu})
+            for (DWORD filter : {D3DTEXF_LINEAR, D3DTEXF_POINT}) {
+                sprite->Begin(D3DXSPRITE_ALPHABLEND);
+                dev->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
+                dev->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
+                sprite->SetTransform(&scale);
+                sprite->Draw(tex, nullptr, nullptr, nullptr, diffuse);
+                sprite->End();
+                snap();
+            }
+
+    // Flat quads without a texture, once with a flat specular sum.
+    dev->SetTexture(0, nullptr);
+    dev->SetRenderState(D3DRS_ZENABLE, FALSE);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    dev->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR);
+    for (BOOL specular : {FALSE, TRUE}) {
+        dev->SetRenderState(D3DRS_SPECULARENABLE, specular);
+        const float x0 = 3.5f, y0 = 5.25f, x1 = kW - 7.f, y1 = kH - 2.5f;
+        const ScreenVertex quad[4] = {{x0, y0, 0.5f, 1.f, 0x6090c0e0, 0x00302010},
+                                      {x1, y0, 0.5f, 1.f, 0x6090c0e0, 0x00302010},
+                                      {x0, y1, 0.5f, 1.f, 0x6090c0e0, 0x00302010},
+                                      {x1, y1, 0.5f, 1.f, 0x6090c0e0, 0x00302010}};
+        dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(ScreenVertex));
+        snap();
+    }
+    dev->EndScene();
+    sprite->Release();
+    tinted->Release();
+    white->Release();
+    dev->Release();
+    d3d->Release();
+    DestroyWindow(window);
+    VelmoraSetFastPixelPaths(TRUE);
+    vr::SetBlendTableFits(true);
+    return pictures;
+}
+
+}  // namespace
+
+// The blend tables (computed as linear fits or looked up) give the general
+// path's bytes, on targets with and without alpha.
+TEST(RendererPixels, BlendsOfOneSourceColourByTable)
+{
+    for (D3DFORMAT format : {D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8}) {
+        const std::vector<std::vector<DWORD>> general = DrawUniformBlends(false, true, format);
+        ASSERT_EQ(general.size(), 19u);
+        for (size_t i = 1; i < general.size(); ++i) {
+            int changed = 0;
+            for (size_t p = 0; p < general[i].size(); ++p)
+                changed += general[i][p] != general[i - 1][p];
+            EXPECT_GT(changed, kW * kH / 20) << "draw " << i;
+        }
+        for (bool fits : {true, false}) {
+            const std::vector<std::vector<DWORD>> fast = DrawUniformBlends(true, fits, format);
+            ASSERT_EQ(fast.size(), general.size());
+            for (size_t i = 0; i < fast.size(); ++i) {
+                int differ = 0;
+                for (size_t p = 0; p < fast[i].size(); ++p)
+                    differ += fast[i][p] != general[i][p];
+                EXPECT_EQ(differ, 0) << "draw " << i << (fits ? " fitted" : " looked up") << " format " << format;
+            }
+        }
+    }
 }

@@ -21,6 +21,9 @@ const int kLanes = 8;
 // Tables a job may have: for the key and the two floats either side of it,
 // where the bilinear weights' rounding leaves the filtered texel.
 const int kKeys = 5, kKeyMid = 2;
+// Fixed point of the blend tables' linear fits: 255 << 22 plus the offset
+// stays inside 31 bits.
+const int kFitShift = 22;
 typedef float VF __attribute__((vector_size(4 * kLanes)));
 typedef int32_t VI __attribute__((vector_size(4 * kLanes)));
 typedef uint32_t VU __attribute__((vector_size(4 * kLanes)));
@@ -60,6 +63,10 @@ struct SpanJob {
     int tableIndex;
     float key[4];
     bool spread;
+    // Every table (all keys) is byte * mul + add in fixed point for each of
+    // a, r, g, b: the lanes compute it rather than look it up.
+    bool affine;
+    uint32_t mul[4], add[4];
     uint64_t written;
 };
 
@@ -403,7 +410,15 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
             VU result;
             const VF w = flatRowW ? rowW : 1.f / (p.row[kIw] + p.ddx[kIw] * dxk);
             VI which;
-            if (kTable && KeyHolds<kTex>(j, p, dxk, w, &which)) {
+            const bool hit = kTable && KeyHolds<kTex>(j, p, dxk, w, &which);
+            if (hit && j.affine) {
+                result = VU{};
+                #pragma GCC unroll 4
+                for (int k = 0; k < 4; ++k) {
+                    const int shift = 24 - 8 * k;
+                    result |= ((((dst >> shift) & 0xffu) * j.mul[k] + j.add[k]) >> kFitShift) << shift;
+                }
+            } else if (hit) {
                 if (n == kLanes && !AnyLane(~m)) {
                     // The common case in place, without blends of vectors.
                     int32_t offset[kLanes];
@@ -503,7 +518,8 @@ bool UniformTexel(const TexLevel& level, uint32_t* texel)
 // formula of the other loops: a, r, g, b tables of 256 shifted bytes.
 struct BlendTable {
     float src[4], key[4];
-    bool dstAlpha, spread;
+    bool dstAlpha, spread, affine;
+    uint32_t mul[4], add[4];
     uint32_t t[kKeys * 4 * 256];
 };
 
@@ -518,6 +534,36 @@ void BuildBlendTable(const float src[4], bool dstAlpha, uint32_t* table)
             table[k * 256 + b] = vr::ToByte(s * fs + dst * fd) << shifts[k];
         }
 }
+
+// Fits floor((byte * mul + add) >> kFitShift) to channel k (0..3: a r g b)
+// of `count` tables, exactly at all 256 bytes of each, searching around the
+// slope the blend has; false when no fit is near.
+bool FitTables(const uint32_t* tables, int count, int k, float slope, uint32_t* mul, uint32_t* add)
+{
+    const int shift = 24 - 8 * k;
+    const int64_t one = int64_t(1) << kFitShift;
+    const int64_t guess = (int64_t)llroundf(slope * (float)one);
+    for (int tries = 0; tries <= 128; ++tries) {
+        const int64_t a = guess + ((tries & 1) ? -(tries + 1) / 2 : tries / 2);
+        if (a < 0 || a > one)
+            continue;
+        int64_t lo = 0, hi = one * 256;
+        for (int t = 0; t < count && lo <= hi; ++t)
+            for (int b = 0; b < 256; ++b) {
+                const int64_t v = (tables[t * 1024 + k * 256 + b] >> shift) & 0xff;
+                lo = std::max(lo, v * one - a * b);
+                hi = std::min(hi, (v + 1) * one - 1 - a * b);
+            }
+        if (lo <= hi) {
+            *mul = (uint32_t)a;
+            *add = (uint32_t)lo;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::atomic<bool> g_blendFits{true};
 
 // A table costs about as much as blending a thousand pixels.
 const int64_t kTableArea = 2048;
@@ -690,6 +736,11 @@ static void UniformSource(const SpanJob& j, const float filtered[4], float src[4
             src[c] = Clamp01(j.specularZero ? src[c] : src[c] + j.base[kSr + c] * w);
 }
 
+void SetBlendTableFits(bool enable)
+{
+    g_blendFits.store(enable);
+}
+
 bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
                            const float* ddy)
 {
@@ -775,6 +826,7 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
     SpanQueue& q = *spans_;
     j.table = nullptr;
     j.tableIndex = -1;
+    j.affine = false;
     if (UniformJob(j)) {
         float src[4];
         UniformSource(j, j.key, src);
@@ -805,10 +857,22 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
                 UniformSource(j, filtered, other);
                 BuildBlendTable(other, j.dstAlpha, t.t + k * 1024);
             }
+            t.affine = g_blendFits.load(std::memory_order_relaxed);
+            const int count = j.spread ? kKeys : 1;
+            const uint32_t* first = t.t + (j.spread ? 0 : kKeyMid * 1024);
+            for (int k = 0; k < 4; ++k) {
+                const float slope = (k == 0 && !j.dstAlpha) ? 0.f : 1.f - src[3];
+                t.affine = t.affine && FitTables(first, count, k, slope, &t.mul[k], &t.add[k]);
+            }
             j.tableIndex = (int)q.tables.size() - 1;
         }
-        if (j.tableIndex >= 0)
-            j.table = q.tables[j.tableIndex].t;
+        if (j.tableIndex >= 0) {
+            const BlendTable& t = q.tables[j.tableIndex];
+            j.table = t.t;
+            j.affine = t.affine;
+            memcpy(j.mul, t.mul, sizeof j.mul);
+            memcpy(j.add, t.add, sizeof j.add);
+        }
     }
     if (q.threads > 1) {
         if (q.jobs.empty())

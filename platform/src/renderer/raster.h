@@ -176,6 +176,9 @@ private:
 // Whether textured draws in the common configuration take the specialised
 // pixel loop (on by default); off, every pixel goes through the general one.
 void SetFastPixelPaths(bool enable);
+// Whether blends of one source colour compute their tables' linear fits
+// (on by default); off, they look every byte up (for tests).
+void SetBlendTableFits(bool enable);
 
 class Rasterizer {
 public:
