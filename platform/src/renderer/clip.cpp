@@ -53,6 +53,16 @@ Vertex Intersect(const Vertex& in, float dIn, const Vertex& out, float dOut)
 
 const int kPlanes = 7;
 
+// Inside (or on) every plane, as ClipPolygon tests it.
+inline __attribute__((always_inline)) bool InsideVolume(const Vertex& v)
+{
+    #pragma GCC unroll 7
+    for (int plane = 0; plane < kPlanes; ++plane)
+        if (PlaneDistance(v, plane) < 0.f)
+            return false;
+    return true;
+}
+
 }  // namespace
 
 int ClipPolygon(Vertex* poly, int count, Vertex* scratch)
@@ -111,10 +121,12 @@ void Rasterizer::DrawTriangle(const Vertex& a, const Vertex& b, const Vertex& c,
         return;
     ScreenVertex s[16];
     int count = 3;
-    if (pretransformed) {
-        ToScreen(a, true, &s[0]);
-        ToScreen(b, true, &s[1]);
-        ToScreen(c, true, &s[2]);
+    // Most triangles lie inside the volume: no copies for the clipper.
+    const bool inside = pretransformed || (InsideVolume(a) && InsideVolume(b) && InsideVolume(c));
+    if (inside) {
+        ToScreen(a, pretransformed, &s[0]);
+        ToScreen(b, pretransformed, &s[1]);
+        ToScreen(c, pretransformed, &s[2]);
     } else {
         Vertex poly[16], scratch[16];
         poly[0] = a;
