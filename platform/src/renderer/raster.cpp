@@ -3,6 +3,7 @@
 #include "pixel_ops.h"
 
 #include <math.h>
+#include <string.h>
 
 #include <algorithm>
 
@@ -13,7 +14,21 @@ namespace {
 const int kSubBits = 8;  // sub-pixel precision of the rasteriser
 const float kSubScale = 256.f;
 
+const int kPlaneLanes = 4;
+const int kPaddedPlanes = (2 + kMaxVaryings + kPlaneLanes - 1) / kPlaneLanes * kPlaneLanes;
+typedef float V4 __attribute__((vector_size(4 * kPlaneLanes)));
+
 }  // namespace
+
+// Depth, 1/w and the attributes of a vertex in plane order, zero-padded.
+void Rasterizer::VertexPlanes(const ScreenVertex& v, int planes, int padded, float* out)
+{
+    out[0] = v.z;
+    out[1] = v.iw;
+    memcpy(out + 2, v.attr, sizeof(float) * (planes - 2));
+    for (int k = planes; k < padded; ++k)
+        out[k] = 0.f;
+}
 
 void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, const ScreenVertex& vc0, bool)
 {
@@ -74,17 +89,27 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
     const float det = x1 * y2 - x2 * y1;
     const float ox = minX - ax / kSubScale, oy = minY - ay / kSubScale;
     const int n = 2 + kMaxVaryings;
-    float base[n], ddx[n], ddy[n];
-    auto plane = [&](int k, float f0, float f1, float f2) {
-        float d1 = f1 - f0, d2 = f2 - f0;
-        ddx[k] = (d1 * y2 - d2 * y1) / det;
-        ddy[k] = (d2 * x1 - d1 * x2) / det;
-        base[k] = f0 + ddx[k] * ox + ddy[k] * oy;
-    };
-    plane(0, pa->z, pb->z, pc->z);
-    plane(1, pa->iw, pb->iw, pc->iw);
-    for (int k = 0; k < attrs_; ++k)
-        plane(2 + k, pa->attr[k], pb->attr[k], pc->attr[k]);
+    // Four planes at a time, each lane the scalar formula (the padding
+    // lanes compute planes nobody reads).
+    const int planes = 2 + attrs_, padded = (planes + kPlaneLanes - 1) / kPlaneLanes * kPlaneLanes;
+    alignas(16) float f0[kPaddedPlanes], f1[kPaddedPlanes], f2[kPaddedPlanes];
+    alignas(16) float base[kPaddedPlanes], ddx[kPaddedPlanes], ddy[kPaddedPlanes];
+    VertexPlanes(*pa, planes, padded, f0);
+    VertexPlanes(*pb, planes, padded, f1);
+    VertexPlanes(*pc, planes, padded, f2);
+    for (int k = 0; k < padded; k += kPlaneLanes) {
+        V4 a, b, c;
+        memcpy(&a, f0 + k, sizeof a);
+        memcpy(&b, f1 + k, sizeof b);
+        memcpy(&c, f2 + k, sizeof c);
+        const V4 d1 = b - a, d2 = c - a;
+        const V4 dx = (d1 * y2 - d2 * y1) / det;
+        const V4 dy = (d2 * x1 - d1 * x2) / det;
+        const V4 b0 = a + dx * ox + dy * oy;
+        memcpy(ddx + k, &dx, sizeof dx);
+        memcpy(ddy + k, &dy, sizeof dy);
+        memcpy(base + k, &b0, sizeof b0);
+    }
 
     if (spanMode_ != kSpanOff && FillSpans(e, minX, maxX, minY, maxY, base, ddx, ddy))
         return;

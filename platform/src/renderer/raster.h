@@ -222,6 +222,7 @@ private:
         float attr[kMaxVaryings];
     };
     void ToScreen(const Vertex& v, bool pretransformed, ScreenVertex* out) const;
+    static void VertexPlanes(const ScreenVertex& v, int planes, int padded, float* out);
     void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, bool frontCcw);
     void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
     void ShadePixel(int index, float z, const float* attr, const float* lod);
