@@ -66,3 +66,30 @@ TEST(RendererClip, SharedEdgesGetTheSameCrossingPoints)
             shared += p[i].x == q[j].x && p[i].y == q[j].y && p[i].z == q[j].z && p[i].w == q[j].w;
     EXPECT_EQ(shared, 2);
 }
+
+// Corners exactly on the near and far planes and on the guard band count as
+// inside: the clipper keeps such triangles as they are, and so does the
+// rasteriser's shortcut for triangles inside the volume, which draws them.
+TEST(RendererClip, CornersOnThePlanesCountAsInside)
+{
+    vr::Vertex poly[16], scratch[16];
+    poly[0] = Clip(-16.f, 0.f, 0.f, 1.f);
+    poly[1] = Clip(16.f, 16.f, 1.f, 1.f);
+    poly[2] = Clip(0.f, -16.f, 0.5f, 1.f);
+    ASSERT_EQ(vr::ClipPolygon(poly, 3, scratch), 3);
+    EXPECT_EQ(poly[0].x, -16.f);
+    EXPECT_EQ(poly[1].z, 1.f);
+
+    stagetest::Canvas c(16, 16);
+    c.raster.SetState(stagetest::PlainState());
+    c.raster.pixelsWritten = 0;
+    // Covers the whole target from the near plane to the far one.
+    c.raster.DrawTriangle(Clip(-1.f, -1.f, 0.f, 1.f, 1.f), Clip(5.f, -1.f, 1.f, 1.f, 1.f),
+                          Clip(-1.f, 5.f, 0.5f, 1.f, 1.f), false);
+    EXPECT_EQ(c.Written(), 256u);
+    // Just behind the near plane at one corner: cut, yet still over the target.
+    c.raster.pixelsWritten = 0;
+    c.raster.DrawTriangle(Clip(-1.f, -1.f, -1e-3f, 1.f, 1.f), Clip(5.f, -1.f, 1.f, 1.f, 1.f),
+                          Clip(-1.f, 5.f, 0.5f, 1.f, 1.f), false);
+    EXPECT_GT(c.Written(), 200u);
+}

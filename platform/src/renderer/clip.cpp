@@ -53,14 +53,13 @@ Vertex Intersect(const Vertex& in, float dIn, const Vertex& out, float dOut)
 
 const int kPlanes = 7;
 
-// Inside (or on) every plane, as ClipPolygon tests it.
+// Inside (or on) every plane, as ClipPolygon tests it: PlaneDistance's
+// sums, not negative (NaN counts as inside there too).
 inline __attribute__((always_inline)) bool InsideVolume(const Vertex& v)
 {
-    #pragma GCC unroll 7
-    for (int plane = 0; plane < kPlanes; ++plane)
-        if (PlaneDistance(v, plane) < 0.f)
-            return false;
-    return true;
+    const float band = kGuardBand * v.w;
+    return !(v.z < 0.f) & !(v.w - v.z < 0.f) & !(v.x + band < 0.f) & !(band - v.x < 0.f) & !(v.y + band < 0.f) &
+           !(band - v.y < 0.f) & !(v.w - 1e-6f < 0.f);
 }
 
 }  // namespace
