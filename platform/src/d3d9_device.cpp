@@ -1,5 +1,6 @@
 // The Direct3D 9 device: state, resources, scenes, drawing and presentation.
 #include "d3d9_internal.h"
+#include "win32_internal.h"
 
 #include <velmora_platform.h>
 
@@ -231,10 +232,12 @@ HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, H
     if (pp_.BackBufferFormat == D3DFMT_A8R8G8B8) {
         ok = VelmoraSetWindowPicture(target, color_.data(), w, h);
     } else {
-        // The unused byte of X8R8G8B8 is shown as opaque.
-        shown_.resize(color_.size());
-        vr::CopyOpaque(color_.data(), shown_.data(), color_.size());
-        ok = VelmoraSetWindowPicture(target, shown_.data(), w, h);
+        // The unused byte of X8R8G8B8 is shown as opaque, written straight
+        // into the window's picture.
+        DWORD* picture = velmora::PresentWindowPictureInPlace(target, w, h);
+        ok = picture != nullptr;
+        if (picture)
+            vr::CopyOpaque(color_.data(), picture, color_.size());
     }
     return ok ? D3D_OK : D3DERR_INVALIDCALL;
 }

@@ -297,7 +297,6 @@ private:
     D3DCAPS9 caps_;
     std::vector<uint32_t> color_;
     std::vector<float> depth_;
-    std::vector<uint32_t> shown_;  // Present's opaque copy of an X8R8G8B8 back buffer, kept between frames
     Surface* backBuffer_;
     bool inScene_ = false;
 

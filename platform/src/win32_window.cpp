@@ -1,6 +1,8 @@
 // Window classes, windows, messages and the pictures that Present hands to
 // windows. Everything runs on the one thread that drives the module, as the
 // user-interface thread of a Windows program would.
+#include "win32_internal.h"
+
 #include <velmora_platform.h>
 #include <windows.h>
 
@@ -608,3 +610,19 @@ BOOL VelmoraSetWindowPicture(HWND hWnd, const DWORD* pixels, int width, int heig
 }
 
 } // extern "C"
+
+namespace velmora {
+
+DWORD* PresentWindowPictureInPlace(HWND hWnd, int width, int height)
+{
+    std::shared_ptr<Window> window = Find(hWnd);
+    if (!window || width <= 0 || height <= 0)
+        return nullptr;
+    window->picture.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    window->pictureWidth = width;
+    window->pictureHeight = height;
+    ++window->pictureSerial;
+    return window->picture.data();
+}
+
+} // namespace velmora
