@@ -292,7 +292,7 @@ inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& 
     }
 }
 
-// Which table every lane takes (offsets of kTables entries), false when
+// Which table every lane takes (offsets into the job's tables), false when
 // the uniform texels filter to a value without one in some lane.
 template <int kTex>
 inline __attribute__((always_inline)) bool KeyHolds(const SpanJob& j, const Lanes& p, VF dxk, VF w, VI* which)
