@@ -10,6 +10,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-liberation
   libstb-dev
   libsdl2-dev libsndfile1-dev libfftw3-dev
+  clang libclang-rt-dev
 )
 
 missing=()
