@@ -21,6 +21,10 @@
 
 namespace {
 
+// The headless clock starts as a machine three hours up would: 0 is the
+// overlay's "no time", so a text set in the first frame would lose its timing.
+const DWORD kHeadlessStartMs = 3 * 60 * 60 * 1000;
+
 struct Options
 {
     std::string module;
@@ -194,7 +198,7 @@ int main(int argc, char** argv)
     if (options.window)
         VelmoraUseRealClock();
     else
-        VelmoraUseVirtualClock(0);
+        VelmoraUseVirtualClock(kHeadlessStartMs);
 
     char logPath[PATH_MAX * 2];
     if (!VelmoraMapPath("C:\\winamplog.txt", logPath, sizeof(logPath)))

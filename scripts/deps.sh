@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtinyxml-dev
   libfreetype-dev libfontconfig-dev fonts-liberation
-  libstb-dev
+  libstb-dev zlib1g-dev
   libsdl2-dev libsndfile1-dev libfftw3-dev
   clang libclang-rt-dev
 )

@@ -5,7 +5,9 @@
 #include <velmora_platform.h>
 
 #include <stb/stb_image.h>
+#include <zlib.h>
 
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <new>
@@ -39,6 +41,67 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& data)
     }
     bool ok = !ferror(f);
     fclose(f);
+    return ok;
+}
+
+// Sides above this are refused even where a device states no limit.
+const UINT kLargestSide = 8192;
+
+uint32_t BigEndian32(const unsigned char* p)
+{
+    return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3];
+}
+
+// A PNG's pixel data inflates to a size its header fixes; the decoder grows its
+// buffer for as much as the stream yields, so a small file could demand
+// gigabytes. Inflates once into a scratch buffer, counting, to refuse such a file.
+bool PngInflatesWithinItsSize(const std::vector<unsigned char>& file)
+{
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (file.size() < 33 || memcmp(file.data(), kSignature, 8) != 0 || memcmp(&file[12], "IHDR", 4) != 0)
+        return true;  // not a PNG: nothing to inflate
+    const uint64_t width = BigEndian32(&file[16]), height = BigEndian32(&file[20]);
+    const int channels[7] = {1, 0, 3, 1, 2, 0, 4};
+    const unsigned depth = file[24], type = file[25];
+    const uint64_t bits = depth * (type < 7 ? channels[type] : 4);
+    // Rows with their filter byte; interlacing adds at most a few bytes a row.
+    const uint64_t limit = height * ((width * bits + 7) / 8 + 1) + 16 * (height + 8);
+
+    z_stream stream;
+    memset(&stream, 0, sizeof stream);
+    if (inflateInit(&stream) != Z_OK)
+        return false;
+    unsigned char scratch[65536];
+    uint64_t total = 0;
+    bool ok = true, ended = false;
+    size_t at = 8;
+    while (ok && !ended && at + 12 <= file.size()) {
+        const uint64_t length = BigEndian32(&file[at]);
+        if (length > file.size() - at - 12)
+            break;  // a cut file: the decoder says so
+        if (memcmp(&file[at + 4], "IDAT", 4) == 0) {
+            stream.next_in = const_cast<unsigned char*>(&file[at + 8]);
+            stream.avail_in = (uInt)length;
+            while (stream.avail_in > 0 || stream.avail_out == 0) {
+                stream.next_out = scratch;
+                stream.avail_out = sizeof scratch;
+                int result = inflate(&stream, Z_NO_FLUSH);
+                total += sizeof scratch - stream.avail_out;
+                if (total > limit) {
+                    ok = false;
+                    break;
+                }
+                if (result == Z_STREAM_END) {
+                    ended = true;
+                    break;
+                }
+                if (result != Z_OK)
+                    break;  // broken data: the decoder says so
+            }
+        }
+        at += 12 + length;
+    }
+    inflateEnd(&stream);
     return ok;
 }
 
@@ -159,14 +222,30 @@ HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrc
     std::vector<unsigned char> file;
     if (path.empty() || !ReadWholeFile(path, file))
         return D3DERR_NOTFOUND;
-    Image image;
-    if (!DecodeWhole(file, image))
+
+    // The size comes from the header, before anything is decoded: a few bytes
+    // may declare more pixels than any texture of the device can hold.
+    int width = 0, height = 0, components = 0;
+    if (file.empty() || file.size() > 0x7fffffff ||
+        !stbi_info_from_memory(file.data(), (int)file.size(), &width, &height, &components) || width <= 0 ||
+        height <= 0)
+        return D3DXERR_INVALIDDATA;
+    UINT maxWidth = kLargestSide, maxHeight = kLargestSide;
+    D3DCAPS9 caps;
+    if (SUCCEEDED(pDevice->GetDeviceCaps(&caps))) {
+        if (caps.MaxTextureWidth && caps.MaxTextureWidth < maxWidth)
+            maxWidth = caps.MaxTextureWidth;
+        if (caps.MaxTextureHeight && caps.MaxTextureHeight < maxHeight)
+            maxHeight = caps.MaxTextureHeight;
+    }
+    if ((UINT)width > maxWidth || (UINT)height > maxHeight)
+        return D3DXERR_INVALIDDATA;
+    if (!PngInflatesWithinItsSize(file))
         return D3DXERR_INVALIDDATA;
 
-    D3DCAPS9 caps;
-    if (SUCCEEDED(pDevice->GetDeviceCaps(&caps)) && caps.MaxTextureWidth && caps.MaxTextureHeight &&
-        ((UINT)image.width > caps.MaxTextureWidth || (UINT)image.height > caps.MaxTextureHeight))
-        return D3DERR_INVALIDCALL;
+    Image image;
+    if (!DecodeWhole(file, image) || image.width != width || image.height != height)
+        return D3DXERR_INVALIDDATA;
 
     IDirect3DTexture9* texture = nullptr;
     HRESULT hr = pDevice->CreateTexture(image.width, image.height, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture,

@@ -23,6 +23,11 @@ int TypeFloats(const CompiledEffect& fx, const TypeDesc& t)
 
 namespace {
 
+// Nesting beyond this (of statements, expressions, initialisers, macros) is
+// refused: the parser and the code generator recurse on it, and the stack is
+// finite. Real effects stay far below.
+const int kMaxNesting = 256;
+
 // Thrown inside the compiler only; Compile turns it into the error text.
 struct CompileError {
     int line, col;
@@ -199,6 +204,8 @@ std::vector<Token> Preprocess(const std::vector<Token>& in,
         if (t.kind == Tok::Ident) {
             auto it = macros.find(t.text);
             if (it != macros.end() && !expanding.count(t.text)) {
+                if ((int)expanding.size() >= kMaxNesting)
+                    Fail(t.line, t.col, "macros nested too deeply");
                 expanding.insert(t.text);
                 for (Token m : it->second) {
                     m.line = t.line;
@@ -209,6 +216,9 @@ std::vector<Token> Preprocess(const std::vector<Token>& in,
                 return;
             }
         }
+        // Macros of macros can grow without end; no real source comes near this.
+        if (out.size() >= (1u << 20))
+            Fail(t.line, t.col, "macro expansion too large");
         out.push_back(t);
     };
     for (const Token& t : in) {
@@ -309,6 +319,7 @@ struct Expr {
     bool isInt = false;
     Type type;  // constructor and cast target
     std::vector<ExprPtr> args;
+    int depth = 1;  // of the tree below and including this node
 };
 
 enum class SK { Expr, Decl, Block, If, For, While, Do, Return, Break, Continue, Discard, Empty };
@@ -459,6 +470,27 @@ private:
     std::vector<Token> t_;
     size_t p_ = 0;
     CompiledEffect* fx_;
+    int nesting_ = 0;
+
+    // Counts one level of the parser's recursion while it lives.
+    struct Nest {
+        Nest(Parser* parser, const Token& at) : p(parser)
+        {
+            if (++p->nesting_ > kMaxNesting)
+                Fail(at.line, at.col, "nesting too deep");
+        }
+        ~Nest() { --p->nesting_; }
+        Parser* p;
+    };
+
+    // Chains such as a + b + c deepen the tree without recursing here.
+    static void Add(ExprPtr& parent, ExprPtr child)
+    {
+        if (child->depth >= kMaxNesting)
+            Fail(child->line, child->col, "expression nested too deeply");
+        parent->depth = std::max(parent->depth, child->depth + 1);
+        parent->args.push_back(std::move(child));
+    }
 
     const Token& Peek(int k = 0) const { return t_[std::min(p_ + k, t_.size() - 1)]; }
     const Token& Next()
@@ -925,9 +957,13 @@ private:
     StmtPtr Statement()
     {
         const Token& at = Peek();
+        Nest nest(this, at);
         while (Is("[")) {  // attributes such as [unroll]
-            while (!Accept("]"))
+            while (!Accept("]")) {
+                if (Peek().kind == Tok::End)
+                    Unexpected(Peek());
                 Next();
+            }
         }
         if (Is("{"))
             return Block();
@@ -1022,13 +1058,14 @@ private:
     ExprPtr Initializer()
     {
         const Token& at = Peek();
+        Nest nest(this, at);
         if (Accept("{")) {
             ExprPtr list = Make(EK::List, at);
             if (!Is("}")) {
                 do {
                     if (Is("}"))
                         break;  // trailing comma
-                    list->args.push_back(Initializer());
+                    Add(list, Initializer());
                 } while (Accept(","));
             }
             Expect("}");
@@ -1046,8 +1083,8 @@ public:
             const Token& at = Next();
             ExprPtr c = Make(EK::Binary, at);
             c->name = ",";
-            c->args.push_back(std::move(e));
-            c->args.push_back(Assignment());
+            Add(c, std::move(e));
+            Add(c, Assignment());
             e = std::move(c);
         }
         return e;
@@ -1055,6 +1092,7 @@ public:
 
     ExprPtr Assignment()
     {
+        Nest nest(this, Peek());
         ExprPtr lhs = Conditional();
         static const char* const kAssign[] = {"=", "+=", "-=", "*=", "/=", "%="};
         for (const char* op : kAssign)
@@ -1062,8 +1100,8 @@ public:
                 const Token& at = Next();
                 ExprPtr e = Make(EK::Assign, at);
                 e->name = op;
-                e->args.push_back(std::move(lhs));
-                e->args.push_back(Assignment());
+                Add(e, std::move(lhs));
+                Add(e, Assignment());
                 return e;
             }
         return lhs;
@@ -1072,14 +1110,15 @@ public:
 private:
     ExprPtr Conditional()
     {
+        Nest nest(this, Peek());
         ExprPtr c = Binary(0);
         if (Is("?")) {
             const Token& at = Next();
             ExprPtr e = Make(EK::Ternary, at);
-            e->args.push_back(std::move(c));
-            e->args.push_back(Assignment());
+            Add(e, std::move(c));
+            Add(e, Assignment());
             Expect(":");
-            e->args.push_back(Conditional());
+            Add(e, Conditional());
             return e;
         }
         return c;
@@ -1111,8 +1150,8 @@ private:
             ExprPtr rhs = Binary(prec + 1);
             ExprPtr e = Make(EK::Binary, at);
             e->name = at.text;
-            e->args.push_back(std::move(lhs));
-            e->args.push_back(std::move(rhs));
+            Add(e, std::move(lhs));
+            Add(e, std::move(rhs));
             lhs = std::move(e);
         }
     }
@@ -1120,20 +1159,21 @@ private:
     ExprPtr Unary()
     {
         const Token& at = Peek();
+        Nest nest(this, at);
         if (Is("-") || Is("!") || Is("+") || Is("~")) {
             Next();
             if (at.text == "~")
                 Fail(at.line, at.col, "bitwise operators are not supported");
             ExprPtr e = Make(EK::Unary, at);
             e->name = at.text;
-            e->args.push_back(Unary());
+            Add(e, Unary());
             return e;
         }
         if (Is("++") || Is("--")) {
             Next();
             ExprPtr e = Make(EK::PreInc, at);
             e->name = at.text;
-            e->args.push_back(Unary());
+            Add(e, Unary());
             return e;
         }
         // A cast: a type name in parentheses.
@@ -1148,7 +1188,7 @@ private:
             Expect(")");
             ExprPtr e = Make(EK::Cast, at);
             e->type = t;
-            e->args.push_back(Unary());
+            Add(e, Unary());
             return e;
         }
         return Postfix(Primary());
@@ -1161,19 +1201,19 @@ private:
             if (Accept(".")) {
                 ExprPtr m = Make(EK::Member, at);
                 m->name = Ident();
-                m->args.push_back(std::move(e));
+                Add(m, std::move(e));
                 e = std::move(m);
             } else if (Accept("[")) {
                 ExprPtr ix = Make(EK::Index, at);
-                ix->args.push_back(std::move(e));
-                ix->args.push_back(Expression());
+                Add(ix, std::move(e));
+                Add(ix, Expression());
                 Expect("]");
                 e = std::move(ix);
             } else if (Is("++") || Is("--")) {
                 Next();
                 ExprPtr p = Make(EK::PostInc, at);
                 p->name = at.text;
-                p->args.push_back(std::move(e));
+                Add(p, std::move(e));
                 e = std::move(p);
             } else {
                 return e;
@@ -1213,7 +1253,7 @@ private:
                 Expect("(");
                 if (!Is(")")) {
                     do
-                        e->args.push_back(Assignment());
+                        Add(e, Assignment());
                     while (Accept(","));
                 }
                 Expect(")");
@@ -1226,7 +1266,7 @@ private:
                 e->name = at.text;
                 if (!Is(")")) {
                     do
-                        e->args.push_back(Assignment());
+                        Add(e, Assignment());
                     while (Accept(","));
                 }
                 Expect(")");

@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -65,6 +66,23 @@ std::string MakeTemporaryFolder(char letter)
     return buffer;
 }
 
+// mkdir -p: true when the folder exists at the end.
+bool MakeFolders(const std::string& path)
+{
+    for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+        mkdir(path.substr(0, at).c_str(), 0755);
+    mkdir(path.c_str(), 0755);
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return false;
+    if (!S_ISDIR(info.st_mode))
+    {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
+}
+
 // The folder of a drive, made on first use when none was chosen.
 std::string RootOf(char letter)
 {
@@ -76,7 +94,20 @@ std::string RootOf(char letter)
     {
         const char* env = letter == 'C' ? getenv("VELMORA_DRIVE_C") : nullptr;
         if (env && *env)
-            root = env;
+        {
+            // A folder named there but missing is made, so the module's log is not lost.
+            if (MakeFolders(env))
+                root = env;
+            else
+            {
+                static bool told = false;
+                if (!told)
+                    fprintf(stderr,
+                            "velmora: VELMORA_DRIVE_C names %s, which cannot be created (%s); C: has no folder\n",
+                            env, strerror(errno));
+                told = true;
+            }
+        }
         else if (letter == 'Z')
             root = "/";
         else
@@ -95,6 +126,22 @@ std::string RootOf(char letter)
         }
     }
     return root;
+}
+
+// Windows opens no folder as a file; here reading one would succeed, and its
+// size read by seeking to the end is absurd. Refused like Windows does.
+FILE* RefuseFolder(FILE* file)
+{
+    if (!file && errno == EISDIR)
+        errno = EACCES;
+    struct stat info;
+    if (file && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode))
+    {
+        fclose(file);
+        errno = EACCES;
+        return nullptr;
+    }
+    return file;
 }
 
 char DriveLetter(const char* path)
@@ -232,7 +279,7 @@ FILE* fopen(const char* path, const char* mode)
         errno = path ? ENOENT : EINVAL;
         return nullptr;
     }
-    return real(mapped.c_str(), mode);
+    return RefuseFolder(real(mapped.c_str(), mode));
 }
 
 FILE* fopen64(const char* path, const char* mode)
@@ -244,7 +291,7 @@ FILE* fopen64(const char* path, const char* mode)
         errno = path ? ENOENT : EINVAL;
         return nullptr;
     }
-    return real(mapped.c_str(), mode);
+    return RefuseFolder(real(mapped.c_str(), mode));
 }
 
 FILE* freopen(const char* path, const char* mode, FILE* stream)
@@ -258,7 +305,7 @@ FILE* freopen(const char* path, const char* mode, FILE* stream)
         errno = ENOENT;
         return nullptr;
     }
-    return real(mapped.c_str(), mode, stream);
+    return RefuseFolder(real(mapped.c_str(), mode, stream));
 }
 
 int remove(const char* path)

@@ -54,26 +54,41 @@ std::string FramePath(const std::string& folder, int frame)
     return folder + "/" + name;
 }
 
-} // namespace
-
-TEST(OverlayDemo, StartUpMessageStatusLineAndHelpKeyInThePlayersPictures)
+// Runs the built module headless in `folder` with the script; pictures go to
+// folder/out. With `scene` the shipped data stands beside the module, else a
+// data folder of profiles only, so that no scene draws over the texts.
+void RunPlayer(const TempFolder& folder, bool scene, const std::string& script, int frames, int every)
 {
-    // The built module beside a data folder of profiles only, so that no scene draws over the texts.
-    TempFolder folder;
     const std::string plugin = std::string(VELMORA_PLUGIN_DIR);
     std::string library;
     ASSERT_TRUE(ReadFile(plugin + "/vis_velmora.so", library));
     ASSERT_TRUE(WriteFile(folder / "vis_velmora.so", library));
-    ASSERT_EQ(mkdir((folder / "data").c_str(), 0755), 0);
-    ASSERT_EQ(symlink((plugin + "/data/spectrum").c_str(), (folder / "data/spectrum").c_str()), 0);
-    const std::string out = folder / "out";
-    ASSERT_TRUE(WriteFile(folder / "input.txt", "# status line first, then help off\n"
-                                                "5 command cycle-view\n"
-                                                "100 key H\n"));
-    ProcessResult run = RunProgram({VELMORA_PLAYER_EXE, "--module", folder / "vis_velmora.so", "--drive-c", folder / "drive_c", "--out", out, "--every",
-                                    "10", "--frames", "111", "--script", folder / "input.txt"},
+    if (scene)
+        ASSERT_EQ(symlink((plugin + "/data").c_str(), (folder / "data").c_str()), 0);
+    else
+    {
+        ASSERT_EQ(mkdir((folder / "data").c_str(), 0755), 0);
+        ASSERT_EQ(symlink((plugin + "/data/spectrum").c_str(), (folder / "data/spectrum").c_str()), 0);
+    }
+    ASSERT_TRUE(WriteFile(folder / "input.txt", script));
+    ProcessResult run = RunProgram({VELMORA_PLAYER_EXE, "--module", folder / "vis_velmora.so", "--drive-c",
+                                    folder / "drive_c", "--out", folder / "out", "--every", std::to_string(every),
+                                    "--frames", std::to_string(frames), "--script", folder / "input.txt"},
                                    folder.Path());
     ASSERT_EQ(run.status, 0) << run.err;
+}
+
+} // namespace
+
+TEST(OverlayDemo, StartUpMessageStatusLineAndHelpKeyInThePlayersPictures)
+{
+    TempFolder folder;
+    const std::string out = folder / "out";
+    ASSERT_NO_FATAL_FAILURE(RunPlayer(folder, false,
+                                      "# status line first, then help off\n"
+                                      "5 command cycle-view\n"
+                                      "100 key H\n",
+                                      111, 10));
 
     // Frame 0 is rendered at Init's time; each frame adds 25 ms.
     const Picture early = ReadPng(FramePath(out, 0));
@@ -118,4 +133,27 @@ TEST(OverlayDemo, StartUpMessageStatusLineAndHelpKeyInThePlayersPictures)
     for (char& c : windowsFolder)
         c = c == '/' ? '\\' : c;
     EXPECT_NE(log.find("plugin path:Z:" + windowsFolder + "\\data\\"), std::string::npos) << log;
+}
+
+// The headless clock does not start at the overlay's "no time": texts set in
+// the very first frame keep their timing.
+TEST(OverlayDemo, TextsSetInTheFirstFrameKeepTheirTiming)
+{
+    // A hover text is drawn once it has stood half a second.
+    TempFolder hover;
+    ASSERT_NO_FATAL_FAILURE(RunPlayer(hover, true, "0 move 400 300\n", 31, 30));
+    const Picture hovered = ReadPng(FramePath(hover / "out", 30));
+    ASSERT_EQ(hovered.width, 800);
+    // The scene has greys of its own: the text's pure white, where the status line stands.
+    int white = 0;
+    for (size_t i = 0; i < hovered.pixels.size(); ++i)
+        white += (hovered.pixels[i] & 0xFFFFFF) == 0xFFFFFF && i / 800 >= 480 && i % 800 < 720;
+    EXPECT_GT(white, 20) << "the hover text";
+
+    // A command's status line is kept from the idle clearing for a second.
+    TempFolder command;
+    ASSERT_NO_FATAL_FAILURE(RunPlayer(command, false, "0 command cycle-view\n", 11, 10));
+    const Picture kept = ReadPng(FramePath(command / "out", 10));
+    ASSERT_EQ(kept.width, 800);
+    EXPECT_FALSE(FindPixels(kept.pixels, kept.width, IsStatusWhite).Empty()) << "cycle view on";
 }

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <sys/stat.h>
 #include <tinyxml.h>
 
 namespace {
@@ -109,6 +110,26 @@ TEST_F(SceneEntityTest, DancersStepThroughTheirModelFiles)
     none->OnAction(9);
     EXPECT_EQ(empty.Count("error loading next ikModel: current indice too large"), 2);
     EXPECT_EQ(none->GetHoveredReference(), nullptr);
+}
+
+// An empty file name resolves to the data folder itself; neither it nor any
+// other folder stops the dancer, which logs the failed load and goes on.
+TEST_F(SceneEntityTest, AModelNamingAFolderFailsToLoadAndIsLogged)
+{
+    WriteModel("two.xml", 2);
+    ASSERT_EQ(mkdir(FolderPath("models").c_str(), 0755), 0);
+    restest::LogWatch log;
+    CEntityDancer* dancer =
+        LoadDancer("<DANCER><MODEL filename=''/><MODEL filename='models'/><MODEL filename='two.xml'/></DANCER>");
+    EXPECT_EQ(log.Count("couldnt load file"), 1);
+    EXPECT_TRUE(log.Has("CIKModel", 68, "couldnt load file"));
+    EXPECT_EQ(dancer->GetControlCount(), 0);
+    dancer->OnAction(9);
+    EXPECT_EQ(log.Count("couldnt load file"), 2);
+    EXPECT_EQ(dancer->GetControlCount(), 0);
+    dancer->OnAction(9);
+    EXPECT_EQ(dancer->GetControlCount(), 2);
+    EXPECT_EQ(log.Count("couldnt load file"), 2);
 }
 
 TEST_F(SceneEntityTest, BodyPartSelectionWrapsAndSurvivesAModelChange)

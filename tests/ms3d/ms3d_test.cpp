@@ -99,6 +99,15 @@ TEST(Ms3dLoad, SectionsAreReadInOrderWhateverFollows)
     EXPECT_FALSE(missing.Load((ScratchDir() + "/nothing.ms3d").c_str()));
     EXPECT_TRUE(Contains(LogSince(mark), "couldn open file"));
     ExpectEmpty(missing);
+
+    // A folder is no file either.
+    mark = LogMark();
+    EXPECT_FALSE(missing.Load(ScratchDir().c_str()));
+    EXPECT_FALSE(missing.Load((ScratchDir() + "/").c_str()));
+    const std::vector<std::string> folderLines = LogSince(mark);
+    EXPECT_EQ(std::count(folderLines.begin(), folderLines.end(), std::string("couldn open file")), 2);
+    EXPECT_FALSE(Contains(folderLines, "model refused: file ends in the header"));
+    ExpectEmpty(missing);
 }
 
 TEST(Ms3dJoints, MatricesFollowTheFileOrder)

@@ -125,3 +125,19 @@ TEST_F(ProfileList, AMissingListLeavesTheCommandIdleAndAMissingProfileShowsTheDe
     EXPECT_STREQ(g_StatusText, "spectrum profile: default");
     EXPECT_NE(NewLog().find("error loading file"), std::string::npos);
 }
+
+// An entry naming a folder loads nothing: the ordinary failure line and the
+// default profile, and the next command goes on to the next entry.
+TEST_F(ProfileList, AnEntryNamingAFolderFailsLikeAMissingFile)
+{
+    ReadList("<p name=\"profiles/a.xml\"/><p name=\"profiles\"/><p name=\"\"/><p name=\"profiles/c.xml\"/>");
+    ASSERT_EQ(g_SpectrumProfiles.size(), 4u);
+    logStart = ReadLog().size();
+    EXPECT_EQ(Next(), "default");
+    EXPECT_STREQ(g_StatusText, "spectrum profile: default");
+    EXPECT_NE(NewLog().find("\terror loading file\n"), std::string::npos) << NewLog();
+    logStart = ReadLog().size();
+    EXPECT_EQ(Next(), "default");
+    EXPECT_NE(NewLog().find("\terror loading file\n"), std::string::npos) << NewLog();
+    EXPECT_EQ(Next(), "Profile C");
+}

@@ -222,6 +222,30 @@ TEST_F(Shaders, FailedLoadsSayWhyOrNothing)
     EXPECT_EQ(manager.Find(tooNew), nullptr);
 }
 
+// Sources that once hung or crashed the compiler fail like any compile error:
+// the compiler's text in the log and no effect.
+TEST_F(Shaders, HostileSourcesEndInTheCompilersErrorLine)
+{
+    CResourceManager manager;
+    const std::string unclosed = Write("unclosed.fx", "float4 f() { [ }");
+    const std::string deep =
+        Write("deep.fx", "float c = " + std::string(20000, '(') + "1" + std::string(20000, ')') + ";");
+    LogWatch log;
+    EXPECT_EQ(manager.GetShader(unclosed), nullptr);
+    EXPECT_EQ(manager.GetShader(deep), nullptr);
+    int unexpectedEnd = 0, tooDeep = 0;
+    for (const std::string& line : log.Lines())
+    {
+        if (line.find("[          Shader::  36]") != 0)
+            continue;
+        unexpectedEnd += line.find("(1,17): error: syntax error: unexpected end of file") != std::string::npos;
+        tooDeep += line.find(": error: nesting too deep") != std::string::npos;
+    }
+    EXPECT_EQ(unexpectedEnd, 1);
+    EXPECT_EQ(tooDeep, 1);
+    EXPECT_EQ(log.Count("CSHADER destructor"), 2);
+}
+
 TEST_F(Shaders, NextValidTechniqueSkipsInvalidOnesAndWraps)
 {
     const std::string path =

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <dlfcn.h>
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <tinyxml.h>
@@ -93,6 +94,94 @@ TEST_F(Files, FileCallsOfTheProgramAndItsLibrariesTakeWindowsPaths)
     EXPECT_TRUE(DeleteFileA("E:\\sub\\note.txt"));
     EXPECT_FALSE(DeleteFileA("E:\\sub\\note.txt"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// Windows refuses to open a folder as a file; so does every file call here, for
+// the module and for the libraries it uses alike.
+TEST_F(Files, FoldersDoNotOpenAsFiles)
+{
+    ASSERT_EQ(mkdir((folder / "data").c_str(), 0755), 0);
+    for (const char* path : {"E:\\data", "E:\\data\\", "E:/data/", "E:"})
+    {
+        for (const char* mode : {"rb", "r", "r+", "wb", "a+"})
+        {
+            errno = 0;
+            EXPECT_EQ(fopen(path, mode), nullptr) << path << " " << mode;
+            EXPECT_EQ(errno, EACCES) << path << " " << mode;
+            errno = 0;
+            EXPECT_EQ(fopen64(path, mode), nullptr) << path << " " << mode;
+            EXPECT_EQ(errno, EACCES) << path << " " << mode;
+        }
+    }
+    FILE* stream = fopen("E:\\note.txt", "w");
+    ASSERT_NE(stream, nullptr);
+    errno = 0;
+    EXPECT_EQ(freopen("E:\\data", "rb", stream), nullptr);
+    EXPECT_EQ(errno, EACCES);
+
+    std::ifstream cxx("E:\\data");
+    EXPECT_FALSE(cxx.is_open());
+
+    TiXmlDocument document("E:\\data");
+    EXPECT_FALSE(document.LoadFile());
+
+    // Profile calls read a folder as a missing file and cannot write it.
+    char value[16];
+    EXPECT_EQ(GetPrivateProfileStringA("a", "b", "dflt", value, sizeof(value), "E:\\data"), 4u);
+    EXPECT_STREQ(value, "dflt");
+    EXPECT_EQ(GetPrivateProfileIntA("a", "b", 7, "E:\\data\\"), 7u);
+    EXPECT_FALSE(WritePrivateProfileStringA("a", "b", "c", "E:\\data"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    // Files keep opening as before.
+    stream = fopen("E:\\data\\..\\note.txt", "rb");
+    ASSERT_NE(stream, nullptr);
+    fclose(stream);
+}
+
+// Run by DriveCFromTheEnvironment in a process of its own: C: is chosen once.
+TEST(DriveC, ChildOpensAFileOnC)
+{
+    if (!getenv("VELMORA_DRIVE_C_CHILD"))
+        GTEST_SKIP() << "runs only as the child of DriveCFromTheEnvironment";
+    FILE* file = fopen("C:\\probe.txt", "w");
+    printf(file ? "opened\n" : "not opened\n");
+    if (file)
+    {
+        fputs("ok", file);
+        fclose(file);
+    }
+}
+
+TEST_F(Files, DriveCFromTheEnvironmentIsMadeOrRefusedAloud)
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    ASSERT_GT(n, 0);
+    self[n] = '\0';
+    auto run = [&](const std::string& driveC) {
+        return RunProgram({"/usr/bin/env", "VELMORA_DRIVE_C=" + driveC, "VELMORA_DRIVE_C_CHILD=1", self,
+                           "--gtest_filter=DriveC.ChildOpensAFileOnC"},
+                          folder.Path());
+    };
+
+    // A folder that does not exist yet is made, parents and all.
+    const std::string missing = folder / "not/yet/there";
+    ProcessResult made = run(missing);
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("opened\n"), std::string::npos) << made.out;
+    EXPECT_EQ(made.out.find("not opened"), std::string::npos) << made.out;
+    EXPECT_EQ(ReadFile(missing + "/probe.txt"), "ok");
+    EXPECT_EQ(made.err.find("VELMORA_DRIVE_C"), std::string::npos) << made.err;
+
+    // One that cannot be made is refused with a line that says so.
+    ASSERT_TRUE(WriteFile(folder / "plain.txt", "a file, not a folder"));
+    const std::string impossible = folder / "plain.txt/sub";
+    ProcessResult refused = run(impossible);
+    EXPECT_NE(refused.out.find("not opened"), std::string::npos) << refused.out;
+    EXPECT_NE(refused.err.find("velmora: VELMORA_DRIVE_C names " + impossible + ", which cannot be created"),
+              std::string::npos)
+        << refused.err;
 }
 
 TEST_F(Files, ProfilesReadAndWriteLikeWindows)
