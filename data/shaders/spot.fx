@@ -14,9 +14,9 @@ struct Light
 };
 Light lightArr[4];
 
-// The floor hands its tile colours as alpha, red, green, blue (white objects
-// hand 1, 1, 1, 1): the colour is red, green, blue scaled by the first value,
-// so lit tiles keep their colour and the dim tiles stay dim.
+// The floor hands lit tiles as alpha, red, green, blue with alpha 1 and dim
+// tiles as 0.2, 0.2, 0.2, 1 (white objects hand 1, 1, 1, 1): the colour is the
+// last three values capped by the first, which reads both alike.
 float4 material = float4(1.0, 1.0, 1.0, 1.0);
 
 static const float3 ambient = float3(0.12, 0.12, 0.14);
@@ -48,7 +48,7 @@ VS_OUTPUT SpotVS(float4 position : POSITION, float3 normal : NORMAL)
     float3 light = ambient;
     for (int i = 0; i < 3; i++)
         light += 2.5 * SpotLight(lightArr[i], world.xyz, n);
-    o.colour = float4(material.yzw * material.x * light, 1.0);
+    o.colour = float4(min(material.yzw, material.x) * light, 1.0);
     return o;
 }
 

@@ -3,9 +3,12 @@
 #include "Logger.h"
 #include "plugin.h"
 
+#include <float.h>
 #include <stdio.h>
 #include <string.h>
 #include <tinyxml.h>
+
+#include <cmath>
 
 static const char* const kSource = "src\\ik\\CIKModel";
 static const char* const kRootControl = "$ROOT";
@@ -218,8 +221,10 @@ bool CIKModel::AddSolver(const std::string& name, const std::string& start, cons
 void CIKModel::ParseControl(const TiXmlElement* element)
 {
     CIKControl control;
-    double scale;
-    if (element->Attribute("scale", &scale))
+    // A scale that is no (finite) number reads as a missing one rather than as garbage.
+    double scale = 0.0;
+    if (element->QueryDoubleAttribute("scale", &scale) == TIXML_SUCCESS && std::isfinite(scale) &&
+        std::fabs(scale) <= FLT_MAX)
     {
         control.m_Scale = static_cast<float>(scale);
     }

@@ -146,6 +146,25 @@ TEST(IKModel, ElementOrderDecidesWhatIsKept)
     EXPECT_EQ(m.m_pWorkRoot->m_World.m[3][0], 0);
 }
 
+TEST(IKModel, AScaleThatIsNoNumberReadsAsMissing)
+{
+    CIKModel m;
+    const size_t mark = LogMark();
+    ASSERT_TRUE(m.LoadFile(WriteModel("scales.xml", R"(<MODEL name="arm.ms3d" />
+<CONTROL name="word" scale="abc" />
+<CONTROL name="empty" scale="" />
+<CONTROL name="nan" scale="nan" />
+<CONTROL name="huge" scale="1e300" />
+<CONTROL name="number" scale="-2.5" />)").c_str()));
+    ASSERT_EQ(m.m_Controls.size(), 5u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(m.m_Controls[i].m_Scale, 1.0f) << m.m_Controls[i].m_Name;
+    EXPECT_EQ(m.m_Controls[4].m_Scale, -2.5f);
+    const std::vector<std::string> lines = LogSince(mark);
+    EXPECT_EQ(Count(lines, "CONTROL error : scale not found"), 4);
+    EXPECT_EQ(Count(lines, "control word added with 0 keys"), 1);
+}
+
 TEST(IKModel, BrokenFilesLeaveAnEmptyModel)
 {
     CIKModel m;

@@ -83,7 +83,9 @@ TEST_F(ManagerTest, TheLastHoveredEntityStaysSelectedUntilTheIdleBackOut)
     Frame(5, 5);
     EXPECT_EQ(manager.m_pSelected, nullptr);
     EXPECT_EQ(log.Count("back to state_none"), 1);
-    EXPECT_EQ(manager.LastInputTime, timeGetTime());
+    // The back-out stamps its own time and leaves the input time to the mouse.
+    EXPECT_EQ(manager.m_IdleBackOutTime, timeGetTime());
+    EXPECT_EQ(manager.LastInputTime, timeGetTime() - 3001);
 }
 
 TEST_F(ManagerTest, AMissedClickInTheMenuBacksOutWithoutOpeningAnother)
@@ -271,28 +273,104 @@ TEST_F(ManagerTest, AnEmptySceneClearsTheStatusAndBacksOutEveryThreeSeconds)
     EXPECT_EQ(log.Count("back to state_none"), 2);
 }
 
-TEST_F(ManagerTest, CyclingStepsOnlyWhileSomethingIsHovered)
-{
-    LoadFloors(1, "<CAMERA vEyePt='0 300 -300' vLookatPt='0 0 0'><key position='0 300 -300' target='0 0 0'/>"
-                  "<key position='0 300 -302' target='0 0 0'/></CAMERA>");
-    g_CycleView = 1;
-    ASSERT_EQ(manager.m_CameraIndex, 0);
-    for (int i = 0; i < 6; ++i) {
-        VelmoraAdvanceClock(1000);
-        Frame(5, 5);
-    }
-    EXPECT_EQ(manager.m_CameraIndex, 0);
+// Two keys a few units apart, so that the camera hardly moves off the floor.
+const char* const kTwoKeys = "<CAMERA vEyePt='0 300 -300' vLookatPt='0 0 0'><key position='0 300 -300' target='0 0 0'/>"
+                             "<key position='0 300 -302' target='0 0 0'/></CAMERA>";
 
-    manager.LastInputTime = timeGetTime();
-    for (int i = 0; i < 5; ++i) {
-        VelmoraAdvanceClock(1000);
+// When the camera steps and the idle back-out fires, in ms after a start.
+struct TimedEvents
+{
+    std::vector<DWORD> steps;
+    std::vector<DWORD> backOuts;
+};
+
+class CyclingTest : public ManagerTest
+{
+protected:
+    void SetUp() override
+    {
+        ManagerTest::SetUp();
+        LoadFloors(1, kTwoKeys);
+        g_CycleView = 1;
+        m_Start = timeGetTime();
+    }
+
+    // Frames every 100 ms with the mouse at (x, y) until `until` ms after the start;
+    // `input` ms after the start the mouse moves, as the window procedure stamps it.
+    TimedEvents Run(DWORD until, int x, int y, DWORD input = 0)
+    {
+        TimedEvents events;
+        while (timeGetTime() - m_Start < until) {
+            VelmoraAdvanceClock(100);
+            const DWORD now = timeGetTime() - m_Start;
+            if (input && now == input)
+                manager.LastInputTime = timeGetTime();
+            restest::LogWatch log;
+            Frame(x, y);
+            if (log.Count("using camera 0") + log.Count("using camera 1"))
+                events.steps.push_back(now);
+            if (log.Count("back to state_none"))
+                events.backOuts.push_back(now);
+        }
+        return events;
+    }
+
+    DWORD m_Start = 0;
+};
+
+using Times = std::vector<DWORD>;
+
+TEST_F(CyclingTest, StepsEveryFiveSecondsWhileNothingIsHoveredAndTheBackOutKeepsItsRhythm)
+{
+    const TimedEvents events = Run(16000, 5, 5);
+    EXPECT_EQ(events.steps, (Times{5100, 10200, 15300}));
+    EXPECT_EQ(events.backOuts, (Times{3100, 6200, 9300, 12400, 15500}));
+    EXPECT_EQ(manager.m_CameraIndex, 1);
+    // The input time is the camera's; the back-out has a stamp of its own.
+    EXPECT_EQ(manager.LastInputTime, m_Start + 15300);
+}
+
+TEST_F(CyclingTest, AMouseMovementHoldsBothTimersBack)
+{
+    const TimedEvents events = Run(16000, 5, 5, 7000);
+    EXPECT_EQ(events.steps, (Times{5100, 12100}));
+    EXPECT_EQ(events.backOuts, (Times{3100, 6200, 10100, 13200}));
+}
+
+TEST_F(CyclingTest, SwitchedOffItNeverSteps)
+{
+    g_CycleView = 0;
+    const TimedEvents events = Run(16000, 5, 5);
+    EXPECT_TRUE(events.steps.empty());
+    EXPECT_EQ(events.backOuts, (Times{3100, 6200, 9300, 12400, 15500}));
+    EXPECT_EQ(manager.m_CameraIndex, 0);
+}
+
+TEST_F(CyclingTest, UnderARestingMouseItStepsAndTheViewBacksOutThreeSecondsAfterTheStep)
+{
+    for (int i = 0; i < 50; ++i) {
+        VelmoraAdvanceClock(100);
         Frame(320, 240);
     }
     EXPECT_EQ(manager.m_CameraIndex, 0) << "exactly 5000 ms is not more";
+    ASSERT_EQ(manager.m_pSelected, manager.m_Entities[0]);
     VelmoraAdvanceClock(1);
     Frame(320, 240);
     EXPECT_EQ(manager.m_CameraIndex, 1);
     EXPECT_EQ(manager.LastInputTime, timeGetTime());
+
+    // The view moves away from under the mouse: the selection stays 3 s, as before.
+    restest::LogWatch log;
+    VelmoraAdvanceClock(100);
+    Frame(5, 5);
+    EXPECT_EQ(manager.m_pSelected, manager.m_Entities[0]);
+    VelmoraAdvanceClock(2900);
+    Frame(5, 5);
+    EXPECT_EQ(log.Count("back to state_none"), 0);
+    VelmoraAdvanceClock(1);
+    Frame(5, 5);
+    EXPECT_EQ(log.Count("back to state_none"), 1);
+    EXPECT_EQ(manager.m_pSelected, nullptr);
 }
 
 TEST_F(ManagerTest, CameraKeysWrapBothWays)
