@@ -424,6 +424,39 @@ TEST(Renderer, AlphaBlending)
     EXPECT_EQ(d.Pixel(3, 3) & 0xffffff, 0xff0000u);
 }
 
+// A pixel program's colour that is not a number writes 0 in its channel, with
+// and without blending; the other channels come out as usual.
+TEST(Renderer, ColoursThatAreNotNumbersWriteZero)
+{
+    Device d(16, 16);
+    ASSERT_TRUE(d.device);
+    IDirect3DDevice9* dev = d.device;
+    const char source[] =
+        "float zero;\n"
+        "float4 PS(float4 c : COLOR0) : COLOR0 { return float4(zero / zero, 1.0, 0.5, 1.0 + zero / zero); }\n"
+        "technique T { pass P { PixelShader = compile ps_2_0 PS(); } }\n";
+    ID3DXEffect* effect = nullptr;
+    ASSERT_EQ(D3DXCreateEffect(dev, source, sizeof(source) - 1, NULL, NULL, 0, NULL, &effect, NULL), D3D_OK);
+    effect->SetFloat("zero", 0.0f);
+    dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+    for (BOOL blend : {FALSE, TRUE})
+    {
+        dev->SetRenderState(D3DRS_ALPHABLENDENABLE, blend);
+        dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+        dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO);
+        BeginFrame(dev, 0xff204060);
+        UINT passes = 0;
+        effect->Begin(&passes, 0);
+        effect->BeginPass(0);
+        DrawRect(dev, 0, 0, 16, 16, 0xffffffff);
+        effect->EndPass();
+        effect->End();
+        dev->EndScene();
+        EXPECT_EQ(d.Pixel(8, 8), 0x0000ff80u) << "blending " << blend;
+    }
+    effect->Release();
+}
+
 TEST(Renderer, CullingModes)
 {
     Device d(32, 32);
