@@ -142,6 +142,9 @@ int RenderFrame()
 
 void LoadSpectrumProfileList()
 {
+    // The list is the file as this start reads it: a module started again after
+    // Quit, without being unloaded, must not step through the old entries too.
+    g_SpectrumProfiles.clear();
     TiXmlDocument document((g_DataPath + "spectrum.xml").c_str());
     document.LoadFile();
 
