@@ -94,7 +94,8 @@ run_target() {
   local seeds=(tests/fuzz/corpus/"$target" $(seed_folders "$target"))
   local status=0
   # shellcheck disable=SC2086
-  ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 LSAN_OPTIONS=suppressions=$root/tests/fuzz/lsan.supp \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "build-fuzz/bin/$target" "${args[@]}" ${FUZZ_ARGS:-} "$corpus" "${seeds[@]}" >"$log" 2>&1 || status=$?
   local runs
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
