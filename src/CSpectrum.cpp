@@ -1,6 +1,7 @@
 #include "CSpectrum.h"
 
 #include "Logger.h"
+#include "XmlDepth.h"
 #include "plugin.h"
 
 #include <ctype.h>
@@ -93,7 +94,7 @@ bool CSpectrum::Load(const char* path)
     g_Logger.Printf("loading file %s", path ? path : "");
 
     TiXmlDocument document(path ? path : "");
-    if (!path || !document.LoadFile())
+    if (!path || !XmlNestingWithinLimit(path, kSource, 50) || !document.LoadFile())
     {
         g_Logger.SetLocation(kSource, 51);
         g_Logger.Printf("error loading file");

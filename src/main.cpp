@@ -4,6 +4,7 @@
 #include "Entity/EntityManager.h"
 #include "Logger.h"
 #include "Resource/Shader.h"
+#include "XmlDepth.h"
 #include "d3d_stuff.h"
 #include "plugin.h"
 
@@ -145,8 +146,11 @@ void LoadSpectrumProfileList()
     // The list is the file as this start reads it: a module started again after
     // Quit, without being unloaded, must not step through the old entries too.
     g_SpectrumProfiles.clear();
-    TiXmlDocument document((g_DataPath + "spectrum.xml").c_str());
-    document.LoadFile();
+    const std::string path = g_DataPath + "spectrum.xml";
+    TiXmlDocument document(path.c_str());
+    // A list nested too deeply lists nothing, like a broken one.
+    if (XmlNestingWithinLimit(path.c_str(), kSource, 98))
+        document.LoadFile();
 
     for (TiXmlElement* element = document.FirstChildElement(); element; element = element->NextSiblingElement())
     {

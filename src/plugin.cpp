@@ -100,6 +100,21 @@ void GetIniPath(CVisModule* module, char* buffer)
     strcat(buffer, kIniName);
 }
 
+// The largest window side a Direct3D 9 back buffer commonly offers.
+static const int kMaxScreenSide = 8192;
+
+// A side that no device takes (0, negative, text that is no number, absurdly
+// large) falls back to the default, so that Quit writes back a size that starts.
+static int ReadScreenSide(const char* key, int fallback, const char* path, int logLine)
+{
+    const int value = static_cast<int>(GetPrivateProfileIntA(kIniSection, key, fallback, path));
+    if (value >= 1 && value <= kMaxScreenSide)
+        return value;
+    g_Logger.SetLocation("src\\plugin", logLine);
+    g_Logger.Printf("plugin.ini %s %d out of range 1 to %d, using %d", key, value, kMaxScreenSide, fallback);
+    return fallback;
+}
+
 void ReadIni(CVisModule* module)
 {
     char path[MAX_PATH];
@@ -110,8 +125,8 @@ void ReadIni(CVisModule* module)
         g_ScreenHeight = 600;
         return;
     }
-    g_ScreenWidth = static_cast<int>(GetPrivateProfileIntA(kIniSection, "SCREEN_WIDTH", 800, path));
-    g_ScreenHeight = static_cast<int>(GetPrivateProfileIntA(kIniSection, "SCREEN_HEIGHT", 600, path));
+    g_ScreenWidth = ReadScreenSide("SCREEN_WIDTH", 800, path, 106);
+    g_ScreenHeight = ReadScreenSide("SCREEN_HEIGHT", 600, path, 107);
 }
 
 void WriteIni(CVisModule* module)

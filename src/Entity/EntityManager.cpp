@@ -9,6 +9,7 @@
 #include "Logger.h"
 #include "Resource/ResourceManager.h"
 #include "Resource/Texture.h"
+#include "XmlDepth.h"
 #include "d3d_stuff.h"
 #include "plugin.h"
 
@@ -124,7 +125,7 @@ bool CEntityManager::LoadScene(const char* path)
     g_Logger.Printf("loading file %s", path);
 
     TiXmlDocument document(path);
-    if (!document.LoadFile()) {
+    if (!XmlNestingWithinLimit(path, kSource, 44) || !document.LoadFile()) {
         Log(45, "error loading file");
         return false;
     }

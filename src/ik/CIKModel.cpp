@@ -1,6 +1,7 @@
 #include "ik/CIKModel.h"
 
 #include "Logger.h"
+#include "XmlDepth.h"
 #include "plugin.h"
 
 #include <float.h>
@@ -82,7 +83,7 @@ bool CIKModel::LoadFile(const char* path)
     g_Logger.Printf("loading file %s", path);
 
     TiXmlDocument document(path);
-    if (!document.LoadFile())
+    if (!XmlNestingWithinLimit(path, kSource, 67) || !document.LoadFile())
     {
         g_Logger.SetLocation(kSource, 68);
         g_Logger.Printf("couldnt load file");

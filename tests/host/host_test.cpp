@@ -113,6 +113,21 @@ TEST_F(HostBoundary, HeaderAndModuleRecord)
     EXPECT_EQ(offsetof(CEmbedWindowState, extra), sizeof(void*) + 4 + 16);
 }
 
+TEST(ModuleFile, ExportsItsEntryPointAlone)
+{
+    // Every symbol the built module defines for others to find, by name.
+    TempFolder folder;
+    ProcessResult nm = RunProgram({VELMORA_NM, "-D", "--defined-only", "--format=posix",
+                                   std::string(VELMORA_PLUGIN_DIR) + "/vis_velmora.so"},
+                                  folder.Path());
+    ASSERT_EQ(nm.status, 0) << nm.err;
+    std::vector<std::string> names;
+    for (const std::string& line : SplitLines(nm.out))
+        if (!line.empty())
+            names.push_back(line.substr(0, line.find(' ')));
+    EXPECT_EQ(names, std::vector<std::string>{"winampVisGetHeader"}) << nm.out;
+}
+
 TEST_F(HostBoundary, InitAndQuitWithAnIniHoldingOnlyTheWidth)
 {
     ASSERT_TRUE(WriteFile(plugins + "/plugin.ini", "; window\r\n[VELMORA]\r\nSCREEN_WIDTH=640\r\n[other]\r\nkey=1\r\n"));
@@ -218,6 +233,63 @@ TEST_F(HostBoundary, InitAndQuitWithAnIniHoldingOnlyTheWidth)
                   "[          plugin:: 426]\t\tquit",
                   "[          plugin:: 409]\t====[QUIT MODULE Tab End]====",
               }));
+}
+
+TEST_F(HostBoundary, SizesOutOfRangeFallBackToTheDefaultsAndTheNextStartWorks)
+{
+    const std::string ini = plugins + "/plugin.ini";
+    // One start and quit; the window must have the given size, and so must the ini after Quit.
+    auto startAndQuit = [&](int width, int height) {
+        const size_t mark = ReadLog().size();
+        Host host;
+        AttachAs(host, kModuleName);
+        EXPECT_EQ(host.Init(), 0);
+        EXPECT_EQ(g_ScreenWidth, width);
+        EXPECT_EQ(g_ScreenHeight, height);
+        RECT client = {};
+        EXPECT_TRUE(GetClientRect(host.RenderWindow(), &client));
+        EXPECT_EQ(client.right, width);
+        EXPECT_EQ(client.bottom, height);
+        host.Quit();
+        EXPECT_EQ(GetPrivateProfileIntA("velmora", "SCREEN_WIDTH", 0, ini.c_str()), static_cast<UINT>(width));
+        EXPECT_EQ(GetPrivateProfileIntA("velmora", "SCREEN_HEIGHT", 0, ini.c_str()), static_cast<UINT>(height));
+        return InitSection(ReadLog().substr(mark));
+    };
+    struct Case
+    {
+        const char* width;
+        const char* height;
+        int readWidth, readHeight; // what the ini reads as
+    };
+    const Case cases[] = {
+        {"0", "-600", 0, -600},
+        {"wide", "2147483647", 0, 2147483647},
+        {"2147483600", "-2147483648", 2147483600, -2147483647 - 1},
+        {"-1", "8193", -1, 8193},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(std::string(c.width) + " x " + c.height);
+        ASSERT_TRUE(WriteFile(ini, std::string("[velmora]\r\nSCREEN_WIDTH=") + c.width + "\r\nSCREEN_HEIGHT=" + c.height +
+                                       "\r\n"));
+        std::vector<std::string> init = startAndQuit(800, 600);
+        ASSERT_GE(init.size(), 4u);
+        EXPECT_EQ(init[1], "[          plugin:: 120]\t\tinit");
+        EXPECT_EQ(init[2], "[          plugin:: 106]\t\tplugin.ini SCREEN_WIDTH " + std::to_string(c.readWidth) +
+                               " out of range 1 to 8192, using 800");
+        EXPECT_EQ(init[3], "[          plugin:: 107]\t\tplugin.ini SCREEN_HEIGHT " + std::to_string(c.readHeight) +
+                               " out of range 1 to 8192, using 600");
+        // Quit wrote the defaults: the next start reads them without a word.
+        init = startAndQuit(800, 600);
+        ASSERT_GE(init.size(), 3u);
+        EXPECT_EQ(init[2], "[          plugin:: 173]\t\tclass registered");
+    }
+
+    // The extremes that a device takes stay as they are.
+    ASSERT_TRUE(WriteFile(ini, "[velmora]\r\nSCREEN_WIDTH=8192\r\nSCREEN_HEIGHT=1\r\n"));
+    const std::vector<std::string> init = startAndQuit(8192, 1);
+    ASSERT_GE(init.size(), 3u);
+    EXPECT_EQ(init[2], "[          plugin:: 173]\t\tclass registered");
 }
 
 TEST_F(HostBoundary, MissingOrUnreadableIniGivesTheDefaultsAndAnUnwritableOneFailsQuietly)

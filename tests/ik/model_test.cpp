@@ -4,6 +4,7 @@
 #include "ik/CIKModel.h"
 #include "main.h"
 #include "plugin.h"
+#include "test_support.h"
 
 #include <math.h>
 
@@ -171,6 +172,19 @@ TEST(IKModel, BrokenFilesLeaveAnEmptyModel)
     size_t mark = LogMark();
     EXPECT_FALSE(m.LoadFile((ScratchDir() + "/missing.xml").c_str()));
     EXPECT_TRUE(Has(LogSince(mark), "couldnt load file"));
+
+    // Nested deeper than TinyXML's recursion can go: refused before it parses.
+    for (int depth : {257, 100000})
+    {
+        const std::string deep = WriteModel("deep.xml", testing_support::NestedXml("CONTROL", depth));
+        mark = LogMark();
+        EXPECT_FALSE(m.LoadFile(deep.c_str()));
+        const std::string text = LogTextSince(mark);
+        const std::string expected = "[        CIKModel::  67]\t\telements nested deeper than 256 levels in " + deep +
+                                     "\n[        CIKModel::  68]\t\tcouldnt load file\n";
+        EXPECT_NE(text.find(expected), std::string::npos) << text;
+        EXPECT_TRUE(m.m_Controls.empty());
+    }
 
     mark = LogMark();
     EXPECT_TRUE(m.LoadFile(WriteModel("blank.xml", "<!-- nothing -->").c_str()));

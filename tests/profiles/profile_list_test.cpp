@@ -157,3 +157,21 @@ TEST_F(ProfileList, AnEntryNamingAFolderFailsLikeAMissingFile)
     EXPECT_NE(NewLog().find("\terror loading file\n"), std::string::npos) << NewLog();
     EXPECT_EQ(Next(), "Profile C");
 }
+
+TEST_F(ProfileList, AListNestedTooDeeplyListsNothingAndSaysWhy)
+{
+    // As deep as we allow: the outer element is listed.
+    logStart = ReadLog().size();
+    ReadList("<p name=\"profiles/a.xml\">" + NestedXml("p", 255) + "</p>");
+    EXPECT_EQ(g_SpectrumProfiles.size(), 1u);
+    EXPECT_EQ(NewLog().find("nested"), std::string::npos);
+
+    for (int depth : {257, 100000})
+    {
+        logStart = ReadLog().size();
+        ReadList("<p name=\"profiles/a.xml\"/>" + NestedXml("p", depth));
+        EXPECT_TRUE(g_SpectrumProfiles.empty());
+        EXPECT_EQ(NewLog(), "[            main::  98]\telements nested deeper than 256 levels in " + g_DataPath +
+                                "spectrum.xml\n");
+    }
+}

@@ -3,6 +3,7 @@
 #include "CSpectrum.h"
 #include "Logger.h"
 #include "plugin.h"
+#include "test_support.h"
 
 #include <velmora_platform.h>
 
@@ -278,9 +279,11 @@ TEST(Spectrum, FailedOrWrappedFilesGiveTheDefaults)
     std::string wrapped = folder.Write("wrapped.xml",
         "<PROFILE>\n<NAME name=\"Wrapped\"/>\n<BASS left=\"3\" right=\"9\" scale=\"4\"/>\n</PROFILE>\n");
     std::string missing = folder.Write("dummy", "") + "_missing.xml";
+    // Nested far deeper than TinyXML's recursion can go.
+    std::string deep = folder.Write("deep.xml", "<NAME name=\"Deep\"/>\n" + testing_support::NestedXml("COEF", 100000));
 
     CSpectrum spectrum;
-    for (const std::string& path : {missing, broken})
+    for (const std::string& path : {missing, broken, deep})
     {
         ASSERT_TRUE(spectrum.Load(good.c_str()));
         EXPECT_STREQ(spectrum.GetName(), "Good");
@@ -290,6 +293,8 @@ TEST(Spectrum, FailedOrWrappedFilesGiveTheDefaults)
         std::string added = log.Added();
         EXPECT_NE(added.find("[       CSpectrum::  51]\t\terror loading file\n"), std::string::npos) << added;
         EXPECT_NE(added.find("SPECTRUM LOADER Tab End"), std::string::npos);
+        const std::string tooDeep = "[       CSpectrum::  50]\t\telements nested deeper than 256 levels in " + deep + "\n";
+        EXPECT_EQ(added.find(tooDeep) != std::string::npos, path == deep) << added;
     }
 
     ASSERT_TRUE(spectrum.Load(good.c_str()));

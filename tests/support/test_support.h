@@ -134,6 +134,19 @@ inline std::vector<std::string> LinesBetween(const std::vector<std::string>& lin
     return out;
 }
 
+// `depth` elements `name` nested in one another around `inside`: deep enough,
+// they run a recursive parser out of stack.
+inline std::string NestedXml(const std::string& name, int depth, const std::string& inside = "")
+{
+    std::string open, close;
+    for (int i = 0; i < depth; ++i)
+    {
+        open += "<" + name + ">";
+        close += "</" + name + ">";
+    }
+    return open + inside + close;
+}
+
 struct ProcessResult
 {
     int status = -1;
