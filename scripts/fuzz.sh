@@ -100,11 +100,18 @@ run_target() {
   local runs
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   [ -n "$runs" ] || runs=$(sed -n 's/^#\([0-9]*\): cov:.*/\1/p' "$log" | tail -1)
+  # With -fork and -ignore_* the run goes on past faults: its progress lines count them.
+  local faults
+  faults=$(sed -n 's/^#[0-9]*: cov:.* oom\/timeout\/crash: \([0-9]*\/[0-9]*\/[0-9]*\).*/\1/p' "$log" | tail -1)
+  if [ -n "$faults" ] && [ "$faults" != 0/0/0 ]; then
+    echo "    $target: oom/timeout/crash $faults (inputs in $artifacts)" >>"$log"
+    status=1
+  fi
   if [ $status -eq 0 ]; then
     printf '%-24s %12s executions  ok\n' "$target" "${runs:-?}"
   else
     printf '%-24s %12s executions  FAULT (see %s)\n' "$target" "${runs:-?}" "$log"
-    grep -m3 -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error)' "$log" | sed 's/^/    /' || true
+    grep -m3 -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|    .*oom/timeout/crash)' "$log" | sed 's/^/    /' || true
   fi
   return $status
 }
