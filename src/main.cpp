@@ -5,6 +5,7 @@
 #include "Logger.h"
 #include "Resource/Shader.h"
 #include "XmlDepth.h"
+#include "XmlTail.h"
 #include "d3d_stuff.h"
 #include "plugin.h"
 
@@ -148,8 +149,8 @@ void LoadSpectrumProfileList()
     g_SpectrumProfiles.clear();
     const std::string path = g_DataPath + "spectrum.xml";
     TiXmlDocument document(path.c_str());
-    // A list nested too deeply lists nothing, like a broken one.
-    if (XmlNestingWithinLimit(path.c_str(), kSource, 98))
+    // A list nested too deeply or cut inside a character lists nothing, like a broken one.
+    if (XmlNestingWithinLimit(path.c_str(), kSource, 98) && XmlFileEndsWhole(path.c_str()))
         document.LoadFile();
 
     for (TiXmlElement* element = document.FirstChildElement(); element; element = element->NextSiblingElement())
