@@ -52,6 +52,7 @@ echo "player: exit status $status after $(($(date +%s) - start)) s for $frames f
 
 # Flat: the median of the last tenth within 2 MB (or 2 %) of the median of the second tenth.
 awk '
+  BEGIN { n = 0 }
   $2 > 0 { t[n] = $1; r[n] = $2; n++ }
   function median(from, to,   i, m, k, v, tmp) {
     m = 0
