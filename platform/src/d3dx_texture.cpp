@@ -76,13 +76,13 @@ bool PngInflatesWithinItsSize(const std::vector<unsigned char>& file)
     uint64_t total = 0;
     bool ok = true, ended = false;
     size_t at = 8;
-    while (ok && at + 12 <= file.size()) {
+    while (ok && at + 8 <= file.size()) {
         const uint64_t length = BigEndian32(&file[at]);
         if (memcmp(&file[at + 4], "IEND", 4) == 0)
             break;  // the decoder reads no further
-        // A chunk that runs past the end fails to decode, but only after the
-        // decoder has grown its buffer to the length the chunk claims.
-        if (length > file.size() - at - 12) {
+        // A chunk whose data runs past the end fails to decode, but only after
+        // the decoder has grown its buffer to the length the chunk claims.
+        if (length > file.size() - at - 8) {
             ok = false;
             break;
         }

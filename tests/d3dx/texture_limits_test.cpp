@@ -227,6 +227,19 @@ TEST_F(TextureLimits, APngWhoseChunkClaimsMoreThanTheFileHoldsIsRefused)
         EXPECT_LT(s_LargestAllocation, (size_t)16 << 20);
     }
 
+    // The fuzzer's case: the chunk's header is the last thing in the file.
+    const unsigned char header_last[] = {0x89, 'P',  'N',  'G',  '\r', '\n', 0x1A, '\n', 0,    0,    0,
+                                         0x0D, 'I',  'H',  'D',  'R',  0,    0,    0,    3,    0,    0,
+                                         0,    2,    8,    6,    0,    0,    0,    0x9D, 0x00, 0x74, 0x1A,
+                                         0x66, 0x00, 0x00, 0x1B, 'I',  'D',  'A',  'T',  0x78, 0x9C, 0x63};
+    ASSERT_TRUE(WriteBytes(TempFile("header_last.png"), std::string((const char*)header_last, sizeof header_last)));
+    WatchAllocations();
+    EXPECT_EQ(Load(dev.device, TempFile("header_last.png"), &texture), D3DXERR_INVALIDDATA);
+    EXPECT_EQ(texture, nullptr);
+    if (watched) {
+        EXPECT_LT(s_LargestAllocation, (size_t)16 << 20);
+    }
+
     // After IEND nothing is read: a chunk there does not matter.
     file = good;
     Put32(file, 0x0D0A1A0A);
