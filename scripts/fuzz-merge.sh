@@ -27,7 +27,8 @@ for target in "${targets[@]}"; do
   baseline=$(ls "$work")
   sources=(tests/fuzz/corpus/"$target")
   [ -d "build-fuzz/corpus-own/$target" ] && sources+=("build-fuzz/corpus-own/$target")
-  "build-fuzz/bin/$target" -merge=1 -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 -close_fd_mask=1 \
+  # Edges only (no hit counts): the smallest set that reaches all the code.
+  "build-fuzz/bin/$target" -merge=1 -use_counters=0 -use_value_profile=0 -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 -close_fd_mask=1 \
     "$work" "${sources[@]}" >"build-fuzz/logs/$target.merge.log" 2>&1
   for name in $baseline; do
     rm -f "$work/$name"
