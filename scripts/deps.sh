@@ -11,6 +11,7 @@ packages=(
   libstb-dev zlib1g-dev
   libegl-dev libgl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
   libsdl2-dev libsndfile1-dev libfftw3-dev
+  clang libclang-rt-dev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Velmora and runs every test, first as a normal build, then under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then runs the fuzz targets
+# for a short while (FUZZ_SECONDS each, default 25).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -15,3 +16,11 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMOR
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# The fuzz targets (clang's libFuzzer with both sanitizers) over their corpora
+# and a little beyond: a crash, a hang or an oversized allocation fails the run.
+if command -v clang++ >/dev/null; then
+  FUZZ_JOBS=$jobs FUZZ_BUILD_JOBS=$jobs ./scripts/fuzz.sh "${FUZZ_SECONDS:-25}"
+else
+  echo "clang++ missing: fuzz targets not run"
+fi

@@ -2,6 +2,7 @@
 
 #include "Logger.h"
 #include "XmlDepth.h"
+#include "XmlTail.h"
 #include "plugin.h"
 
 #include <ctype.h>
@@ -94,7 +95,8 @@ bool CSpectrum::Load(const char* path)
     g_Logger.Printf("loading file %s", path ? path : "");
 
     TiXmlDocument document(path ? path : "");
-    if (!path || !XmlNestingWithinLimit(path, kSource, 50) || !document.LoadFile())
+    if (!path || !XmlNestingWithinLimit(path, kSource, 50) || !XmlFileEndsWhole(path) ||
+        !document.LoadFile())
     {
         g_Logger.SetLocation(kSource, 51);
         g_Logger.Printf("error loading file");

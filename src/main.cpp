@@ -5,6 +5,7 @@
 #include "Logger.h"
 #include "Resource/Shader.h"
 #include "XmlDepth.h"
+#include "XmlTail.h"
 #include "d3d_stuff.h"
 #include "plugin.h"
 
@@ -143,10 +144,13 @@ int RenderFrame()
 
 void LoadSpectrumProfileList()
 {
+    // The list is the file as this start reads it: a module started again after
+    // Quit, without being unloaded, must not step through the old entries too.
+    g_SpectrumProfiles.clear();
     const std::string path = g_DataPath + "spectrum.xml";
     TiXmlDocument document(path.c_str());
-    // A list nested too deeply lists nothing, like a broken one.
-    if (XmlNestingWithinLimit(path.c_str(), kSource, 98))
+    // A list nested too deeply or cut inside a character lists nothing, like a broken one.
+    if (XmlNestingWithinLimit(path.c_str(), kSource, 98) && XmlFileEndsWhole(path.c_str()))
         document.LoadFile();
 
     for (TiXmlElement* element = document.FirstChildElement(); element; element = element->NextSiblingElement())

@@ -54,7 +54,8 @@ uint32_t BigEndian32(const unsigned char* p)
 
 // A PNG's pixel data inflates to a size its header fixes; the decoder grows its
 // buffer for as much as the stream yields, so a small file could demand
-// gigabytes. Inflates once into a scratch buffer, counting, to refuse such a file.
+// gigabytes. Inflates once into a scratch buffer, counting, to refuse such a
+// file, and refuses one whose chunks claim more bytes than it holds.
 bool PngInflatesWithinItsSize(const std::vector<unsigned char>& file)
 {
     static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -75,11 +76,17 @@ bool PngInflatesWithinItsSize(const std::vector<unsigned char>& file)
     uint64_t total = 0;
     bool ok = true, ended = false;
     size_t at = 8;
-    while (ok && !ended && at + 12 <= file.size()) {
+    while (ok && at + 8 <= file.size()) {
         const uint64_t length = BigEndian32(&file[at]);
-        if (length > file.size() - at - 12)
-            break;  // a cut file: the decoder says so
-        if (memcmp(&file[at + 4], "IDAT", 4) == 0) {
+        if (memcmp(&file[at + 4], "IEND", 4) == 0)
+            break;  // the decoder reads no further
+        // A chunk whose data runs past the end fails to decode, but only after
+        // the decoder has grown its buffer to the length the chunk claims.
+        if (length > file.size() - at - 8) {
+            ok = false;
+            break;
+        }
+        if (!ended && memcmp(&file[at + 4], "IDAT", 4) == 0) {
             stream.next_in = const_cast<unsigned char*>(&file[at + 8]);
             stream.avail_in = (uInt)length;
             while (stream.avail_in > 0 || stream.avail_out == 0) {

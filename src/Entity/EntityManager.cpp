@@ -10,6 +10,7 @@
 #include "Resource/ResourceManager.h"
 #include "Resource/Texture.h"
 #include "XmlDepth.h"
+#include "XmlTail.h"
 #include "d3d_stuff.h"
 #include "plugin.h"
 
@@ -125,7 +126,7 @@ bool CEntityManager::LoadScene(const char* path)
     g_Logger.Printf("loading file %s", path);
 
     TiXmlDocument document(path);
-    if (!XmlNestingWithinLimit(path, kSource, 44) || !document.LoadFile()) {
+    if (!XmlNestingWithinLimit(path, kSource, 44) || !XmlFileEndsWhole(path) || !document.LoadFile()) {
         Log(45, "error loading file");
         return false;
     }

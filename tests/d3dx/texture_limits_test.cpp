@@ -16,6 +16,19 @@
 // From Debian's stb library, which builds its PNG writer's deflate in.
 extern "C" unsigned char* stbi_zlib_compress(unsigned char* data, int data_len, int* out_len, int quality);
 
+#if defined(__SANITIZE_ADDRESS__)
+#define VELMORA_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMORA_UNDER_ASAN 1
+#endif
+#endif
+#ifdef VELMORA_UNDER_ASAN
+// The sanitizer runtime's allocation hooks (its public interface; gcc ships no header for them).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, size_t),
+                                                          void (*free_hook)(const volatile void*));
+#endif
+
 namespace {
 
 std::string TempFile(const std::string& name)
@@ -76,6 +89,25 @@ std::string Png(int width, int height, std::vector<unsigned char> raw)
     free(packed);
     Chunk(out, "IEND", "");
     return out;
+}
+
+// The largest single allocation since the last reset; known under AddressSanitizer only.
+size_t s_LargestAllocation = 0;
+
+bool WatchAllocations()
+{
+#ifdef VELMORA_UNDER_ASAN
+    static const bool installed = __sanitizer_install_malloc_and_free_hooks(
+        [](const volatile void*, size_t size) {
+            if (size > s_LargestAllocation)
+                s_LargestAllocation = size;
+        },
+        [](const volatile void*) {}) != 0;
+    s_LargestAllocation = 0;
+    return installed;
+#else
+    return false;
+#endif
 }
 
 long PeakKilobytes()
@@ -171,4 +203,48 @@ TEST_F(TextureLimits, APngThatInflatesBeyondItsSizeIsRefused)
     ASSERT_TRUE(WriteBytes(TempFile("bomb.png"), bomb));
     EXPECT_EQ(Load(dev.device, TempFile("bomb.png"), &texture), D3DXERR_INVALIDDATA);
     EXPECT_EQ(texture, nullptr);
+}
+
+// A chunk whose length runs past the end of the file: the decoder would grow its
+// buffer to that length before it finds the data missing.
+TEST_F(TextureLimits, APngWhoseChunkClaimsMoreThanTheFileHoldsIsRefused)
+{
+    const int side = 4;
+    std::vector<unsigned char> raw((size_t)side * (side * 4 + 1), 0x40);
+    for (int y = 0; y < side; ++y)
+        raw[(size_t)y * (side * 4 + 1)] = 0;
+    std::string good = Png(side, side, raw);
+    std::string file = good.substr(0, good.size() - 12);  // without IEND
+    Put32(file, 0x0D0A1A0A);                              // 218 MB of pixel data, none there
+    file += "IDAT";
+    file += std::string(16, '\x55');
+    ASSERT_TRUE(WriteBytes(TempFile("overlong.png"), file));
+    const bool watched = WatchAllocations();
+    IDirect3DTexture9* texture = nullptr;
+    EXPECT_EQ(Load(dev.device, TempFile("overlong.png"), &texture), D3DXERR_INVALIDDATA);
+    EXPECT_EQ(texture, nullptr);
+    if (watched) {
+        EXPECT_LT(s_LargestAllocation, (size_t)16 << 20);
+    }
+
+    // The fuzzer's case: the chunk's header is the last thing in the file.
+    const unsigned char header_last[] = {0x89, 'P',  'N',  'G',  '\r', '\n', 0x1A, '\n', 0,    0,    0,
+                                         0x0D, 'I',  'H',  'D',  'R',  0,    0,    0,    3,    0,    0,
+                                         0,    2,    8,    6,    0,    0,    0,    0x9D, 0x00, 0x74, 0x1A,
+                                         0x66, 0x00, 0x00, 0x1B, 'I',  'D',  'A',  'T',  0x78, 0x9C, 0x63};
+    ASSERT_TRUE(WriteBytes(TempFile("header_last.png"), std::string((const char*)header_last, sizeof header_last)));
+    WatchAllocations();
+    EXPECT_EQ(Load(dev.device, TempFile("header_last.png"), &texture), D3DXERR_INVALIDDATA);
+    EXPECT_EQ(texture, nullptr);
+    if (watched) {
+        EXPECT_LT(s_LargestAllocation, (size_t)16 << 20);
+    }
+
+    // After IEND nothing is read: a chunk there does not matter.
+    file = good;
+    Put32(file, 0x0D0A1A0A);
+    file += "tEXt";
+    ASSERT_TRUE(WriteBytes(TempFile("trailing.png"), file));
+    ASSERT_EQ(Load(dev.device, TempFile("trailing.png"), &texture), D3D_OK);
+    texture->Release();
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "module_session.h"
-#include "png_picture.h"
+#include "player_pictures.h"
 #include "test_support.h"
 
 #include <stdio.h>
@@ -16,13 +16,6 @@
 using namespace testing_support;
 
 namespace {
-
-std::string FramePath(const std::string& folder, int frame)
-{
-    char name[32];
-    snprintf(name, sizeof(name), "frame_%05d.png", frame);
-    return folder + "/" + name;
-}
 
 // Runs the built module headless in `folder` with the script; pictures go to
 // folder/out. With `scene` the shipped data stands beside the module, else a

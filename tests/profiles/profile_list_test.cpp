@@ -94,6 +94,22 @@ TEST_F(ProfileList, ThreeEntriesAreSteppedFromTheSecondAndWrap)
     EXPECT_EQ(g_SpectrumProfileIndex, 0u);
 }
 
+// A module started again after Quit without being unloaded (its lists stay in
+// memory) steps through the list as the new start reads it, once.
+TEST_F(ProfileList, EveryStartReadsTheListAfresh)
+{
+    ASSERT_TRUE(WriteFile(dataDir + "/spectrum.xml", "<p name=\"profiles/a.xml\"/><p name=\"profiles/b.xml\"/>"));
+    for (int start = 0; start < 3; ++start)
+    {
+        host.Quit();
+        ASSERT_EQ(host.Init(), 0);
+        ASSERT_EQ(g_SpectrumProfiles.size(), 2u) << "start " << start;
+    }
+    EXPECT_EQ(Next(), "Profile B");
+    EXPECT_EQ(Next(), "Profile A");
+    EXPECT_EQ(Next(), "Profile B");
+}
+
 TEST_F(ProfileList, ElementsWithoutANameAreSkippedAndLongNamesAreCut)
 {
     ReadList("<p name=\"profiles/a.xml\"/><p Name=\"profiles/b.xml\" file=\"x\"/><p name=\"profiles/long.xml\"/>");

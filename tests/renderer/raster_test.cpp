@@ -424,6 +424,77 @@ TEST(Renderer, AlphaBlending)
     EXPECT_EQ(d.Pixel(3, 3) & 0xffffff, 0xff0000u);
 }
 
+// A pixel program's colour that is not a number writes 0 in its channel, with
+// and without blending; the other channels come out as usual.
+TEST(Renderer, ColoursThatAreNotNumbersWriteZero)
+{
+    Device d(16, 16);
+    ASSERT_TRUE(d.device);
+    IDirect3DDevice9* dev = d.device;
+    const char source[] =
+        "float zero;\n"
+        "float4 PS(float4 c : COLOR0) : COLOR0 { return float4(zero / zero, 1.0, 0.5, 1.0 + zero / zero); }\n"
+        "technique T { pass P { PixelShader = compile ps_2_0 PS(); } }\n";
+    ID3DXEffect* effect = nullptr;
+    ASSERT_EQ(D3DXCreateEffect(dev, source, sizeof(source) - 1, NULL, NULL, 0, NULL, &effect, NULL), D3D_OK);
+    effect->SetFloat("zero", 0.0f);
+    dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+    for (BOOL blend : {FALSE, TRUE})
+    {
+        dev->SetRenderState(D3DRS_ALPHABLENDENABLE, blend);
+        dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+        dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO);
+        BeginFrame(dev, 0xff204060);
+        UINT passes = 0;
+        effect->Begin(&passes, 0);
+        effect->BeginPass(0);
+        DrawRect(dev, 0, 0, 16, 16, 0xffffffff);
+        effect->EndPass();
+        effect->End();
+        dev->EndScene();
+        EXPECT_EQ(d.Pixel(8, 8), 0x0000ff80u) << "blending " << blend;
+    }
+    effect->Release();
+}
+
+// The same through a vertex program's colour, which the pass-through pixel
+// program hands on: the specialised loop writes 0 as the general path does.
+TEST(Renderer, VertexColoursThatAreNotNumbersWriteZeroOnBothPaths)
+{
+    const char source[] =
+        "float zero;\n"
+        "struct VOut { float4 pos : POSITION; float4 colour : COLOR0; };\n"
+        "VOut VS(float3 p : POSITION) { VOut o; o.pos = float4(p, 1.0);\n"
+        "  o.colour = float4(zero / zero, 1.0, 0.5, 1.0); return o; }\n"
+        "float4 PS(float4 c : COLOR0) : COLOR0 { return c; }\n"
+        "technique T { pass P { VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 PS(); } }\n";
+    for (BOOL fast : {FALSE, TRUE})
+    {
+        VelmoraSetFastPixelPaths(fast);
+        Device d(16, 16);
+        ASSERT_TRUE(d.device);
+        IDirect3DDevice9* dev = d.device;
+        ID3DXEffect* effect = nullptr;
+        ASSERT_EQ(D3DXCreateEffect(dev, source, sizeof(source) - 1, NULL, NULL, 0, NULL, &effect, NULL), D3D_OK);
+        effect->SetFloat("zero", 0.0f);
+        dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+        dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        BeginFrame(dev, 0xff204060);
+        const float quad[6][3] = {{-1, -1, 0.5f}, {1, -1, 0.5f}, {-1, 1, 0.5f}, {1, -1, 0.5f}, {1, 1, 0.5f}, {-1, 1, 0.5f}};
+        dev->SetFVF(D3DFVF_XYZ);
+        UINT passes = 0;
+        effect->Begin(&passes, 0);
+        effect->BeginPass(0);
+        dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, quad, sizeof(quad[0]));
+        effect->EndPass();
+        effect->End();
+        dev->EndScene();
+        EXPECT_EQ(d.Pixel(8, 8), 0xff00ff80u) << "fast paths " << fast;
+        effect->Release();
+    }
+    VelmoraSetFastPixelPaths(TRUE);
+}
+
 TEST(Renderer, CullingModes)
 {
     Device d(32, 32);

@@ -39,9 +39,12 @@ inline __attribute__((always_inline)) Color Unpack(uint32_t c)
     return {kByte.v[(c >> 16) & 0xff], kByte.v[(c >> 8) & 0xff], kByte.v[c & 0xff], kByte.v[c >> 24]};
 }
 
+// A colour that is not a number (0/0 in a pixel program) writes 0, as a
+// conversion to a normalised byte does on the cards.
 inline __attribute__((always_inline)) uint32_t ToByte(float v)
 {
-    return (uint32_t)(Clamp01(v) * 255.f + 0.5f);
+    const float clamped = v > 0.f ? (v < 1.f ? v : 1.f) : 0.f;
+    return (uint32_t)(clamped * 255.f + 0.5f);
 }
 
 inline __attribute__((always_inline)) bool Compare(DWORD func, float value, float reference)

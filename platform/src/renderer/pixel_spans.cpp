@@ -96,9 +96,11 @@ inline __attribute__((always_inline)) VF Clamp01(VF v)
     return Select(v < 0.f, Splat(0.f), Select(v > 1.f, Splat(1.f), v));
 }
 
+// Not-a-number lanes write 0, as the general path does.
 inline __attribute__((always_inline)) VU ToByte(VF v)
 {
-    return (VU)__builtin_convertvector(Clamp01(v) * 255.f + 0.5f, VI);
+    const VF clamped = Select(v > 0.f, Select(v < 1.f, v, Splat(1.f)), Splat(0.f));
+    return (VU)__builtin_convertvector(clamped * 255.f + 0.5f, VI);
 }
 
 inline __attribute__((always_inline)) VF Channel(VU c, int shift)
