@@ -64,7 +64,6 @@ private:
     static void Callback(void* self, uint8_t* stream, int bytes);
 
     uint32_t m_Device = 0;
-    bool m_AudioStarted = false;
     bool m_Mute = false;
     uint8_t m_Silence = 0;
     int m_FrameBytes = 1;
