@@ -64,36 +64,54 @@ IDirect3DTexture9* FilledTexture(IDirect3DDevice9* dev, UINT size, UINT levels)
     return tex;
 }
 
+// The ring menu's sprites: the 8 x 8 white veil scaled 1000 over the
+// picture and eight 64 x 64 buttons about (cx, cy), as the module draws them.
+struct MenuSprites {
+    IDirect3DTexture9* veil;
+    IDirect3DTexture9* button;
+    ID3DXSprite* sprite = nullptr;
+
+    explicit MenuSprites(IDirect3DDevice9* dev)
+        : veil(FilledTexture(dev, 8, 1)), button(FilledTexture(dev, 64, 1))
+    {
+        D3DXCreateSprite(dev, &sprite);
+    }
+    ~MenuSprites()
+    {
+        sprite->Release();
+        button->Release();
+        veil->Release();
+    }
+    void Draw(D3DCOLOR veilColour, float cx, float cy)
+    {
+        sprite->Begin(D3DXSPRITE_ALPHABLEND);
+        D3DXMATRIX m;
+        D3DXMatrixScaling(&m, 1000, 1000, 1000);
+        sprite->SetTransform(&m);
+        sprite->Draw(veil, nullptr, nullptr, nullptr, veilColour);
+        D3DXMatrixScaling(&m, 1, 1, 1);
+        sprite->SetTransform(&m);
+        for (int i = 0; i < 8; ++i) {
+            D3DXVECTOR3 at(cx + 150.f * cosf(i * 0.785f) - 32.f, cy + 150.f * sinf(i * 0.785f) - 32.f, 0.f);
+            sprite->Draw(button, nullptr, nullptr, &at, 0xffffffff);
+        }
+        sprite->End();
+    }
+};
+
 // The ring menu's frame: an 8 x 8 white veil scaled 1000 over the picture,
 // half transparent, and eight 64 x 64 buttons, as the module draws them.
 void SpriteVeil(benchmark::State& state)
 {
     Rig rig;
     IDirect3DDevice9* dev = rig.dev;
-    IDirect3DTexture9* veil = FilledTexture(dev, 8, 1);
-    IDirect3DTexture9* button = FilledTexture(dev, 64, 1);
-    ID3DXSprite* sprite = nullptr;
-    D3DXCreateSprite(dev, &sprite);
+    MenuSprites menu(dev);
     for (auto _ : state) {
         dev->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff203040, 1.f, 0);
         dev->BeginScene();
-        sprite->Begin(D3DXSPRITE_ALPHABLEND);
-        D3DXMATRIX m;
-        D3DXMatrixScaling(&m, 1000, 1000, 1000);
-        sprite->SetTransform(&m);
-        sprite->Draw(veil, nullptr, nullptr, nullptr, 0x80ffffff);
-        D3DXMatrixScaling(&m, 1, 1, 1);
-        sprite->SetTransform(&m);
-        for (int i = 0; i < 8; ++i) {
-            D3DXVECTOR3 at(400.f + 150.f * cosf(i * 0.785f) - 32.f, 300.f + 150.f * sinf(i * 0.785f) - 32.f, 0.f);
-            sprite->Draw(button, nullptr, nullptr, &at, 0xffffffff);
-        }
-        sprite->End();
+        menu.Draw(0x80ffffff, 400.f, 300.f);
         dev->EndScene();
     }
-    sprite->Release();
-    button->Release();
-    veil->Release();
 }
 BENCHMARK(SpriteVeil)->Unit(benchmark::kMillisecond);
 
@@ -145,32 +163,14 @@ void MenuFrame(benchmark::State& state)
     D3DWorkloadTarget target{dev};
     SceneWorkload scene;
     target.SetCamera(View(), Perspective(1.2566371f, (float)width / height, 5.f, 1000.f));
-    IDirect3DTexture9* veil = FilledTexture(dev, 8, 1);
-    IDirect3DTexture9* button = FilledTexture(dev, 64, 1);
-    ID3DXSprite* sprite = nullptr;
-    D3DXCreateSprite(dev, &sprite);
+    MenuSprites menu(dev);
     for (auto _ : state) {
         scene.Draw(target);
         dev->BeginScene();
-        sprite->Begin(D3DXSPRITE_ALPHABLEND);
-        D3DXMATRIX m;
-        D3DXMatrixScaling(&m, 1000, 1000, 1000);
-        sprite->SetTransform(&m);
-        sprite->Draw(veil, nullptr, nullptr, nullptr, 0x5affffff);
-        D3DXMatrixScaling(&m, 1, 1, 1);
-        sprite->SetTransform(&m);
-        for (int i = 0; i < 8; ++i) {
-            D3DXVECTOR3 at(width / 2.f + 150.f * cosf(i * 0.785f) - 32.f, height / 2.f + 150.f * sinf(i * 0.785f) - 32.f,
-                           0.f);
-            sprite->Draw(button, nullptr, nullptr, &at, 0xffffffff);
-        }
-        sprite->End();
+        menu.Draw(0x5affffff, width / 2.f, height / 2.f);
         dev->EndScene();
         target.Present();
     }
-    sprite->Release();
-    button->Release();
-    veil->Release();
 }
 BENCHMARK(MenuFrame)->Args({800, 600})->Args({1920, 1080})->Unit(benchmark::kMillisecond)->UseRealTime();
 
