@@ -15,6 +15,19 @@
 namespace fx {
 namespace {
 
+// A structure member's stored type as the syntax tree's type.
+Type MemberType(const TypeDesc& d)
+{
+    Type t;
+    t.base = d.base;
+    t.shape = d.shape;
+    t.rows = d.rows;
+    t.cols = d.cols;
+    t.arrayLen = d.arrayLen;
+    t.structId = d.structId;
+    return t;
+}
+
 const int kConstTag = 1 << 28;
 const int kWorkTag = 2 << 28;
 const int kTagMask = 3 << 28;
@@ -413,13 +426,7 @@ private:
         if (t.IsStruct() && !t.IsArray()) {
             const StructDesc& s = fx_->structs[t.structId];
             for (const StructMember& m : s.members) {
-                Type mt;
-                mt.base = m.type.base;
-                mt.shape = m.type.shape;
-                mt.rows = m.type.rows;
-                mt.cols = m.type.cols;
-                mt.arrayLen = m.type.arrayLen;
-                mt.structId = m.type.structId;
+                const Type mt = MemberType(m.type);
                 Bind(list, mt, m.semantic, off + m.offset, m.name, f);
             }
             return;
@@ -520,13 +527,7 @@ private:
                 for (const StructMember& m : s.members)
                     if (m.name == e->name) {
                         r.base += m.offset;
-                        Type mt;
-                        mt.base = m.type.base;
-                        mt.shape = m.type.shape;
-                        mt.rows = m.type.rows;
-                        mt.cols = m.type.cols;
-                        mt.arrayLen = m.type.arrayLen;
-                        mt.structId = m.type.structId;
+                        const Type mt = MemberType(m.type);
                         r.t = mt;
                         return r;
                     }
