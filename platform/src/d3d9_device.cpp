@@ -53,6 +53,10 @@ bool VertexCountFor(D3DPRIMITIVETYPE type, UINT primitives, UINT* vertices)
 }
 
 const DWORD kMaxPrimitives = 0xfffff;
+// Draws of up to kDeferPerDraw triangles may wait to be run together; at
+// most kDeferPrimitives triangles wait at once.
+const UINT kDeferPerDraw = 16;
+const UINT kDeferPrimitives = 4096;
 
 }  // namespace
 
@@ -222,6 +226,7 @@ HRESULT WINAPI Device::GetDisplayMode(UINT iSwapChain, D3DDISPLAYMODE* pMode)
 HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, HWND hDestWindowOverride,
                                const RGNDATA* pDirtyRegion)
 {
+    FlushDeferred();
     if (inScene_)
         return D3DERR_INVALIDCALL;
     if (pp_.SwapEffect != D3DSWAPEFFECT_COPY && (pSourceRect || pDestRect))
@@ -361,6 +366,7 @@ HRESULT WINAPI Device::BeginScene()
 
 HRESULT WINAPI Device::EndScene()
 {
+    FlushDeferred();
     if (!inScene_)
         return D3DERR_INVALIDCALL;
     inScene_ = false;
@@ -369,6 +375,7 @@ HRESULT WINAPI Device::EndScene()
 
 HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z, DWORD Stencil)
 {
+    FlushDeferred();
     if ((Count > 0 && !pRects) || (Count == 0 && pRects))
         return D3DERR_INVALIDCALL;
     if (Flags == 0 || (Flags & ~(DWORD)(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)))
@@ -400,6 +407,7 @@ HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3
 
 HRESULT WINAPI Device::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix)
 {
+    FlushDeferred();
     if (!pMatrix)
         return D3DERR_INVALIDCALL;
     DWORD s = (DWORD)State;
@@ -454,6 +462,7 @@ HRESULT WINAPI Device::MultiplyTransform(D3DTRANSFORMSTATETYPE State, const D3DM
 
 HRESULT WINAPI Device::SetViewport(const D3DVIEWPORT9* pViewport)
 {
+    FlushDeferred();
     if (!pViewport)
         return D3DERR_INVALIDCALL;
     const D3DVIEWPORT9& v = *pViewport;
@@ -476,6 +485,7 @@ HRESULT WINAPI Device::GetViewport(D3DVIEWPORT9* pViewport)
 
 HRESULT WINAPI Device::SetMaterial(const D3DMATERIAL9* pMaterial)
 {
+    FlushDeferred();
     if (!pMaterial)
         return D3DERR_INVALIDCALL;
     material_ = *pMaterial;
@@ -492,6 +502,7 @@ HRESULT WINAPI Device::GetMaterial(D3DMATERIAL9* pMaterial)
 
 HRESULT WINAPI Device::SetLight(DWORD Index, const D3DLIGHT9* pLight)
 {
+    FlushDeferred();
     if (!pLight)
         return D3DERR_INVALIDCALL;
     const D3DLIGHT9& l = *pLight;
@@ -522,6 +533,7 @@ HRESULT WINAPI Device::GetLight(DWORD Index, D3DLIGHT9* pLight)
 
 HRESULT WINAPI Device::LightEnable(DWORD Index, BOOL Enable)
 {
+    FlushDeferred();
     auto it = lights_.find(Index);
     if (it == lights_.end()) {
         // Enabling a light never set makes the default white directional light.
@@ -556,6 +568,7 @@ HRESULT WINAPI Device::GetLightEnable(DWORD Index, BOOL* pEnable)
 
 HRESULT WINAPI Device::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value)
 {
+    FlushDeferred();
     if ((DWORD)State >= 256)
         return D3DERR_INVALIDCALL;
     renderStates_[State] = Value;
@@ -586,6 +599,7 @@ HRESULT WINAPI Device::GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture
 
 HRESULT WINAPI Device::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture)
 {
+    FlushDeferred();
     if (Stage >= (DWORD)vr::kMaxStages)
         return D3DERR_INVALIDCALL;
     Texture* t = nullptr;
@@ -615,6 +629,7 @@ HRESULT WINAPI Device::GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYP
 
 HRESULT WINAPI Device::SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value)
 {
+    FlushDeferred();
     if (Stage >= (DWORD)vr::kMaxStages || (DWORD)Type >= 33)
         return D3DERR_INVALIDCALL;
     stageStates_[Stage][Type] = Value;
@@ -631,6 +646,7 @@ HRESULT WINAPI Device::GetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, 
 
 HRESULT WINAPI Device::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value)
 {
+    FlushDeferred();
     if (Sampler >= 16 || (DWORD)Type >= 14)
         return D3DERR_INVALIDCALL;
     samplerStates_[Sampler][Type] = Value;
@@ -639,6 +655,7 @@ HRESULT WINAPI Device::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, 
 
 HRESULT WINAPI Device::SetFVF(DWORD FVF)
 {
+    FlushDeferred();
     fvf_ = FVF;
     return D3D_OK;
 }
@@ -653,6 +670,7 @@ HRESULT WINAPI Device::GetFVF(DWORD* pFVF)
 
 HRESULT WINAPI Device::SetVertexShader(IDirect3DVertexShader9* pShader)
 {
+    FlushDeferred();
     vertexShader_ = pShader;
     return D3D_OK;
 }
@@ -669,6 +687,7 @@ HRESULT WINAPI Device::GetVertexShader(IDirect3DVertexShader9** ppShader)
 
 HRESULT WINAPI Device::SetPixelShader(IDirect3DPixelShader9* pShader)
 {
+    FlushDeferred();
     pixelShader_ = pShader;
     return D3D_OK;
 }
@@ -686,6 +705,7 @@ HRESULT WINAPI Device::GetPixelShader(IDirect3DPixelShader9** ppShader)
 HRESULT WINAPI Device::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
                                        UINT Stride)
 {
+    FlushDeferred();
     if (StreamNumber != 0)
         return D3DERR_INVALIDCALL;
     VertexBuffer* vb = nullptr;
@@ -719,6 +739,7 @@ HRESULT WINAPI Device::GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9
 
 HRESULT WINAPI Device::SetIndices(IDirect3DIndexBuffer9* pIndexData)
 {
+    FlushDeferred();
     IndexBuffer* ib = nullptr;
     if (pIndexData) {
         ib = dynamic_cast<IndexBuffer*>(pIndexData);
@@ -836,7 +857,7 @@ void Device::PreparePixels(vr::PixelProgram* program, int programAttrs)
 }
 
 HRESULT Device::Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount,
-                     UINT stride, const void* indices, bool index32, INT baseVertex)
+                     UINT stride, const void* indices, bool index32, INT baseVertex, bool callerMemory)
 {
     if (!inScene_)
         return D3DERR_INVALIDCALL;
@@ -859,8 +880,61 @@ HRESULT Device::Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
     ProgramPixelShader* psProgram = dynamic_cast<ProgramPixelShader*>(pixelShader_);
     if (vsProgram || psProgram)
         programLink_.Setup(fvf_, layout, vsProgram, psProgram);
+
+    // Models drawn one triangle a call would run the vertex program a vertex
+    // at a time: such draws wait (copied) and run as one triangle list, so
+    // their vertices are shaded in batches. Nothing a draw depends on can
+    // change meanwhile: every such call runs the waiting draws first.
+    const bool defer = callerMemory && type == D3DPT_TRIANGLELIST && !indices && primitiveCount <= kDeferPerDraw &&
+                       vsProgram && programLink_.Reuses() && (deferredPrimitives_ == 0 || stride == deferredStride_);
+    if (!defer) {
+        FlushDeferred();
+        DrawNow(type, primitiveCount, vertices, vertexCount, stride, indices, index32, baseVertex, layout, vsProgram,
+                psProgram);
+        return D3D_OK;
+    }
+    const size_t at = deferred_.size(), bytes = (size_t)needed * stride;
+    deferred_.resize(at + bytes);
+    // The last vertex may end before its stride does.
+    const size_t valid = bytes - stride + ((UINT)layout.size < stride ? (UINT)layout.size : stride);
+    memcpy(deferred_.data() + at, vertices, valid);
+    memset(deferred_.data() + at + valid, 0, bytes - valid);
+    deferredStride_ = stride;
+    deferredPrimitives_ += primitiveCount;
+    if (deferredPrimitives_ >= kDeferPrimitives)
+        FlushDeferred();
+    return D3D_OK;
+}
+
+void Device::FlushDeferred()
+{
+    if (deferredPrimitives_ == 0)
+        return;
+    const UINT primitives = deferredPrimitives_;
+    deferredPrimitives_ = 0;
+    const vr::FvfLayout layout = vr::DecodeFvf(fvf_);
+    ProgramVertexShader* vsProgram = dynamic_cast<ProgramVertexShader*>(vertexShader_);
+    ProgramPixelShader* psProgram = dynamic_cast<ProgramPixelShader*>(pixelShader_);
+    programLink_.Setup(fvf_, layout, vsProgram, psProgram);
+    DrawNow(D3DPT_TRIANGLELIST, primitives, deferred_.data(), 3 * primitives, deferredStride_, nullptr, false, 0,
+            layout, vsProgram, psProgram);
+    deferred_.clear();
+}
+
+void FlushDeviceDraws(IDirect3DDevice9* device)
+{
+    if (Device* d = dynamic_cast<Device*>(device))
+        d->FlushDeferred();
+}
+
+void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount,
+                     UINT stride, const void* indices, bool index32, INT baseVertex, const vr::FvfLayout& layout,
+                     ProgramVertexShader* vsProgram, ProgramPixelShader* psProgram)
+{
     // A vertex program needs none of the fixed transform and lighting state.
     PrepareDraw(layout, psProgram ? &programLink_ : nullptr, programLink_.Attrs(), !vsProgram);
+    UINT needed = 0;
+    VertexCountFor(type, primitiveCount, &needed);
     transformed_.resize(vertexCount);
     done_.assign(vertexCount, 0);
     auto indexOf = [&](UINT k) -> int64_t {
@@ -934,7 +1008,6 @@ HRESULT Device::Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
         }
     }
     raster_.Flush();
-    return D3D_OK;
 }
 
 HRESULT WINAPI Device::DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,
@@ -946,7 +1019,7 @@ HRESULT WINAPI Device::DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT Prim
     if (!VertexCountFor(PrimitiveType, PrimitiveCount, &needed))
         return D3DERR_INVALIDCALL;
     return Draw(PrimitiveType, PrimitiveCount, (const uint8_t*)pVertexStreamZeroData, needed,
-                VertexStreamZeroStride, nullptr, false, 0);
+                VertexStreamZeroStride, nullptr, false, 0, true);
 }
 
 HRESULT WINAPI Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT MinVertexIndex, UINT NumVertices,
@@ -959,7 +1032,7 @@ HRESULT WINAPI Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UI
         return D3DERR_INVALIDCALL;
     // The vertices the caller vouches for: indices from 0 to MinVertexIndex + NumVertices - 1.
     return Draw(PrimitiveType, PrimitiveCount, (const uint8_t*)pVertexStreamZeroData, MinVertexIndex + NumVertices,
-                VertexStreamZeroStride, pIndexData, IndexDataFormat == D3DFMT_INDEX32, 0);
+                VertexStreamZeroStride, pIndexData, IndexDataFormat == D3DFMT_INDEX32, 0, true);
 }
 
 HRESULT WINAPI Device::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount)
@@ -973,7 +1046,7 @@ HRESULT WINAPI Device::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartV
     if (layout.valid && start + layout.size <= data.size())
         available = (UINT)((data.size() - start - layout.size) / streamStride_ + 1);
     return Draw(PrimitiveType, PrimitiveCount, data.data() + (start <= data.size() ? start : 0), available,
-                streamStride_, nullptr, false, 0);
+                streamStride_, nullptr, false, 0, false);
 }
 
 HRESULT WINAPI Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE PrimitiveType, INT BaseVertexIndex, UINT MinVertexIndex,
@@ -996,7 +1069,7 @@ HRESULT WINAPI Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE PrimitiveType, INT 
     if (layout.valid && start + layout.size <= data.size())
         available = (UINT)((data.size() - start - layout.size) / streamStride_ + 1);
     return Draw(PrimitiveType, primCount, data.data() + (start <= data.size() ? start : 0), available, streamStride_,
-                ib.data() + (size_t)startIndex * indexSize, index32, BaseVertexIndex);
+                ib.data() + (size_t)startIndex * indexSize, index32, BaseVertexIndex, false);
 }
 
 }  // namespace vd3d

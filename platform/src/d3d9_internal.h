@@ -281,11 +281,21 @@ public:
     HRESULT WINAPI GetPixelShader(IDirect3DPixelShader9** ppShader) override;
 
     // Pixels the renderer has written so far (for the figures).
-    uint64_t PixelsWritten() const { return raster_.pixelsWritten; }
+    uint64_t PixelsWritten()
+    {
+        FlushDeferred();
+        return raster_.pixelsWritten;
+    }
+    // Runs the small draws held back to be shaded together (see Draw). Every
+    // call that changes what a draw depends on, or reads pixels, runs it first.
+    void FlushDeferred();
 
 private:
     HRESULT Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount,
-                 UINT stride, const void* indices, bool index32, INT baseVertex);
+                 UINT stride, const void* indices, bool index32, INT baseVertex, bool callerMemory);
+    void DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount, UINT stride,
+                 const void* indices, bool index32, INT baseVertex, const vr::FvfLayout& layout,
+                 ProgramVertexShader* vsProgram, ProgramPixelShader* psProgram);
     void PrepareDraw(const vr::FvfLayout& layout, vr::PixelProgram* program, int programAttrs, bool fixedVertices);
     void PrepareFixedVertices(const vr::FvfLayout& layout);
     void PreparePixels(vr::PixelProgram* program, int programAttrs);
@@ -326,6 +336,10 @@ private:
     std::vector<vr::Vertex> transformed_;
     std::vector<uint8_t> done_;
     std::vector<uint32_t> pending_;  // vertices to shade before a draw
+    // Triangle-list draws from the caller's memory, copied, waiting to run
+    // as one draw.
+    std::vector<uint8_t> deferred_;
+    UINT deferredStride_ = 0, deferredPrimitives_ = 0;
 };
 
 class Direct3D final : public IDirect3D9 {

@@ -20,6 +20,9 @@ namespace vd3d {
 // versions of their uniform values.
 uint64_t NextShaderStamp();
 
+// Runs the draws a device holds back, before what they read changes.
+void FlushDeviceDraws(IDirect3DDevice9* device);
+
 template <class Interface>
 class ProgramShader final : public Interface {
 public:
@@ -64,6 +67,7 @@ public:
         size_t n = count < (size_t)program_->uniformFloats ? count : (size_t)program_->uniformFloats;
         if (n == 0 || memcmp(frame_.data(), values, n * sizeof(float)) == 0)
             return;
+        FlushDeviceDraws(device_);
         for (size_t i = 0; i < n; ++i)
             frame_[i] = values[i];
         version_ = NextShaderStamp();
