@@ -226,7 +226,7 @@ HRESULT WINAPI Device::GetDisplayMode(UINT iSwapChain, D3DDISPLAYMODE* pMode)
 HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, HWND hDestWindowOverride,
                                const RGNDATA* pDirtyRegion)
 {
-    FlushDeferred();
+    FlushPixels();
     if (inScene_)
         return D3DERR_INVALIDCALL;
     if (pp_.SwapEffect != D3DSWAPEFFECT_COPY && (pSourceRect || pDestRect))
@@ -366,7 +366,7 @@ HRESULT WINAPI Device::BeginScene()
 
 HRESULT WINAPI Device::EndScene()
 {
-    FlushDeferred();
+    FlushPixels();
     if (!inScene_)
         return D3DERR_INVALIDCALL;
     inScene_ = false;
@@ -599,7 +599,7 @@ HRESULT WINAPI Device::GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture
 
 HRESULT WINAPI Device::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture)
 {
-    FlushDeferred();
+    FlushPixels();
     if (Stage >= (DWORD)vr::kMaxStages)
         return D3DERR_INVALIDCALL;
     Texture* t = nullptr;
@@ -921,6 +921,12 @@ void Device::FlushDeferred()
     deferred_.clear();
 }
 
+void Device::FlushPixels()
+{
+    FlushDeferred();
+    raster_.Flush();
+}
+
 void FlushDeviceDraws(IDirect3DDevice9* device)
 {
     if (Device* d = dynamic_cast<Device*>(device))
@@ -953,7 +959,8 @@ void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
             done_[idx] = 1;
             pending_.push_back((uint32_t)idx);
         }
-        programLink_.ShadeVertices(vertices, stride, pending_.data(), (int)pending_.size(), transformed_.data());
+        programLink_.ShadeVertices(vertices, stride, pending_.data(), (int)pending_.size(), transformed_.data(),
+                                    raster_.SharedWorkers());
     }
     auto fetch = [&](UINT k, const vr::Vertex** out) -> bool {
         const int64_t idx = indexOf(k);
@@ -1007,7 +1014,6 @@ void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
             break;
         }
     }
-    raster_.Flush();
 }
 
 HRESULT WINAPI Device::DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,

@@ -283,12 +283,15 @@ public:
     // Pixels the renderer has written so far (for the figures).
     uint64_t PixelsWritten()
     {
-        FlushDeferred();
+        FlushPixels();
         return raster_.pixelsWritten;
     }
     // Runs the small draws held back to be shaded together (see Draw). Every
     // call that changes what a draw depends on, or reads pixels, runs it first.
     void FlushDeferred();
+    // ... and lets the rasteriser finish the triangles it holds: before
+    // pixels are read, or a texture is written or let go.
+    void FlushPixels();
 
 private:
     HRESULT Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount,

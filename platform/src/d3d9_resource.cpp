@@ -145,7 +145,7 @@ HRESULT WINAPI Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect,
     if (!pLockedRect || !lockable_ || locked_)
         return D3DERR_INVALIDCALL;
     if (device_)
-        device_->FlushDeferred();  // draws still waiting write these pixels or read them
+        device_->FlushPixels();  // draws still waiting write these pixels or read them
     int left = 0, top = 0;
     if (pRect) {
         if (pRect->left < 0 || pRect->top < 0 || pRect->left >= pRect->right || pRect->top >= pRect->bottom ||
@@ -237,7 +237,7 @@ DWORD WINAPI Texture::SetPriority(DWORD PriorityNew)
 DWORD WINAPI Texture::SetLOD(DWORD LODNew)
 {
     DWORD old = lod_;
-    device_->FlushDeferred();
+    device_->FlushPixels();
     if (pool_ == D3DPOOL_MANAGED)
         lod_ = LODNew < levels_.size() ? LODNew : (DWORD)levels_.size() - 1;
     return old;

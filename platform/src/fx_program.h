@@ -133,7 +133,7 @@ struct Program {
 // floats Program::Run computes for it.
 class Batch {
 public:
-    static const int kLanes = 16;
+    static constexpr int kLanes = 16;
 
     // Gives every lane the uniforms and constants of `frame`;
     // again whenever the program or its uniforms change.

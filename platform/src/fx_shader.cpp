@@ -1,6 +1,8 @@
 // Feeding effect programs from the device's draw calls.
 #include "fx_shader.h"
 
+#include "workers.h"
+
 #include <velmora_platform.h>
 
 #include <string.h>
@@ -285,8 +287,14 @@ void ProgramLink::RunVertex(const uint8_t* vertex, vr::Vertex* out)
 }
 
 void ProgramLink::ShadeVertices(const uint8_t* vertices, UINT stride, const uint32_t* indices, int count,
-                                vr::Vertex* out)
+                                vr::Vertex* out, vr::Workers* workers)
 {
+    // Below a few batches the workers cost more than they save.
+    workers_ = workers && count >= 4 * fx::Batch::kLanes ? workers : nullptr;
+    groupLanes_ = workers_ ? kGroupLanes : fx::Batch::kLanes;
+    const size_t threads = workers_ ? (size_t)workers_->Threads() : 1;
+    if (batches_.size() < threads)
+        batches_.resize(threads);
     uint8_t key[kKeyBytes];
     for (int k = 0; k < count; ++k) {
         const uint32_t index = indices[k];
@@ -300,7 +308,7 @@ void ProgramLink::ShadeVertices(const uint8_t* vertices, UINT stride, const uint
                 out[index] = cached_[(size_t)slot];
             continue;
         }
-        // A new vertex: it takes the entry (an equal one later in the batch
+        // A new vertex: it takes the entry (an equal one later in the group
         // waits for this lane) and the next lane.
         e.generation = generation_;
         e.lane = lanes_;
@@ -308,42 +316,75 @@ void ProgramLink::ShadeVertices(const uint8_t* vertices, UINT stride, const uint
         laneVertex_[lanes_] = vertex;
         laneIndex_[lanes_] = index;
         laneEntry_[lanes_] = slot;
-        if (++lanes_ == fx::Batch::kLanes)
+        if (++lanes_ == groupLanes_)
             Flush(out);
     }
     Flush(out);
 }
 
-void ProgramLink::Flush(vr::Vertex* out)
+void ProgramLink::LoadBatch(ThreadBatch& tb)
+{
+    if (tb.generation != generation_) {
+        tb.batch.Load(vs_->Program(), vs_->Frame());
+        tb.generation = generation_;
+    }
+}
+
+bool ProgramLink::RunChunk(int chunk, int lanes, vr::Vertex* out)
 {
     // Below a few lanes one run a vertex costs less than a batch.
     const int kMinLanes = 4;
+    const int first = chunk * fx::Batch::kLanes;
+    const int n = std::min(fx::Batch::kLanes, lanes - first);
+    if (n < kMinLanes)
+        return false;
+    ThreadBatch& tb = batches_[(size_t)(workers_ ? vr::Workers::Current() : 0)];
+    LoadBatch(tb);
+    for (int l = 0; l < n; ++l)
+        Fill(laneVertex_[first + l], tb.batch.Float(0) + l, fx::Batch::kLanes);
+    if (!tb.batch.Run(n))
+        return false;
+    for (int l = 0; l < n; ++l)
+        Emit(tb.batch.Float(0) + l, fx::Batch::kLanes, &out[laneIndex_[first + l]]);
+    return true;
+}
+
+void ProgramLink::Flush(vr::Vertex* out)
+{
     const int n = lanes_;
     lanes_ = 0;
     if (n == 0)
         return;
-    bool batched = false;
-    if (n >= kMinLanes) {
-        if (batchGeneration_ != generation_) {
-            batch_.Load(vs_->Program(), vs_->Frame());
-            batchGeneration_ = generation_;
-        }
-        for (int l = 0; l < n; ++l)
-            Fill(laneVertex_[l], batch_.Float(0) + l, fx::Batch::kLanes);
-        batched = batch_.Run(n);
-        if (batched)
-            for (int l = 0; l < n; ++l)
-                Emit(batch_.Float(0) + l, fx::Batch::kLanes, &out[laneIndex_[l]]);
+    const int chunks = (n + fx::Batch::kLanes - 1) / fx::Batch::kLanes;
+    if (workers_ && chunks > 1) {
+        // Every thread's batch gets the uniforms here, whichever thread
+        // takes which batches.
+        for (int t = 0; t < workers_->Threads(); ++t)
+            LoadBatch(batches_[(size_t)t]);
+        struct Job {
+            ProgramLink* link;
+            int lanes;
+            vr::Vertex* out;
+        } job = {this, n, out};
+        // Each batch reads the frame's uniforms and writes its own lanes'
+        // vertices only.
+        workers_->Run(chunks, [](void* context, int chunk) {
+            Job& j = *(Job*)context;
+            j.link->chunkBatched_[chunk] = j.link->RunChunk(chunk, j.lanes, j.out);
+        }, &job);
+    } else {
+        for (int c = 0; c < chunks; ++c)
+            chunkBatched_[c] = RunChunk(c, n, out);
     }
     float* frame = vs_->Frame();
     for (int l = 0; l < n; ++l) {
         bool cutShort = false;
-        if (!batched) {
+        if (!chunkBatched_[l / fx::Batch::kLanes]) {
             Fill(laneVertex_[l], frame, 1);
             vs_->Program().Run(frame, &cutShort);
             Emit(frame, 1, &out[laneIndex_[l]]);
         }
-        // The entry is kept unless a later vertex of the batch took it, or
+        // The entry is kept unless a later vertex of the group took it, or
         // the run was cut short in a runaway loop.
         CacheEntry& e = cache_[(size_t)laneEntry_[l]];
         if (e.generation == generation_ && e.lane == l) {

@@ -104,8 +104,9 @@ public:
     bool Reuses() const { return useCache_; }
     // Shades the vertices `indices[0..count)` (each once) of `vertices`
     // into `out[index]`: reused where an equal vertex was shaded with the
-    // same constants, the rest in batches.
-    void ShadeVertices(const uint8_t* vertices, UINT stride, const uint32_t* indices, int count, vr::Vertex* out);
+    // same constants, the rest in batches, shared among `workers` if any.
+    void ShadeVertices(const uint8_t* vertices, UINT stride, const uint32_t* indices, int count, vr::Vertex* out,
+                       vr::Workers* workers = nullptr);
     bool Shade(const float* attr, float out[4]) override;
     bool Copies(int source[4], float constant[4]) const override;
     int Attrs() const { return attrs_; }
@@ -120,6 +121,9 @@ private:
     void Emit(const float* f, int step, vr::Vertex* out) const;
     int Key(const uint8_t* vertex, uint8_t* key) const;
     void Flush(vr::Vertex* out);
+    // Runs the batch of lanes [16 * chunk, ...) of the group; false when it
+    // is left to single runs.
+    bool RunChunk(int chunk, int lanes, vr::Vertex* out);
 
     // Vertices already shaded with the same program, uniforms and format, as
     // a graphics card's post-transform cache keeps them: found by the vertex
@@ -142,13 +146,23 @@ private:
     };
     std::vector<Span> keySpans_;
     int keyBytes_ = 0;
-    // The batch being filled: the vertex and the cache entry of each lane,
-    // and vertices equal to a lane's, to be copied when it is done.
-    fx::Batch batch_;
-    uint64_t batchGeneration_ = 0;
-    const uint8_t* laneVertex_[fx::Batch::kLanes];
-    uint32_t laneIndex_[fx::Batch::kLanes];
-    int laneEntry_[fx::Batch::kLanes];
+    // The group being filled: the vertex and the cache entry of each lane,
+    // and vertices equal to a lane's, to be copied when it is done. One
+    // thread shades a batch of lanes at a time; with workers, a group of
+    // batches is shared among them, each thread with its own batch.
+    static const int kGroupLanes = fx::Batch::kLanes * 32;
+    struct ThreadBatch {
+        fx::Batch batch;
+        uint64_t generation = 0;
+    };
+    std::vector<ThreadBatch> batches_;
+    void LoadBatch(ThreadBatch& tb);
+    vr::Workers* workers_ = nullptr;
+    int groupLanes_ = fx::Batch::kLanes;
+    const uint8_t* laneVertex_[kGroupLanes];
+    uint32_t laneIndex_[kGroupLanes];
+    int laneEntry_[kGroupLanes];
+    bool chunkBatched_[kGroupLanes / fx::Batch::kLanes];
     int lanes_ = 0;
     struct Alias {
         uint32_t index;

@@ -460,3 +460,75 @@ TEST_F(D3D9, VertexAndIndexBuffers)
     vb->Release();
     ib->Release();
 }
+
+// With several threads, triangles wait over draws to be drawn together. A
+// texture let go, or written, after a draw that samples it, and a lock of
+// the back buffer, must all see the draws made before them, as one thread.
+TEST_F(D3D9, TrianglesWaitingForThreadsSeeTexturesAsTheyWere)
+{
+    const char* before = getenv("VELMORA_RENDER_THREADS");
+    const std::string saved = before ? before : "";
+    std::vector<std::vector<DWORD>> pictures;
+    for (const char* threads : {"1", "4"}) {
+        setenv("VELMORA_RENDER_THREADS", threads, 1);
+        Device d(512, 512);
+        ASSERT_TRUE(d.device);
+        IDirect3DDevice9* dev = d.device;
+        auto texture = [&](DWORD colour) {
+            IDirect3DTexture9* tex = nullptr;
+            EXPECT_EQ(dev->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, NULL), D3D_OK);
+            D3DLOCKED_RECT lr;
+            EXPECT_EQ(tex->LockRect(0, &lr, NULL, 0), D3D_OK);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
+                    ((DWORD*)((uint8_t*)lr.pBits + y * lr.Pitch))[x] = (x + y) % 2 ? colour : 0xff808080;
+            tex->UnlockRect(0);
+            return tex;
+        };
+        struct TexVertex {
+            float x, y, z, rhw;
+            DWORD colour;
+            float u, v;
+        };
+        auto quad = [&](float x0, float y0, float x1, float y1) {
+            const TexVertex v[4] = {{x0, y0, 0.5f, 1, 0xffffffff, 0, 0}, {x1, y0, 0.5f, 1, 0xffffffff, 1, 0},
+                                    {x0, y1, 0.5f, 1, 0xffffffff, 0, 1}, {x1, y1, 0.5f, 1, 0xffffffff, 1, 1}};
+            dev->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
+            dev->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(TexVertex));
+        };
+        dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        dev->Clear(0, NULL, D3DCLEAR_TARGET, 0xff000000, 1.f, 0);
+        dev->BeginScene();
+        // Sampled, then unbound and released: gone while its quad may wait.
+        IDirect3DTexture9* red = texture(0xffff0000);
+        dev->SetTexture(0, red);
+        quad(0, 0, 300, 300);
+        dev->SetTexture(0, NULL);
+        EXPECT_EQ(red->Release(), 0u);
+        // Sampled, then written while bound: the first quad keeps the old texels.
+        IDirect3DTexture9* green = texture(0xff00ff00);
+        dev->SetTexture(0, green);
+        quad(200, 200, 512, 512);
+        D3DLOCKED_RECT lr;
+        ASSERT_EQ(green->LockRect(0, &lr, NULL, 0), D3D_OK);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                ((DWORD*)((uint8_t*)lr.pBits + y * lr.Pitch))[x] = 0xff0000ff;
+        green->UnlockRect(0);
+        quad(0, 400, 100, 512);
+        std::vector<DWORD> mid = d.Pixels();  // a lock inside the scene
+        EXPECT_EQ(Red(mid[10 * 512 + 50]), 255);
+        EXPECT_EQ(Green(mid[450 * 512 + 405]), 255);
+        EXPECT_EQ(Blue(mid[450 * 512 + 50]), 255);
+        dev->SetTexture(0, NULL);
+        green->Release();
+        dev->EndScene();
+        pictures.push_back(d.Pixels());
+    }
+    if (before)
+        setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
+    else
+        unsetenv("VELMORA_RENDER_THREADS");
+    EXPECT_EQ(pictures[0], pictures[1]);
+}

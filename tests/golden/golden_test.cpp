@@ -143,3 +143,27 @@ TEST(GoldenFramesCompare, StepIsTheLargestChannelDifference)
 }
 
 } // namespace
+
+// Shared among threads (bands of the screen, batches of vertices, draws
+// waiting for the workers) the demo frames come out as one thread draws them.
+TEST_F(GoldenFrames, ThreadsDrawTheSamePictures)
+{
+    const char* before = getenv("VELMORA_RENDER_THREADS");
+    const std::string saved = before ? before : "";
+    std::vector<std::vector<Picture>> drawn;
+    for (const char* threads : {"1", "5"})
+    {
+        setenv("VELMORA_RENDER_THREADS", threads, 1);
+        drawn.push_back(RenderDemoFrames(true));
+    }
+    if (before)
+        setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
+    else
+        unsetenv("VELMORA_RENDER_THREADS");
+    ASSERT_EQ(drawn[0].size(), drawn[1].size());
+    for (size_t s = 0; s < drawn[0].size(); ++s)
+    {
+        ASSERT_EQ(drawn[0][s].pixels.size(), drawn[1][s].pixels.size());
+        EXPECT_EQ(Compare(drawn[0][s], drawn[1][s]).pixels, 0u) << DemoStateName(kStates[s]);
+    }
+}

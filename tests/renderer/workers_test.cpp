@@ -28,6 +28,40 @@ TEST(RendererWorkers, EveryTaskRunsOnceInEveryRound)
     }
 }
 
+// Each task knows which thread runs it, so that scratch space can be one a
+// thread: the caller is 0, and no two threads share an index.
+TEST(RendererWorkers, TasksKnowTheirThread)
+{
+    vr::Workers workers(4);
+    EXPECT_EQ(vr::Workers::Current(), 0);
+    struct Seen {
+        std::atomic<int> badIndex{0};
+        std::atomic<std::thread::id> owner[4];
+        std::atomic<int> clash{0};
+        std::thread::id caller = std::this_thread::get_id();
+    } seen;
+    for (auto& o : seen.owner)
+        o.store(std::thread::id());
+    for (int round = 0; round < 20; ++round)
+        workers.Run(64, [](void* context, int) {
+            Seen& s = *(Seen*)context;
+            const int k = vr::Workers::Current();
+            if (k < 0 || k >= 4) {
+                s.badIndex++;
+                return;
+            }
+            std::thread::id none;
+            const std::thread::id me = std::this_thread::get_id();
+            if (!s.owner[k].compare_exchange_strong(none, me) && none != me)
+                s.clash++;
+            if ((k == 0) != (me == s.caller))
+                s.clash++;
+        }, &seen);
+    EXPECT_EQ(seen.badIndex.load(), 0);
+    EXPECT_EQ(seen.clash.load(), 0);
+    EXPECT_EQ(vr::Workers::Current(), 0);
+}
+
 TEST(RendererWorkers, ThreadCountFromTheEnvironment)
 {
     const char* before = getenv("VELMORA_RENDER_THREADS");

@@ -110,7 +110,6 @@ void Rasterizer::SetTarget(const Target& target)
 
 void Rasterizer::SetViewport(const Viewport& viewport)
 {
-    Flush();
     viewport_ = viewport;
     clipX0_ = std::max(0, viewport.x);
     clipY0_ = std::max(0, viewport.y);

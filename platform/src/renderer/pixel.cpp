@@ -145,7 +145,6 @@ void SetFastPixelPaths(bool enable)
 
 void Rasterizer::SetState(const PixelState& state)
 {
-    Flush();
     state_ = state;
     // The special case that D3DBLEND_BOTH* replaces the destination factor.
     if (state_.srcBlend == D3DBLEND_BOTHSRCALPHA)

@@ -575,6 +575,10 @@ const int64_t kTableArea = 2048;
 const int kBandRows = 16;
 // Below this many pixels (bounding boxes) a draw is not worth waking the workers.
 const int64_t kParallelArea = 128 * 1024;
+// Triangles, and blend tables, that may wait at once (room for them is
+// taken up front: a steady frame allocates nothing).
+const size_t kMaxQueued = 4096;
+const size_t kMaxTables = 32;
 // Clearing is bound by memory: only the largest pay for the workers.
 const int64_t kParallelClear = 1024 * 1024;
 
@@ -593,9 +597,23 @@ struct Rasterizer::SpanQueue {
 Rasterizer::Rasterizer() : spans_(new SpanQueue)
 {
     spans_->threads = RenderThreads();
+    if (spans_->threads > 1) {
+        spans_->jobs.reserve(kMaxQueued);
+        spans_->tables.reserve(kMaxTables);
+    }
 }
 
 Rasterizer::~Rasterizer() = default;
+
+Workers* Rasterizer::SharedWorkers()
+{
+    SpanQueue& q = *spans_;
+    if (q.threads <= 1)
+        return nullptr;
+    if (!q.workers)
+        q.workers.reset(new Workers(q.threads));
+    return q.workers.get();
+}
 
 void Rasterizer::Flush()
 {
@@ -837,6 +855,8 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
             memcmp(last->src, src, sizeof src) == 0 && memcmp(last->key, j.key, sizeof src) == 0) {
             j.tableIndex = (int)q.tables.size() - 1;
         } else if ((int64_t)(maxX - minX + 1) * (maxY - minY + 1) >= kTableArea) {
+            if (!q.jobs.empty() && q.tables.size() == kMaxTables)
+                Flush();
             if (q.jobs.empty())
                 q.tables.clear();
             q.tables.emplace_back();
@@ -882,6 +902,8 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
         q.minY = std::min(q.minY, minY), q.maxY = std::max(q.maxY, maxY);
         q.area += (int64_t)(maxX - minX + 1) * (maxY - minY + 1);
         q.jobs.push_back(j);
+        if (q.jobs.size() >= kMaxQueued)
+            Flush();
         return true;
     }
     RunSpans(j);

@@ -15,6 +15,8 @@
 
 namespace vr {
 
+class Workers;
+
 const int kMaxStages = 8;
 const int kTexSets = 2;  // texture coordinate sets carried through the pipeline
 const int kMaxLights = 8;
@@ -199,9 +201,13 @@ public:
     void DrawPoint(const Vertex& a, bool pretransformed);
     // ClearTarget on the target, shared among the threads when large.
     void Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z);
-    // Triangles of the span loops may wait to be drawn by several threads
-    // at once; this draws them. The device calls it after every draw.
+    // Triangles of the span loops may wait, over several draws, to be drawn
+    // by several threads at once; this draws them. Each carries its own state:
+    // the device calls it before pixels are read, a texture changes or goes.
     void Flush();
+    // The threads the rasteriser draws with, for other stages of the device
+    // to share between draws; null with one thread.
+    Workers* SharedWorkers();
 
     // Pixels written since the last reset (for tests and figures).
     uint64_t pixelsWritten = 0;

@@ -15,10 +15,19 @@ int RenderThreads()
     return n < 1 ? 1 : (n > 8 ? 8 : n);
 }
 
+namespace {
+thread_local int t_current = 0;
+}
+
+int Workers::Current()
+{
+    return t_current;
+}
+
 Workers::Workers(int threads)
 {
     for (int i = 1; i < threads; ++i)
-        threads_.emplace_back([this] { Loop(); });
+        threads_.emplace_back([this, i] { Loop(i); });
 }
 
 Workers::~Workers()
@@ -55,8 +64,9 @@ void Workers::Run(int count, void (*task)(void*, int), void* context)
     done_.wait(lock, [this] { return running_ == 0; });
 }
 
-void Workers::Loop()
+void Workers::Loop(int index)
 {
+    t_current = index;
     unsigned seen = 0;
     for (;;) {
         {

@@ -23,12 +23,15 @@ public:
     Workers& operator=(const Workers&) = delete;
 
     int Threads() const { return (int)threads_.size() + 1; }
+    // Which thread of its Workers runs the caller's code: 0 for the thread
+    // that called Run, 1 to Threads() - 1 for the workers.
+    static int Current();
     // Runs task(context, i) for every i in [0, count) on the workers and the
     // caller; returns when all have finished.
     void Run(int count, void (*task)(void*, int), void* context);
 
 private:
-    void Loop();
+    void Loop(int index);
     void Drain();
 
     std::vector<std::thread> threads_;
