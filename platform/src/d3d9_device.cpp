@@ -1,12 +1,14 @@
 // The Direct3D 9 device: state, resources, scenes, drawing and presentation.
 #include "d3d9_internal.h"
 #include "win32_internal.h"
+#include "workers.h"
 
 #include <velmora_platform.h>
 
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
 #include <new>
 
 namespace vd3d {
@@ -242,7 +244,7 @@ HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, H
         DWORD* picture = velmora::PresentWindowPictureInPlace(target, w, h);
         ok = picture != nullptr;
         if (picture)
-            vr::CopyOpaque(color_.data(), picture, color_.size());
+            CopyToPicture(picture);
     }
     return ok ? D3D_OK : D3DERR_INVALIDCALL;
 }
@@ -919,6 +921,27 @@ void Device::FlushDeferred()
     DrawNow(D3DPT_TRIANGLELIST, primitives, deferred_.data(), 3 * primitives, deferredStride_, nullptr, false, 0,
             layout, vsProgram, psProgram);
     deferred_.clear();
+}
+
+void Device::CopyToPicture(uint32_t* picture)
+{
+    // Bound by memory: only large pictures pay for the workers.
+    static const size_t kBlock = 256 * 1024;
+    vr::Workers* workers = color_.size() >= 4 * kBlock ? raster_.SharedWorkers() : nullptr;
+    if (!workers) {
+        vr::CopyOpaque(color_.data(), picture, color_.size());
+        return;
+    }
+    struct Job {
+        const uint32_t* from;
+        uint32_t* to;
+        size_t count;
+    } job = {color_.data(), picture, color_.size()};
+    workers->Run((int)((job.count + kBlock - 1) / kBlock), [](void* context, int block) {
+        const Job& j = *(const Job*)context;
+        const size_t first = (size_t)block * kBlock;
+        vr::CopyOpaque(j.from + first, j.to + first, std::min(kBlock, j.count - first));
+    }, &job);
 }
 
 void Device::FlushPixels()

@@ -302,6 +302,8 @@ private:
     void PrepareDraw(const vr::FvfLayout& layout, vr::PixelProgram* program, int programAttrs, bool fixedVertices);
     void PrepareFixedVertices(const vr::FvfLayout& layout);
     void PreparePixels(vr::PixelProgram* program, int programAttrs);
+    // The back buffer into the window's picture, the unused byte opaque.
+    void CopyToPicture(uint32_t* picture);
 
     Direct3D* d3d_;
     ULONG refs_ = 1;

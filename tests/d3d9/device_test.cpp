@@ -1,6 +1,7 @@
 // The Direct3D object and device: creation and its failures, scenes,
 // presentation, state, resources and reference counting.
 #include "d3d_test_device.h"
+#include "render_threads.h"
 
 #include <gtest/gtest.h>
 
@@ -466,11 +467,10 @@ TEST_F(D3D9, VertexAndIndexBuffers)
 // the back buffer, must all see the draws made before them, as one thread.
 TEST_F(D3D9, TrianglesWaitingForThreadsSeeTexturesAsTheyWere)
 {
-    const char* before = getenv("VELMORA_RENDER_THREADS");
-    const std::string saved = before ? before : "";
+    ScopedRenderThreads scoped("1");
     std::vector<std::vector<DWORD>> pictures;
     for (const char* threads : {"1", "4"}) {
-        setenv("VELMORA_RENDER_THREADS", threads, 1);
+        scoped.Set(threads);
         Device d(512, 512);
         ASSERT_TRUE(d.device);
         IDirect3DDevice9* dev = d.device;
@@ -526,9 +526,32 @@ TEST_F(D3D9, TrianglesWaitingForThreadsSeeTexturesAsTheyWere)
         dev->EndScene();
         pictures.push_back(d.Pixels());
     }
-    if (before)
-        setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
-    else
-        unsetenv("VELMORA_RENDER_THREADS");
     EXPECT_EQ(pictures[0], pictures[1]);
+}
+
+// A large picture is handed to the window by several threads: every pixel
+// arrives, opaque, the last partial block too.
+TEST_F(D3D9, LargePicturesArePresentedWhole)
+{
+    ScopedRenderThreads threads("3");
+    {
+        Device d(1100, 1000);
+        ASSERT_TRUE(d.device);
+        IDirect3DDevice9* dev = d.device;
+        ASSERT_EQ(dev->Clear(0, NULL, D3DCLEAR_TARGET, 0x00102030, 1.f, 0), D3D_OK);
+        D3DRECT r[2] = {{0, 0, 7, 3}, {1093, 997, 1100, 1000}};
+        ASSERT_EQ(dev->Clear(2, r, D3DCLEAR_TARGET, 0x40ff0000, 1.f, 0), D3D_OK);
+        const std::vector<DWORD> back = d.Pixels();
+        ASSERT_EQ(dev->Present(NULL, NULL, NULL, NULL), D3D_OK);
+        int w = 0, h = 0;
+        const DWORD* pic = VelmoraGetWindowPicture(d.window, &w, &h);
+        ASSERT_TRUE(pic);
+        ASSERT_EQ((size_t)w * h, back.size());
+        size_t wrong = 0;
+        for (size_t i = 0; i < back.size(); ++i)
+            wrong += pic[i] != (back[i] | 0xff000000u);
+        EXPECT_EQ(wrong, 0u);
+        EXPECT_EQ(pic[back.size() - 1], 0xffff0000u);
+        EXPECT_EQ(pic[500 * 1100 + 500], 0xff102030u);
+    }
 }

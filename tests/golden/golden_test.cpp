@@ -10,6 +10,7 @@
 #include "frames.h"
 
 #include "png_picture.h"
+#include "render_threads.h"
 
 #include <stdlib.h>
 
@@ -148,18 +149,13 @@ TEST(GoldenFramesCompare, StepIsTheLargestChannelDifference)
 // waiting for the workers) the demo frames come out as one thread draws them.
 TEST_F(GoldenFrames, ThreadsDrawTheSamePictures)
 {
-    const char* before = getenv("VELMORA_RENDER_THREADS");
-    const std::string saved = before ? before : "";
+    ScopedRenderThreads scoped("1");
     std::vector<std::vector<Picture>> drawn;
     for (const char* threads : {"1", "5"})
     {
-        setenv("VELMORA_RENDER_THREADS", threads, 1);
+        scoped.Set(threads);
         drawn.push_back(RenderDemoFrames(true));
     }
-    if (before)
-        setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
-    else
-        unsetenv("VELMORA_RENDER_THREADS");
     ASSERT_EQ(drawn[0].size(), drawn[1].size());
     for (size_t s = 0; s < drawn[0].size(); ++s)
     {
