@@ -81,6 +81,9 @@ VELMORA_API void VelmoraResetGraphicsCard(void);
 VELMORA_API void VelmoraSetVertexCache(BOOL enable);
 // Specialised pixel loops for common textured draws (on by default); off, every pixel takes the general path.
 VELMORA_API void VelmoraSetFastPixelPaths(BOOL enable);
+// Pixel programs shaded in batches of pixels on the general path (on by default, with the specialised
+// loops); off, one run a pixel.
+VELMORA_API void VelmoraSetPixelBatches(BOOL enable);
 // Number of Direct3D objects (the Direct3D object, devices, textures, surfaces,
 // buffers) alive in the process: tests use it to find leaks.
 VELMORA_API int VelmoraLiveGraphicsObjects(void);

@@ -113,6 +113,26 @@ void ProgramLink::FindCopy()
     copy_ = true;
 }
 
+void ProgramLink::FindPixelBatch()
+{
+    pixelBatches_ = false;
+    pixelReads_ = 0;
+    if (!ps_ || copy_ || color_ < 0 || !ps_->Program().selfContained)
+        return;
+    // A batch starts from the uniforms alone: every input float the program
+    // may read must come from the rasteriser, as it does for each run.
+    for (const fx::Binding& b : ps_->Program().inputs) {
+        bool fed = false;
+        for (const In& in : ins_)
+            fed = fed || (in.frame == b.offset && in.count >= std::min(b.count, 4));
+        if (!fed)
+            return;
+    }
+    for (const In& in : ins_)
+        pixelReads_ = std::max(pixelReads_, in.attr + in.count);
+    pixelBatches_ = true;
+}
+
 void ProgramLink::Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexShader* vs, ProgramPixelShader* ps)
 {
     vs_ = vs;
@@ -152,6 +172,7 @@ void ProgramLink::Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexS
             }
     }
     FindCopy();
+    FindPixelBatch();
     if (!vs)
         return;
 
@@ -427,6 +448,42 @@ bool ProgramLink::Shade(const float* attr, float out[4])
     for (int i = 0; i < colorCount_; ++i)
         out[i] = frame[color_ + i];
     return true;
+}
+
+void ProgramLink::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep)
+{
+    // Below a few pixels one run a pixel costs less than a batch.
+    const int kMinLanes = 4;
+    const int W = fx::Batch::kLanes;
+    static_assert(fx::Batch::kLanes == vr::PixelProgram::kLanes, "a batch of pixels is one of the interpreter");
+    if (!pixelBatches_ || count < kMinLanes || count > W || pixelReads_ > attrs) {
+        PixelProgram::ShadeBatch(attr, attrs, count, out, keep);
+        return;
+    }
+    if (pixelVersion_ != ps_->Version()) {
+        pixelBatch_.Load(ps_->Program(), ps_->Frame());
+        pixelVersion_ = ps_->Version();
+    }
+    // Whole rows: the lanes past `count` compute what nobody reads.
+    float* const lanes = pixelBatch_.Float(0);
+    for (const In& in : ins_)
+        for (int i = 0; i < in.count; ++i)
+            memcpy(lanes + (size_t)(in.frame + i) * W, attr + (size_t)(in.attr + i) * W, sizeof(float) * W);
+    // Lanes that branch apart or a runaway loop: one run a pixel instead.
+    if (!pixelBatch_.Run(count)) {
+        PixelProgram::ShadeBatch(attr, attrs, count, out, keep);
+        return;
+    }
+    for (int c = 0; c < 4; ++c) {
+        if (c < colorCount_) {
+            memcpy(out + c * W, lanes + (size_t)(color_ + c) * W, sizeof(float) * W);
+        } else {
+            for (int l = 0; l < W; ++l)
+                out[c * W + l] = c == 3 ? 1.f : 0.f;
+        }
+    }
+    for (int l = 0; l < count; ++l)
+        keep[l] = true;
 }
 
 }  // namespace vd3d

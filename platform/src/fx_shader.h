@@ -108,12 +108,14 @@ public:
     void ShadeVertices(const uint8_t* vertices, UINT stride, const uint32_t* indices, int count, vr::Vertex* out,
                        vr::Workers* workers = nullptr);
     bool Shade(const float* attr, float out[4]) override;
+    void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep) override;
     bool Copies(int source[4], float constant[4]) const override;
     int Attrs() const { return attrs_; }
 
 private:
     void Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexShader* vs, ProgramPixelShader* ps);
     void FindCopy();
+    void FindPixelBatch();
 
     // Float k of the program's frame at f[k * step]: one vertex's frame
     // (step 1) or a lane of a batch (step Batch::kLanes).
@@ -173,6 +175,14 @@ private:
     DWORD fvf_ = 0;
     uint64_t vsSerial_ = 0, vsVersion_ = 0, psSerial_ = 0;
     bool built_ = false;
+
+    // Pixels shaded in batches: for a self-contained pixel program whose
+    // every input float is fed from the interpolated floats [0, pixelReads_).
+    // Like the frame of the scalar runs, used by the drawing thread alone.
+    bool pixelBatches_ = false;
+    int pixelReads_ = 0;
+    fx::Batch pixelBatch_;
+    uint64_t pixelVersion_ = 0;  // the uniforms pixelBatch_ holds
 
     // A pixel program that only copies: each colour float is an
     // interpolated float (copyAttr_ >= 0) or a constant.

@@ -131,6 +131,25 @@ TEST_F(GoldenFrames, SpecialisedPathsDrawTheKeptPicturesWithinOneStep)
     ExpectKept(true, 1);
 }
 
+// The dancers' pixel programs run over batches of pixels draw, byte for
+// byte, what one run a pixel draws.
+TEST_F(GoldenFrames, PixelBatchesDrawWhatOneRunAPixelDraws)
+{
+    VelmoraSetPixelBatches(FALSE);
+    const std::vector<Picture> one = RenderDemoFrames(true);
+    VelmoraSetPixelBatches(TRUE);
+    const std::vector<Picture> batched = RenderDemoFrames(true);
+    ASSERT_EQ(one.size(), std::size(kStates));
+    ASSERT_EQ(batched.size(), one.size());
+    for (size_t s = 0; s < one.size(); ++s)
+    {
+        const Difference d = Compare(batched[s], one[s]);
+        EXPECT_FALSE(one[s].pixels.empty()) << DemoStateName(kStates[s]);
+        EXPECT_TRUE(batched[s].pixels == one[s].pixels)
+            << DemoStateName(kStates[s]) << ": " << d.pixels << " pixels differ, by up to " << d.largest;
+    }
+}
+
 TEST(GoldenFramesCompare, StepIsTheLargestChannelDifference)
 {
     EXPECT_EQ(ChannelStep(0x102030, 0x102030), 0);

@@ -5,6 +5,7 @@
 #include <velmora_platform.h>
 
 #include <math.h>
+#include <string.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +15,7 @@ namespace vr {
 namespace {
 
 std::atomic<bool> g_fastPixelPaths{true};
+std::atomic<bool> g_pixelBatches{true};
 
 Color Argument(DWORD arg, const Color& diffuse, const Color& current, const Color& tex, const Color& factor,
                const Color& specular, const Color& temp)
@@ -92,6 +94,22 @@ float Operate(DWORD op, float a1, float a2, float a0, float diffuseA, float texA
     }
 }
 
+typedef float F4 __attribute__((vector_size(16)));
+typedef int32_t I4 __attribute__((vector_size(16)));
+
+// ToByte(Clamp01(v)) for four floats, each as the scalar functions compute
+// it (a NaN stays one through the first and becomes 0 in the second); in
+// 0..255.5 a signed conversion gives the same number.
+inline __attribute__((always_inline)) I4 Byte4(const float* p)
+{
+    F4 v;
+    memcpy(&v, p, sizeof v);
+    const F4 zero = {0.f, 0.f, 0.f, 0.f}, one = {1.f, 1.f, 1.f, 1.f};
+    const F4 s = v < zero ? zero : (v > one ? one : v);
+    const F4 t = s > zero ? (s < one ? s : one) : zero;
+    return __builtin_convertvector(t * 255.f + 0.5f, I4);
+}
+
 void BlendFactor(DWORD f, const Color& src, const Color& dst, float out[4])
 {
     switch (f) {
@@ -141,6 +159,23 @@ void BlendFactor(DWORD f, const Color& src, const Color& dst, float out[4])
 void SetFastPixelPaths(bool enable)
 {
     g_fastPixelPaths.store(enable);
+}
+
+void SetPixelBatches(bool enable)
+{
+    g_pixelBatches.store(enable);
+}
+
+void PixelProgram::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep)
+{
+    for (int l = 0; l < count; ++l) {
+        float a[kMaxVaryings], c[4];
+        for (int k = 0; k < attrs && k < kMaxVaryings; ++k)
+            a[k] = attr[k * kLanes + l];
+        keep[l] = Shade(a, c);
+        for (int i = 0; i < 4; ++i)
+            out[i * kLanes + l] = c[i];
+    }
 }
 
 void Rasterizer::SetState(const PixelState& state)
@@ -204,6 +239,7 @@ void Rasterizer::SetState(const PixelState& state)
                     modulates(s0.alphaOp, s0.alphaArg1, s0.alphaArg2) &&
                     !state_.alphaTest && state_.colorWriteMask == 0xF && plainBlend;
     PrepareSpans(plainBlend);
+    pixelBatches_ = fastPaths_ && state_.program && g_pixelBatches.load(std::memory_order_relaxed);
 }
 void Rasterizer::FastModulate(const FastTri& t)
 {
@@ -300,63 +336,9 @@ void Rasterizer::Sample(int stage, float u, float v, float lodUnscaled, float ou
     SampleLevel(st, Resolve(st, prep_[stage].log2Size, lodUnscaled), u, v, out);
 }
 
-void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* lod)
+inline __attribute__((always_inline)) void Rasterizer::WritePixel(int index, float z, const Color& current)
 {
     float* depth = target_.depth ? target_.depth + index : nullptr;
-    if (state_.zEnable && !Compare(state_.zFunc, z, *depth))
-        return;
-
-    Color diffuse = {attr[0], attr[1], attr[2], attr[3]};
-    Color specular = {attr[4], attr[5], attr[6], attr[7]};
-    Color current = diffuse, temp = {0, 0, 0, 0};
-    if (state_.program) {
-        float c[4];
-        if (!state_.program->Shade(attr, c))
-            return;
-        // Colours leave the pixel shader saturated, as for a fixed-point target.
-        current = {Clamp01(c[0]), Clamp01(c[1]), Clamp01(c[2]), Clamp01(c[3])};
-        specular = {0, 0, 0, 0};
-    }
-    const Color factor = {factor_[0], factor_[1], factor_[2], factor_[3]};
-    for (int s = 0; s < ((passThrough_ || state_.program) ? 0 : state_.stageCount); ++s) {
-        const StageState& st = state_.stages[s];
-        Color tex = {1.f, 1.f, 1.f, 1.f};
-        if (st.texture) {
-            int set = prep_[s].set;
-            float t[4];
-            Sample(s, attr[8 + 2 * set], attr[9 + 2 * set], lod[set], t);
-            tex = {t[0], t[1], t[2], t[3]};
-        }
-        if (prep_[s].passesWithoutTexture) {
-            if (st.resultArg == D3DTA_TEMP)
-                temp = current;
-            continue;
-        }
-        Color c1 = Argument(st.colorArg1, diffuse, current, tex, factor, specular, temp);
-        Color c2 = Argument(st.colorArg2, diffuse, current, tex, factor, specular, temp);
-        Color c0 = Argument(st.colorArg0, diffuse, current, tex, factor, specular, temp);
-        Color r;
-        r.r = Operate(st.colorOp, c1.r, c2.r, c0.r, diffuse.a, tex.a, factor.a, current.a);
-        r.g = Operate(st.colorOp, c1.g, c2.g, c0.g, diffuse.a, tex.a, factor.a, current.a);
-        r.b = Operate(st.colorOp, c1.b, c2.b, c0.b, diffuse.a, tex.a, factor.a, current.a);
-        if (st.alphaOp == D3DTOP_DISABLE) {
-            r.a = current.a;
-        } else {
-            Color a1 = Argument(st.alphaArg1, diffuse, current, tex, factor, specular, temp);
-            Color a2 = Argument(st.alphaArg2, diffuse, current, tex, factor, specular, temp);
-            Color a0 = Argument(st.alphaArg0, diffuse, current, tex, factor, specular, temp);
-            r.a = Operate(st.alphaOp, a1.a, a2.a, a0.a, diffuse.a, tex.a, factor.a, current.a);
-        }
-        if (st.resultArg == D3DTA_TEMP)
-            temp = r;
-        else
-            current = r;
-    }
-    if (state_.specularEnable && !state_.program) {
-        current.r = Clamp01(current.r + specular.r);
-        current.g = Clamp01(current.g + specular.g);
-        current.b = Clamp01(current.b + specular.b);
-    }
     if (state_.alphaTest) {
         uint32_t a = ToByte(current.a);
         if (!Compare(state_.alphaFunc, (float)a, (float)(state_.alphaRef & 0xff)))
@@ -414,9 +396,123 @@ void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* 
     ++pixelsWritten;
 }
 
+void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* lod)
+{
+    float* depth = target_.depth ? target_.depth + index : nullptr;
+    if (state_.zEnable && !Compare(state_.zFunc, z, *depth))
+        return;
+
+    Color diffuse = {attr[0], attr[1], attr[2], attr[3]};
+    Color specular = {attr[4], attr[5], attr[6], attr[7]};
+    Color current = diffuse, temp = {0, 0, 0, 0};
+    if (state_.program) {
+        float c[4];
+        if (!state_.program->Shade(attr, c))
+            return;
+        // Colours leave the pixel shader saturated, as for a fixed-point target.
+        current = {Clamp01(c[0]), Clamp01(c[1]), Clamp01(c[2]), Clamp01(c[3])};
+        specular = {0, 0, 0, 0};
+    }
+    const Color factor = {factor_[0], factor_[1], factor_[2], factor_[3]};
+    for (int s = 0; s < ((passThrough_ || state_.program) ? 0 : state_.stageCount); ++s) {
+        const StageState& st = state_.stages[s];
+        Color tex = {1.f, 1.f, 1.f, 1.f};
+        if (st.texture) {
+            int set = prep_[s].set;
+            float t[4];
+            Sample(s, attr[8 + 2 * set], attr[9 + 2 * set], lod[set], t);
+            tex = {t[0], t[1], t[2], t[3]};
+        }
+        if (prep_[s].passesWithoutTexture) {
+            if (st.resultArg == D3DTA_TEMP)
+                temp = current;
+            continue;
+        }
+        Color c1 = Argument(st.colorArg1, diffuse, current, tex, factor, specular, temp);
+        Color c2 = Argument(st.colorArg2, diffuse, current, tex, factor, specular, temp);
+        Color c0 = Argument(st.colorArg0, diffuse, current, tex, factor, specular, temp);
+        Color r;
+        r.r = Operate(st.colorOp, c1.r, c2.r, c0.r, diffuse.a, tex.a, factor.a, current.a);
+        r.g = Operate(st.colorOp, c1.g, c2.g, c0.g, diffuse.a, tex.a, factor.a, current.a);
+        r.b = Operate(st.colorOp, c1.b, c2.b, c0.b, diffuse.a, tex.a, factor.a, current.a);
+        if (st.alphaOp == D3DTOP_DISABLE) {
+            r.a = current.a;
+        } else {
+            Color a1 = Argument(st.alphaArg1, diffuse, current, tex, factor, specular, temp);
+            Color a2 = Argument(st.alphaArg2, diffuse, current, tex, factor, specular, temp);
+            Color a0 = Argument(st.alphaArg0, diffuse, current, tex, factor, specular, temp);
+            r.a = Operate(st.alphaOp, a1.a, a2.a, a0.a, diffuse.a, tex.a, factor.a, current.a);
+        }
+        if (st.resultArg == D3DTA_TEMP)
+            temp = r;
+        else
+            current = r;
+    }
+    if (state_.specularEnable && !state_.program) {
+        current.r = Clamp01(current.r + specular.r);
+        current.g = Clamp01(current.g + specular.g);
+        current.b = Clamp01(current.b + specular.b);
+    }
+    WritePixel(index, z, current);
+}
+
+void Rasterizer::ShadeLanes(PixelLanes& lanes, int attrs)
+{
+    const int n = lanes.count;
+    lanes.count = 0;
+    state_.program->ShadeBatch(lanes.attr, attrs, n, lanes.color, lanes.keep);
+    const int W = PixelProgram::kLanes;
+    if (!state_.alphaTest && !state_.alphaBlend && state_.colorWriteMask == 0xF) {
+        // The colours packed for all lanes at once, as WritePixel packs
+        // them: saturated, then to bytes (in 0..255.5 a signed conversion
+        // gives the same number and vectorises).
+        const float* c = lanes.color;
+        uint32_t value[PixelProgram::kLanes];
+        for (int l = 0; l < W; l += 4) {
+            const I4 v = (Byte4(c + 3 * W + l) << 24) | (Byte4(c + l) << 16) | (Byte4(c + W + l) << 8) |
+                         Byte4(c + 2 * W + l);
+            memcpy(value + l, &v, sizeof v);
+        }
+        const bool zTest = state_.zEnable, zWrite = state_.zEnable && state_.zWrite;
+        const DWORD zFunc = state_.zFunc;
+        float* const depth = target_.depth;
+        uint32_t* const color = target_.color;
+        uint64_t written = 0;
+        for (int l = 0; l < n; ++l) {
+            const uint32_t index = lanes.index[l];
+            const float z = lanes.z[l];
+            if ((zTest && !Compare(zFunc, z, depth[index])) || !lanes.keep[l])
+                continue;
+            color[index] = value[l];
+            if (zWrite)
+                depth[index] = z;
+            ++written;
+        }
+        pixelsWritten += written;
+        return;
+    }
+    for (int l = 0; l < n; ++l) {
+        // The tests and writes of ShadePixel.
+        const int index = (int)lanes.index[l];
+        const float z = lanes.z[l];
+        if (state_.zEnable && !Compare(state_.zFunc, z, target_.depth[index]))
+            continue;
+        if (!lanes.keep[l])
+            continue;
+        const float* c = lanes.color + l;
+        const Color current = {Clamp01(c[0]), Clamp01(c[W]), Clamp01(c[2 * W]), Clamp01(c[3 * W])};
+        WritePixel(index, z, current);
+    }
+}
+
 }  // namespace vr
 
 extern "C" void VelmoraSetFastPixelPaths(BOOL enable)
 {
     vr::SetFastPixelPaths(enable != FALSE);
+}
+
+extern "C" void VelmoraSetPixelBatches(BOOL enable)
+{
+    vr::SetPixelBatches(enable != FALSE);
 }

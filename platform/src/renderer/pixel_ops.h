@@ -175,6 +175,32 @@ inline __attribute__((always_inline)) float PixelLod(const float* ddx, const flo
     return 0.5f * log2f(std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy) + 1e-30f);
 }
 
+// The covered pixels of a row are one run: where all three edge functions
+// (w at the row's first pixel, stepping by stepX) are >= 0. Offsets from
+// the first pixel, at most `span`; false when none.
+inline __attribute__((always_inline)) bool RowRun(const int64_t stepX[3], const int64_t w[3], int64_t span,
+                                                  int* first, int* last)
+{
+    int64_t lo = 0, hi = span;
+    for (int i = 0; i < 3; ++i) {
+        const int64_t s = stepX[i], v = w[i];
+        if (s == 0) {
+            if (v < 0)
+                return false;
+        } else if (s > 0) {
+            if (v < 0)
+                lo = std::max(lo, (-v + s - 1) / s);
+        } else {
+            if (v < 0)
+                return false;
+            hi = std::min(hi, v / -s);
+        }
+    }
+    *first = (int)lo;
+    *last = (int)hi;
+    return lo <= hi;
+}
+
 // One triangle of the common textured configuration: stage 0 modulates one
 // texture with the diffuse colour, nothing after it. Every operation is the
 // general path's, in its order, so the bytes are the same.

@@ -156,30 +156,6 @@ inline __attribute__((always_inline)) uint64_t SumLanes(VI v)
     return (uint64_t)n;
 }
 
-// The covered pixels of a row are one run: where all three edge functions
-// are >= 0. Offsets from minX, false when none.
-inline __attribute__((always_inline)) bool RowRun(const SpanJob& j, const int64_t w[3], int* first, int* last)
-{
-    int64_t lo = 0, hi = j.maxX - j.minX;
-    for (int i = 0; i < 3; ++i) {
-        const int64_t s = j.stepX[i], v = w[i];
-        if (s == 0) {
-            if (v < 0)
-                return false;
-        } else if (s > 0) {
-            if (v < 0)
-                lo = std::max(lo, (-v + s - 1) / s);
-        } else {
-            if (v < 0)
-                return false;
-            hi = std::min(hi, v / -s);
-        }
-    }
-    *first = (int)lo;
-    *last = (int)hi;
-    return lo <= hi;
-}
-
 // A uniform texel through the bilinear weights, summed in the general
 // sampler's order.
 inline __attribute__((always_inline)) VF Filtered(float texel, VF w00, VF w10, VF w01, VF w11)
@@ -368,7 +344,7 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
         p.ddx[k] = Splat(j.ddx[k]);
     for (int y = j.yStart; y <= j.yEnd; ++y) {
         int first, last;
-        const bool any = RowRun(j, e, &first, &last);
+        const bool any = RowRun(j.stepX, e, j.maxX - j.minX, &first, &last);
         for (int i = 0; i < 3; ++i)
             e[i] += j.stepY[i];
         if (!any)
@@ -594,7 +570,7 @@ struct Rasterizer::SpanQueue {
     std::vector<BlendTable> tables;  // the queued jobs' tables
 };
 
-Rasterizer::Rasterizer() : spans_(new SpanQueue)
+Rasterizer::Rasterizer() : spans_(new SpanQueue), lanes_(new PixelLanes())
 {
     spans_->threads = RenderThreads();
     if (spans_->threads > 1) {

@@ -114,6 +114,10 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
     if (spanMode_ != kSpanOff && FillSpans(e, minX, maxX, minY, maxY, base, ddx, ddy))
         return;
     Flush();  // triangles waiting for the span loops come first
+    if (pixelBatches_) {
+        ProgramTriangle(e, minX, maxX, minY, maxY, base, ddx, ddy);
+        return;
+    }
 
     // Which texture sets need a level of detail per pixel, and which of those
     // have the same one at every pixel: 1/w is constant over the triangle and
@@ -220,6 +224,53 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
         e[1].row += e[1].stepY;
         e[2].row += e[2].stepY;
     }
+}
+
+// The general path's walk for a pixel program: the pixels that pass the
+// depth test wait in lanes for one run a batch, each float as the walk above
+// computes it. The pixels of one triangle never meet, so a pixel's depth
+// test comes out the same before the others are written.
+void Rasterizer::ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base,
+                                 const float* ddx, const float* ddy)
+{
+    const int W = PixelProgram::kLanes;
+    const int attrs = attrs_;
+    const bool zTest = state_.zEnable;
+    const DWORD zFunc = state_.zFunc;
+    const float* const depth = target_.depth;
+    const int64_t stepX[3] = {e[0].stepX, e[1].stepX, e[2].stepX};
+    int64_t w[3] = {e[0].row, e[1].row, e[2].row};
+    PixelLanes& lanes = *lanes_;
+    float row[2 + kMaxVaryings];
+    for (int y = minY; y <= maxY; ++y) {
+        int first, last;
+        const bool any = RowRun(stepX, w, maxX - minX, &first, &last);
+        for (int i = 0; i < 3; ++i)
+            w[i] += e[i].stepY;
+        if (!any)
+            continue;
+        for (int k = 0; k < 2 + attrs; ++k)
+            row[k] = base[k] + ddy[k] * (y - minY);
+        const uint32_t rowIndex = (uint32_t)y * target_.width + minX;
+        for (int d = first; d <= last; ++d) {
+            const uint32_t index = rowIndex + (uint32_t)d;
+            const float dxk = (float)d;
+            const float z = row[0] + ddx[0] * dxk;
+            if (zTest && !Compare(zFunc, z, depth[index]))
+                continue;
+            const float iw = row[1] + ddx[1] * dxk;
+            const float pw = 1.f / iw;
+            const int l = lanes.count++;
+            lanes.index[l] = index;
+            lanes.z[l] = z;
+            for (int k = 0; k < attrs; ++k)
+                lanes.attr[k * W + l] = (row[2 + k] + ddx[2 + k] * dxk) * pw;
+            if (lanes.count == W)
+                ShadeLanes(lanes, attrs);
+        }
+    }
+    if (lanes.count > 0)
+        ShadeLanes(lanes, attrs);
 }
 
 void Rasterizer::FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel)

@@ -16,6 +16,7 @@
 namespace vr {
 
 class Workers;
+struct Color;
 
 const int kMaxStages = 8;
 const int kTexSets = 2;  // texture coordinate sets carried through the pipeline
@@ -59,6 +60,13 @@ class PixelProgram {
 public:
     virtual ~PixelProgram() = default;
     virtual bool Shade(const float* attr, float out[4]) = 0;
+    // Pixels shaded together, at most kLanes: float k of pixel l at
+    // attr[k * kLanes + l] (k < attrs), channel c of its colour to
+    // out[c * kLanes + l], keep[l] false when it is discarded. Each pixel
+    // gets what Shade gives it, the pixels taken in order. Rows are whole:
+    // lanes from `count` on may be read and written.
+    static const int kLanes = 16;
+    virtual void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep);
     // True for a program that only hands on interpolated floats or constants:
     // for r, g, b and a the float's index, or -1 and the constant.
     virtual bool Copies(int /*source*/[4], float /*constant*/[4]) const { return false; }
@@ -178,6 +186,9 @@ private:
 // Whether textured draws in the common configuration take the specialised
 // pixel loop (on by default); off, every pixel goes through the general one.
 void SetFastPixelPaths(bool enable);
+// Whether the general path shades a pixel program's pixels in batches (on
+// by default, and only with the fast paths); off, one pixel at a time.
+void SetPixelBatches(bool enable);
 // Whether blends of one source colour compute their tables' linear fits
 // (on by default); off, they look every byte up (for tests).
 void SetBlendTableFits(bool enable);
@@ -231,7 +242,23 @@ private:
     static void VertexPlanes(const ScreenVertex& v, int planes, int padded, float* out);
     void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, bool frontCcw);
     void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
+    void ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base,
+                         const float* ddx, const float* ddy);
     void ShadePixel(int index, float z, const float* attr, const float* lod);
+    // ShadePixel after the colour is known: alpha test, blend and writes.
+    void WritePixel(int index, float z, const Color& current);
+    // Pixels of one triangle waiting for the pixel program, in the order
+    // the walk met them.
+    struct PixelLanes {
+        int count;
+        uint32_t index[PixelProgram::kLanes];
+        float z[PixelProgram::kLanes];
+        alignas(64) float attr[kMaxVaryings * PixelProgram::kLanes];
+        alignas(64) float color[4 * PixelProgram::kLanes];
+        bool keep[PixelProgram::kLanes];
+    };
+    // Shades and writes the waiting pixels as ShadePixel would one by one.
+    void ShadeLanes(PixelLanes& lanes, int attrs);
     void Sample(int stage, float u, float v, float lod, float out[4]) const;
     // The span loops (pixel_spans.cpp): chosen once a draw, false from
     // FillSpans when a triangle's planes are not all finite.
@@ -250,6 +277,8 @@ private:
     void FastModulate(const FastTri& t);
     struct SpanQueue;
     std::unique_ptr<SpanQueue> spans_;
+    // Made once (zeroed): lanes past a batch's pixels hold earlier numbers.
+    std::unique_ptr<PixelLanes> lanes_;
     template <bool kBlend, bool kSpecular>
     void FastFill(const FastTri& t);
 
@@ -262,6 +291,7 @@ private:
     // opaque or source-alpha blending: the specialised loop draws.
     bool fastModulate_ = false;
     bool fastPaths_ = true;  // shortcuts allowed; off, every pixel takes the general path
+    bool pixelBatches_ = false;  // the program's pixels are shaded in batches
     float factor_[4] = {0, 0, 0, 0};  // texture factor, r g b a
     StagePrep prep_[kMaxStages] = {};
     int attrs_ = 4 + 4 + 2 * kTexSets;  // floats interpolated per vertex
