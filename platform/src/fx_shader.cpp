@@ -432,12 +432,16 @@ bool ProgramLink::Copies(int source[4], float constant[4]) const
 
 bool ProgramLink::Shade(const float* attr, float out[4])
 {
+    return ShadeIn(ps_->Frame(), attr, out);
+}
+
+bool ProgramLink::ShadeIn(float* frame, const float* attr, float out[4]) const
+{
     if (copy_) {
         for (int i = 0; i < 4; ++i)
             out[i] = copyAttr_[i] >= 0 ? attr[copyAttr_[i]] : copyValue_[i];
         return true;
     }
-    float* frame = ps_->Frame();
     for (const In& in : ins_)
         for (int i = 0; i < in.count; ++i)
             frame[in.frame + i] = attr[in.attr + i];
@@ -450,28 +454,67 @@ bool ProgramLink::Shade(const float* attr, float out[4])
     return true;
 }
 
-void ProgramLink::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep)
+bool ProgramLink::ShareAmong(int threads)
 {
+    // A program that carries values from pixel to pixel must see them in
+    // the walk's order.
+    if (!ps_ || threads < 1 || !(copy_ || ps_->Program().selfContained))
+        return false;
+    if (pixelThreads_.size() < (size_t)threads)
+        pixelThreads_.resize((size_t)threads);
+    const std::vector<float>& initial = ps_->Program().initial;
+    for (int t = 1; t < threads; ++t) {
+        PixelThread& pt = pixelThreads_[(size_t)t];
+        if (pt.version == ps_->Version() && pt.frame.size() == initial.size())
+            continue;
+        pt.frame.assign(ps_->Frame(), ps_->Frame() + initial.size());
+        if (pixelBatches_)
+            pt.batch.Load(ps_->Program(), ps_->Frame());
+        pt.version = ps_->Version();
+    }
+    if (pixelBatches_ && pixelVersion_ != ps_->Version()) {
+        pixelBatch_.Load(ps_->Program(), ps_->Frame());
+        pixelVersion_ = ps_->Version();
+    }
+    return true;
+}
+
+void ProgramLink::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int thread)
+{
+    // Thread 0 is the drawing thread: the shader's own frame; the others
+    // have theirs (ShareAmong).
+    float* const frame = thread == 0 ? ps_->Frame() : pixelThreads_[(size_t)thread].frame.data();
+    auto oneByOne = [&] {
+        for (int l = 0; l < count; ++l) {
+            float a[vr::kMaxVaryings], c[4];
+            for (int k = 0; k < attrs && k < vr::kMaxVaryings; ++k)
+                a[k] = attr[k * kLanes + l];
+            keep[l] = ShadeIn(frame, a, c);
+            for (int i = 0; i < 4; ++i)
+                out[i * kLanes + l] = c[i];
+        }
+    };
     // Below a few pixels one run a pixel costs less than a batch.
     const int kMinLanes = 4;
     const int W = fx::Batch::kLanes;
     static_assert(fx::Batch::kLanes == vr::PixelProgram::kLanes, "a batch of pixels is one of the interpreter");
     if (!pixelBatches_ || count < kMinLanes || count > W || pixelReads_ > attrs) {
-        PixelProgram::ShadeBatch(attr, attrs, count, out, keep);
+        oneByOne();
         return;
     }
-    if (pixelVersion_ != ps_->Version()) {
+    fx::Batch& batch = thread == 0 ? pixelBatch_ : pixelThreads_[(size_t)thread].batch;
+    if (thread == 0 && pixelVersion_ != ps_->Version()) {
         pixelBatch_.Load(ps_->Program(), ps_->Frame());
         pixelVersion_ = ps_->Version();
     }
     // Whole rows: the lanes past `count` compute what nobody reads.
-    float* const lanes = pixelBatch_.Float(0);
+    float* const lanes = batch.Float(0);
     for (const In& in : ins_)
         for (int i = 0; i < in.count; ++i)
             memcpy(lanes + (size_t)(in.frame + i) * W, attr + (size_t)(in.attr + i) * W, sizeof(float) * W);
     // Lanes that branch apart or a runaway loop: one run a pixel instead.
-    if (!pixelBatch_.Run(count)) {
-        PixelProgram::ShadeBatch(attr, attrs, count, out, keep);
+    if (!batch.Run(count)) {
+        oneByOne();
         return;
     }
     for (int c = 0; c < 4; ++c) {

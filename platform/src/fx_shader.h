@@ -108,7 +108,8 @@ public:
     void ShadeVertices(const uint8_t* vertices, UINT stride, const uint32_t* indices, int count, vr::Vertex* out,
                        vr::Workers* workers = nullptr);
     bool Shade(const float* attr, float out[4]) override;
-    void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep) override;
+    void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int thread = 0) override;
+    bool ShareAmong(int threads) override;
     bool Copies(int source[4], float constant[4]) const override;
     int Attrs() const { return attrs_; }
 
@@ -183,6 +184,15 @@ private:
     int pixelReads_ = 0;
     fx::Batch pixelBatch_;
     uint64_t pixelVersion_ = 0;  // the uniforms pixelBatch_ holds
+    // What threads 1 and on shade with when shared (ShareAmong): a batch
+    // and a frame for single runs each, with the uniforms of their version.
+    struct PixelThread {
+        fx::Batch batch;
+        std::vector<float> frame;
+        uint64_t version = 0;
+    };
+    std::vector<PixelThread> pixelThreads_;
+    bool ShadeIn(float* frame, const float* attr, float out[4]) const;
 
     // A pixel program that only copies: each colour float is an
     // interpolated float (copyAttr_ >= 0) or a constant.

@@ -4,6 +4,7 @@
 // again as soon as the call returns.
 #include "d3d_test_device.h"
 #include "effect_test_support.h"
+#include "render_threads.h"
 
 #include <velmora_platform.h>
 
@@ -259,4 +260,42 @@ TEST(DrawBatching, RefusedDrawsFailAtTheCall)
     EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, fan.data(), sizeof(NormalVertex)), D3D_OK);
     EXPECT_EQ(dev->EndScene(), D3D_OK);
     EXPECT_EQ(dev->EndScene(), D3DERR_INVALIDCALL);
+}
+
+// A pixel program that counts its runs sees its pixels in the walk's order
+// whatever the threads; one that does not is shared among them. Both draw
+// what one thread draws.
+TEST(DrawBatching, PixelProgramsDrawAsOneThreadWhateverTheThreads)
+{
+    const char* const kCounting =
+        "static float count = 0;\n"
+        "struct O { float4 p : POSITION; float4 c : COLOR0; };\n"
+        "O VS(float4 p : POSITION, float3 n : NORMAL) { O o; o.p = p; o.c = float4(n, 1); return o; }\n"
+        "float4 PS(float4 c : COLOR0) : COLOR { count = count + 1; return float4(frac(count / 7), c.g, c.b, 1); }\n"
+        "technique T { pass P { ZEnable = false; CullMode = None; VertexShader = compile vs_2_0 VS();\n"
+        "  PixelShader = compile ps_2_0 PS(); } }\n";
+    const std::vector<NormalVertex> fan = Fan(24);
+    ScopedRenderThreads scoped("1");
+    for (const char* source : {kCounting, kNormalColour}) {
+        std::vector<std::vector<DWORD>> pictures;
+        for (const char* threads : {"1", "4"}) {
+            scoped.Set(threads);
+            Device d(256, 256);
+            ASSERT_TRUE(d.device);
+            ID3DXEffect* fx = nullptr;
+            std::string errors;
+            ASSERT_EQ(MakeEffect(d.device, source, &fx, &errors), D3D_OK) << errors;
+            d.device->Clear(0, NULL, D3DCLEAR_TARGET, 0xff000000, 1.f, 0);
+            d.device->BeginScene();
+            Passes(fx, [&] {
+                d.device->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
+                d.device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)fan.size() / 3, fan.data(), sizeof(NormalVertex));
+            });
+            d.device->EndScene();
+            pictures.push_back(d.Pixels());
+            fx->Release();
+        }
+        EXPECT_TRUE(pictures[0] == pictures[1]) << (source == kCounting ? "counting" : "plain");
+        EXPECT_GT(Colours(pictures[0]), 10u);
+    }
 }

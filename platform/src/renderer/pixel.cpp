@@ -166,7 +166,7 @@ void SetPixelBatches(bool enable)
     g_pixelBatches.store(enable);
 }
 
-void PixelProgram::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep)
+void PixelProgram::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int /*thread*/)
 {
     for (int l = 0; l < count; ++l) {
         float a[kMaxVaryings], c[4];
@@ -180,6 +180,7 @@ void PixelProgram::ShadeBatch(const float* attr, int attrs, int count, float* ou
 
 void Rasterizer::SetState(const PixelState& state)
 {
+    FlushPrograms();
     state_ = state;
     // The special case that D3DBLEND_BOTH* replaces the destination factor.
     if (state_.srcBlend == D3DBLEND_BOTHSRCALPHA)
@@ -336,13 +337,13 @@ void Rasterizer::Sample(int stage, float u, float v, float lodUnscaled, float ou
     SampleLevel(st, Resolve(st, prep_[stage].log2Size, lodUnscaled), u, v, out);
 }
 
-inline __attribute__((always_inline)) void Rasterizer::WritePixel(int index, float z, const Color& current)
+inline __attribute__((always_inline)) bool Rasterizer::WritePixel(int index, float z, const Color& current)
 {
     float* depth = target_.depth ? target_.depth + index : nullptr;
     if (state_.alphaTest) {
         uint32_t a = ToByte(current.a);
         if (!Compare(state_.alphaFunc, (float)a, (float)(state_.alphaRef & 0xff)))
-            return;
+            return false;
     }
 
     uint32_t* pixel = target_.color + index;
@@ -393,7 +394,7 @@ inline __attribute__((always_inline)) void Rasterizer::WritePixel(int index, flo
     }
     if (state_.zEnable && state_.zWrite)
         *depth = z;
-    ++pixelsWritten;
+    return true;
 }
 
 void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* lod)
@@ -453,14 +454,15 @@ void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* 
         current.g = Clamp01(current.g + specular.g);
         current.b = Clamp01(current.b + specular.b);
     }
-    WritePixel(index, z, current);
+    if (WritePixel(index, z, current))
+        ++pixelsWritten;
 }
 
-void Rasterizer::ShadeLanes(PixelLanes& lanes, int attrs)
+void Rasterizer::ShadeLanes(PixelLanes& lanes, int attrs, int thread, uint64_t* written)
 {
     const int n = lanes.count;
     lanes.count = 0;
-    state_.program->ShadeBatch(lanes.attr, attrs, n, lanes.color, lanes.keep);
+    state_.program->ShadeBatch(lanes.attr, attrs, n, lanes.color, lanes.keep, thread);
     const int W = PixelProgram::kLanes;
     if (!state_.alphaTest && !state_.alphaBlend && state_.colorWriteMask == 0xF) {
         // The colours packed for all lanes at once, as WritePixel packs
@@ -477,7 +479,7 @@ void Rasterizer::ShadeLanes(PixelLanes& lanes, int attrs)
         const DWORD zFunc = state_.zFunc;
         float* const depth = target_.depth;
         uint32_t* const color = target_.color;
-        uint64_t written = 0;
+        uint64_t count = 0;
         for (int l = 0; l < n; ++l) {
             const uint32_t index = lanes.index[l];
             const float z = lanes.z[l];
@@ -486,9 +488,9 @@ void Rasterizer::ShadeLanes(PixelLanes& lanes, int attrs)
             color[index] = value[l];
             if (zWrite)
                 depth[index] = z;
-            ++written;
+            ++count;
         }
-        pixelsWritten += written;
+        *written += count;
         return;
     }
     for (int l = 0; l < n; ++l) {
@@ -501,7 +503,8 @@ void Rasterizer::ShadeLanes(PixelLanes& lanes, int attrs)
             continue;
         const float* c = lanes.color + l;
         const Color current = {Clamp01(c[0]), Clamp01(c[W]), Clamp01(c[2 * W]), Clamp01(c[3 * W])};
-        WritePixel(index, z, current);
+        if (WritePixel(index, z, current))
+            ++*written;
     }
 }
 

@@ -561,21 +561,24 @@ const int64_t kParallelClear = 1024 * 1024;
 }  // namespace
 
 struct Rasterizer::SpanQueue {
-    std::vector<SpanJob> jobs;
+    std::vector<SpanJob, PageAllocator<SpanJob>> jobs;
     int64_t area = 0;
     int minY = 0, maxY = -1;
     int threads = 1;
     std::unique_ptr<Workers> workers;
     std::atomic<uint64_t> written{0};
-    std::vector<BlendTable> tables;  // the queued jobs' tables
+    std::vector<BlendTable, PageAllocator<BlendTable>> tables;  // the queued jobs' tables
 };
 
-Rasterizer::Rasterizer() : spans_(new SpanQueue), lanes_(new PixelLanes())
+Rasterizer::Rasterizer() : spans_(new SpanQueue), lanes_(new PixelLanes()), programs_(new ProgramQueue)
 {
     spans_->threads = RenderThreads();
     if (spans_->threads > 1) {
         spans_->jobs.reserve(kMaxQueued);
         spans_->tables.reserve(kMaxTables);
+        programs_->tris.reserve(kMaxQueued / 2);
+        for (int t = 0; t < spans_->threads; ++t)
+            programs_->lanes.emplace_back(new PixelLanes());
     }
 }
 
@@ -592,6 +595,13 @@ Workers* Rasterizer::SharedWorkers()
 }
 
 void Rasterizer::Flush()
+{
+    // A program's triangles only wait behind span triangles already drawn.
+    FlushPrograms();
+    FlushSpans();
+}
+
+void Rasterizer::FlushSpans()
 {
     SpanQueue& q = *spans_;
     if (q.jobs.empty())

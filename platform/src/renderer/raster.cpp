@@ -1,11 +1,13 @@
 // Triangle set-up (edge functions and attribute planes) and the walk over
 // the covered pixels; lines step along their major axis.
 #include "pixel_ops.h"
+#include "workers.h"
 
 #include <math.h>
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 
 namespace vr {
 
@@ -113,11 +115,12 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
 
     if (spanMode_ != kSpanOff && FillSpans(e, minX, maxX, minY, maxY, base, ddx, ddy))
         return;
-    Flush();  // triangles waiting for the span loops come first
+    FlushSpans();  // triangles waiting for the span loops come first
     if (pixelBatches_) {
         ProgramTriangle(e, minX, maxX, minY, maxY, base, ddx, ddy);
         return;
     }
+    FlushPrograms();
 
     // Which texture sets need a level of detail per pixel, and which of those
     // have the same one at every pixel: 1/w is constant over the triangle and
@@ -229,9 +232,82 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
 // The general path's walk for a pixel program: the pixels that pass the
 // depth test wait in lanes for one run a batch, each float as the walk above
 // computes it. The pixels of one triangle never meet, so a pixel's depth
-// test comes out the same before the others are written.
+// test comes out the same before the others are written. With threads the
+// triangles of a draw wait, and each thread draws them all, in order, over
+// bands of rows of its own.
 void Rasterizer::ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base,
                                  const float* ddx, const float* ddy)
+{
+    ProgramQueue& q = *programs_;
+    if (q.lanes.size() > 1) {
+        if (q.tris.empty())
+            q.shared = state_.program->ShareAmong((int)q.lanes.size());
+        if (q.shared) {
+            ProgramTri& t = q.tris.emplace_back();
+            for (int i = 0; i < 3; ++i)
+                t.e[i] = e[i];
+            t.minX = minX, t.maxX = maxX, t.minY = minY, t.maxY = maxY;
+            const int planes = 2 + attrs_;
+            memcpy(t.base, base, sizeof(float) * (size_t)planes);
+            memcpy(t.ddx, ddx, sizeof(float) * (size_t)planes);
+            memcpy(t.ddy, ddy, sizeof(float) * (size_t)planes);
+            if (q.tris.size() == 1)
+                q.minY = minY, q.maxY = maxY;
+            q.minY = std::min(q.minY, minY), q.maxY = std::max(q.maxY, maxY);
+            q.area += (int64_t)(maxX - minX + 1) * (maxY - minY + 1);
+            if (q.tris.size() == q.tris.capacity())
+                FlushPrograms();
+            return;
+        }
+    }
+    uint64_t written = 0;
+    ProgramRows(e, minX, maxX, minY, minY, maxY, base, ddx, ddy, *lanes_, 0, &written);
+    pixelsWritten += written;
+}
+
+void Rasterizer::FlushPrograms()
+{
+    ProgramQueue& q = *programs_;
+    if (q.tris.empty())
+        return;
+    // Rows a thread takes at a time, and the area below which one thread
+    // draws alone (a pixel program's pixel costs several of the span loops').
+    const int kBandRows = 8;
+    const int64_t kShareArea = 16 * 1024;
+    Workers* workers = q.area >= kShareArea ? SharedWorkers() : nullptr;
+    struct Job {
+        Rasterizer* r;
+        std::atomic<uint64_t> written{0};
+    } job;
+    job.r = this;
+    auto band = [](void* context, int index) {
+        Job& j = *(Job*)context;
+        ProgramQueue& q = *j.r->programs_;
+        const int thread = Workers::Current();
+        const int y0 = q.minY + index * kBandRows, y1 = y0 + kBandRows - 1;
+        uint64_t written = 0;
+        for (const ProgramTri& t : q.tris) {
+            if (t.maxY < y0 || t.minY > y1)
+                continue;
+            j.r->ProgramRows(t.e, t.minX, t.maxX, t.minY, std::max(t.minY, y0), std::min(t.maxY, y1), t.base, t.ddx,
+                             t.ddy, *q.lanes[(size_t)thread], thread, &written);
+        }
+        j.written.fetch_add(written, std::memory_order_relaxed);
+    };
+    const int bands = (q.maxY - q.minY) / kBandRows + 1;
+    if (workers) {
+        workers->Run(bands, band, &job);
+    } else {
+        for (int i = 0; i < bands; ++i)
+            band(&job, i);
+    }
+    pixelsWritten += job.written.load();
+    q.tris.clear();
+    q.area = 0;
+}
+
+void Rasterizer::ProgramRows(const EdgeFn* e, int minX, int maxX, int minY, int y0, int y1, const float* base,
+                             const float* ddx, const float* ddy, PixelLanes& lanes, int thread, uint64_t* written)
 {
     const int W = PixelProgram::kLanes;
     const int attrs = attrs_;
@@ -239,10 +315,11 @@ void Rasterizer::ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, 
     const DWORD zFunc = state_.zFunc;
     const float* const depth = target_.depth;
     const int64_t stepX[3] = {e[0].stepX, e[1].stepX, e[2].stepX};
-    int64_t w[3] = {e[0].row, e[1].row, e[2].row};
-    PixelLanes& lanes = *lanes_;
+    int64_t w[3];
+    for (int i = 0; i < 3; ++i)
+        w[i] = e[i].row + e[i].stepY * (y0 - minY);
     float row[2 + kMaxVaryings];
-    for (int y = minY; y <= maxY; ++y) {
+    for (int y = y0; y <= y1; ++y) {
         int first, last;
         const bool any = RowRun(stepX, w, maxX - minX, &first, &last);
         for (int i = 0; i < 3; ++i)
@@ -266,11 +343,11 @@ void Rasterizer::ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, 
             for (int k = 0; k < attrs; ++k)
                 lanes.attr[k * W + l] = (row[2 + k] + ddx[2 + k] * dxk) * pw;
             if (lanes.count == W)
-                ShadeLanes(lanes, attrs);
+                ShadeLanes(lanes, attrs, thread, written);
         }
     }
     if (lanes.count > 0)
-        ShadeLanes(lanes, attrs);
+        ShadeLanes(lanes, attrs, thread, written);
 }
 
 void Rasterizer::FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel)

@@ -8,6 +8,8 @@
 
 #include <d3d9types.h>
 
+#include "pages.h"
+
 #include <stdint.h>
 
 #include <memory>
@@ -65,8 +67,12 @@ public:
     // out[c * kLanes + l], keep[l] false when it is discarded. Each pixel
     // gets what Shade gives it, the pixels taken in order. Rows are whole:
     // lanes from `count` on may be read and written.
-    static const int kLanes = 16;
-    virtual void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep);
+    // With `thread` (see ShareAmong), the calls of several threads at once.
+    static constexpr int kLanes = 16;
+    virtual void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int thread = 0);
+    // Readies ShadeBatch for threads 0 to `threads` - 1 at once, with the
+    // constants as they are now; false when the program cannot be shared.
+    virtual bool ShareAmong(int /*threads*/) { return false; }
     // True for a program that only hands on interpolated floats or constants:
     // for r, g, b and a the float's index, or -1 and the constant.
     virtual bool Copies(int /*source*/[4], float /*constant*/[4]) const { return false; }
@@ -212,6 +218,9 @@ public:
     void DrawPoint(const Vertex& a, bool pretransformed);
     // ClearTarget on the target, shared among the threads when large.
     void Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z);
+    // Triangles of a pixel program wait, within a draw, to be drawn by
+    // several threads at once; the device calls this at the end of a draw.
+    void FlushPrograms();
     // Triangles of the span loops may wait, over several draws, to be drawn
     // by several threads at once; this draws them. Each carries its own state:
     // the device calls it before pixels are read, a texture changes or goes.
@@ -244,9 +253,15 @@ private:
     void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
     void ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base,
                          const float* ddx, const float* ddy);
+    struct PixelLanes;
+    // Rows y0..y1 of a program's triangle (from minY..maxY), the pixels
+    // shaded in `lanes` by `thread`, the pixels written added to `written`.
+    void ProgramRows(const EdgeFn* e, int minX, int maxX, int minY, int y0, int y1, const float* base,
+                     const float* ddx, const float* ddy, PixelLanes& lanes, int thread, uint64_t* written);
     void ShadePixel(int index, float z, const float* attr, const float* lod);
-    // ShadePixel after the colour is known: alpha test, blend and writes.
-    void WritePixel(int index, float z, const Color& current);
+    // ShadePixel after the colour is known: alpha test, blend and writes;
+    // false when the alpha test drops the pixel.
+    bool WritePixel(int index, float z, const Color& current);
     // Pixels of one triangle waiting for the pixel program, in the order
     // the walk met them.
     struct PixelLanes {
@@ -258,7 +273,7 @@ private:
         bool keep[PixelProgram::kLanes];
     };
     // Shades and writes the waiting pixels as ShadePixel would one by one.
-    void ShadeLanes(PixelLanes& lanes, int attrs);
+    void ShadeLanes(PixelLanes& lanes, int attrs, int thread, uint64_t* written);
     void Sample(int stage, float u, float v, float lod, float out[4]) const;
     // The span loops (pixel_spans.cpp): chosen once a draw, false from
     // FillSpans when a triangle's planes are not all finite.
@@ -275,10 +290,26 @@ private:
     bool FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
                    const float* ddy);
     void FastModulate(const FastTri& t);
+    void FlushSpans();
     struct SpanQueue;
     std::unique_ptr<SpanQueue> spans_;
     // Made once (zeroed): lanes past a batch's pixels hold earlier numbers.
     std::unique_ptr<PixelLanes> lanes_;
+    // A program's triangles waiting for the threads: edges and planes as
+    // set up, the per-thread lanes, the rows all cover.
+    struct ProgramTri {
+        EdgeFn e[3];
+        int minX, maxX, minY, maxY;
+        float base[2 + kMaxVaryings], ddx[2 + kMaxVaryings], ddy[2 + kMaxVaryings];
+    };
+    struct ProgramQueue {
+        std::vector<ProgramTri, PageAllocator<ProgramTri>> tris;
+        std::vector<std::unique_ptr<PixelLanes>> lanes;  // one a thread
+        int64_t area = 0;
+        int minY = 0, maxY = -1;
+        bool shared = false;  // the program took the threads for this draw
+    };
+    std::unique_ptr<ProgramQueue> programs_;
     template <bool kBlend, bool kSpecular>
     void FastFill(const FastTri& t);
 
