@@ -310,8 +310,8 @@ void ProgramLink::RunVertex(const uint8_t* vertex, vr::Vertex* out)
 void ProgramLink::ShadeVertices(const uint8_t* vertices, UINT stride, const uint32_t* indices, int count,
                                 vr::Vertex* out, vr::Workers* workers)
 {
-    // Below a few batches the workers cost more than they save.
-    workers_ = workers && count >= 4 * fx::Batch::kLanes ? workers : nullptr;
+    // Below several batches the workers cost more than they save.
+    workers_ = workers && count >= kMinShared * fx::Batch::kLanes ? workers : nullptr;
     groupLanes_ = workers_ ? kGroupLanes : fx::Batch::kLanes;
     const size_t threads = workers_ ? (size_t)workers_->Threads() : 1;
     if (batches_.size() < threads)
@@ -377,7 +377,7 @@ void ProgramLink::Flush(vr::Vertex* out)
     if (n == 0)
         return;
     const int chunks = (n + fx::Batch::kLanes - 1) / fx::Batch::kLanes;
-    if (workers_ && chunks > 1) {
+    if (workers_ && chunks >= kMinShared) {
         // Every thread's batch gets the uniforms here, whichever thread
         // takes which batches.
         for (int t = 0; t < workers_->Threads(); ++t)

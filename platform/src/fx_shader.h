@@ -153,11 +153,12 @@ private:
     // and vertices equal to a lane's, to be copied when it is done. One
     // thread shades a batch of lanes at a time; with workers, a group of
     // batches is shared among them, each thread with its own batch.
-    static const int kGroupLanes = fx::Batch::kLanes * 32;
+    static const int kGroupLanes = fx::Batch::kLanes * 64;
     struct ThreadBatch {
         fx::Batch batch;
         uint64_t generation = 0;
     };
+    static const int kMinShared = 8;  // batches worth sharing
     std::vector<ThreadBatch> batches_;
     void LoadBatch(ThreadBatch& tb);
     vr::Workers* workers_ = nullptr;

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +26,28 @@ TEST(RendererWorkers, EveryTaskRunsOnceInEveryRound)
             for (int i = 0; i < 20; ++i)
                 ASSERT_EQ(hits[i].load(), i < count ? 1 : 0) << threads << " threads, round " << round;
         }
+    }
+}
+
+// Work handed out at once after the threads are made, and work after the
+// workers went to sleep, is all done: nothing waits for a thread that missed
+// a round.
+TEST(RendererWorkers, RoundsRightAfterStartAndAfterSleepAllRun)
+{
+    auto count = [](void* context, int) { (*(std::atomic<int>*)context)++; };
+    for (int made = 0; made < 200; ++made) {
+        vr::Workers workers(2 + made % 7);
+        std::atomic<int> hits{0};
+        workers.Run(9, count, &hits);
+        ASSERT_EQ(hits.load(), 9) << "workers made " << made;
+    }
+    vr::Workers workers(4);
+    for (int round = 0; round < 6; ++round) {
+        std::atomic<int> hits{0};
+        workers.Run(32, count, &hits);
+        ASSERT_EQ(hits.load(), 32) << "round " << round;
+        // Long enough for the workers to stop waiting awake.
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 2 ? 5 : 0));
     }
 }
 

@@ -609,7 +609,7 @@ void Rasterizer::FlushSpans()
     for (SpanJob& job : q.jobs)
         if (job.tableIndex >= 0)
             job.table = q.tables[job.tableIndex].t;
-    if (q.area >= kParallelArea) {
+    if (q.area >= kParallelArea && (q.maxY - q.minY) / kBandRows >= 3) {
         if (!q.workers)
             q.workers.reset(new Workers(q.threads));
         // Every band draws the draw's triangles in their order over its own

@@ -16,8 +16,36 @@ int RenderThreads()
 }
 
 namespace {
+
 thread_local int t_current = 0;
+
+// A frame hands the workers work many times over, a few hundred
+// microseconds apart at most: they wait that long awake (and the caller for
+// them) before they sleep, as a wake-up costs more than the work of a band.
+const auto kAwake = std::chrono::microseconds(1000);
+
+inline void Relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
 }
+
+// Calls `done` until it says yes or the time to stay awake has passed.
+template <class Done>
+bool AwaitAwake(Done done)
+{
+    const auto until = std::chrono::steady_clock::now() + kAwake;
+    for (int i = 1;; ++i) {
+        if (done())
+            return true;
+        Relax();
+        if (i % 64 == 0 && std::chrono::steady_clock::now() > until)
+            return false;
+    }
+}
+
+}  // namespace
 
 int Workers::Current()
 {
@@ -34,7 +62,8 @@ Workers::~Workers()
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
+        stop_.store(true);
+        generation_.fetch_add(1);
     }
     wake_.notify_all();
     for (std::thread& t : threads_)
@@ -49,37 +78,48 @@ void Workers::Drain()
 
 void Workers::Run(int count, void (*task)(void*, int), void* context)
 {
+    task_ = task;
+    context_ = context;
+    count_ = count;
+    next_.store(0);
+    running_.store((int)threads_.size());
     {
+        // Under the lock: a worker going to sleep sees the new round or is
+        // counted among the sleepers.
         std::lock_guard<std::mutex> lock(mutex_);
-        task_ = task;
-        context_ = context;
-        count_ = count;
-        next_.store(0);
-        running_ = (int)threads_.size();
-        ++generation_;
+        generation_.fetch_add(1, std::memory_order_release);
+        if (sleeping_ > 0)
+            wake_.notify_all();
     }
-    wake_.notify_all();
     Drain();
+    if (AwaitAwake([this] { return running_.load(std::memory_order_acquire) == 0; }))
+        return;
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return running_ == 0; });
+    done_.wait(lock, [this] { return running_.load(std::memory_order_acquire) == 0; });
 }
 
 void Workers::Loop(int index)
 {
     t_current = index;
+    // The rounds count from the making of the workers: a round handed out
+    // before this thread got here is still its to run.
     unsigned seen = 0;
     for (;;) {
-        {
+        auto fresh = [&] { return generation_.load(std::memory_order_acquire) != seen; };
+        if (!AwaitAwake(fresh)) {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
-            if (stop_)
-                return;
-            seen = generation_;
+            ++sleeping_;
+            wake_.wait(lock, fresh);
+            --sleeping_;
         }
+        seen = generation_.load(std::memory_order_acquire);
+        if (stop_.load())
+            return;
         Drain();
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (--running_ == 0)
+        if (running_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            std::lock_guard<std::mutex> lock(mutex_);
             done_.notify_one();
+        }
     }
 }
 

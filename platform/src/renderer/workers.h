@@ -4,6 +4,7 @@
 #define VELMORA_RENDERER_WORKERS_H
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -37,9 +38,10 @@ private:
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
-    unsigned generation_ = 0;
-    int running_ = 0;  // workers still on the current generation
-    bool stop_ = false;
+    std::atomic<unsigned> generation_{0};  // one more for every round
+    std::atomic<int> running_{0};           // workers still in the current round
+    std::atomic<bool> stop_{false};
+    int sleeping_ = 0;  // workers waiting on wake_ (under mutex_)
     int count_ = 0;
     std::atomic<int> next_{0};
     void (*task_)(void*, int) = nullptr;
