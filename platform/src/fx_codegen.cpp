@@ -572,9 +572,10 @@ private:
             }
             const Expr* ix = e->args[1].get();
             if (ix->kind == EK::Num) {
-                int k = (int)ix->value;
-                if (k < 0 || k >= count)
+                // Checked before the conversion: a huge literal has no int.
+                if (!(ix->value > -1.0 && ix->value < (double)count))
                     Fail(ix->line, ix->col, "array index out of bounds");
+                const int k = (int)ix->value;
                 if (!r.comps.empty()) {
                     r.comps = {r.comps[k]};
                 } else {

@@ -4,6 +4,7 @@
 #include "fx_compiler_internal.h"
 
 #include <ctype.h>
+#include <limits.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -739,13 +740,26 @@ private:
         techniques.push_back(std::move(tech));
     }
 
+    // A literal's whole part; numbers past the range of long long stop at
+    // its ends (the state takes their low 32 bits, as of any number).
+    static long long WholeNumber(double v)
+    {
+        if (!(v == v))
+            return 0;
+        if (v >= 9.2e18)
+            return LLONG_MAX;
+        if (v <= -9.2e18)
+            return LLONG_MIN + 1;
+        return (long long)v;
+    }
+
     DWORD StateValue()
     {
         const Token& tk = Peek();
         bool neg = Accept("-");
         const Token& v = Next();
         if (v.kind == Tok::Int || v.kind == Tok::Float)
-            return (DWORD)(neg ? -(long long)v.value : (long long)v.value);
+            return (DWORD)(neg ? -WholeNumber(v.value) : WholeNumber(v.value));
         if (v.kind == Tok::Ident) {
             for (const auto& val : kValues)
                 if (strcasecmp(val.name, v.text.c_str()) == 0)

@@ -218,3 +218,42 @@ TEST(HostileEffectSource, ModerateNestingStillCompiles)
         EXPECT_TRUE(Compile(source, &errors)) << source.substr(0, 80) << ": " << errors;
     }
 }
+
+// Numbers too large for any integer: a render state takes the low bits of
+// the nearest whole number that has some, a constant subscript is out of
+// bounds. In-range numbers keep their meaning.
+TEST(HostileEffectSource, HugeNumbersInStatesAndSubscripts)
+{
+    const std::string vs = "float4 VS(float4 p : POSITION) : POSITION { return p; }\n";
+    auto stateOf = [&](const std::string& value, DWORD* out) {
+        fx::CompiledEffect compiled;
+        std::string errors;
+        const std::string source =
+            vs + "technique T { pass P { ZFunc = " + value + "; VertexShader = compile vs_2_0 VS(); } }\n";
+        if (!fx::Compile(source, "memory", {}, &compiled, &errors) || compiled.techniques.empty() ||
+            compiled.techniques[0].passes.empty() || compiled.techniques[0].passes[0].states.empty())
+            return false;
+        *out = compiled.techniques[0].passes[0].states[0].second;
+        return true;
+    };
+    DWORD value = 0;
+    ASSERT_TRUE(stateOf("3", &value));
+    EXPECT_EQ(value, 3u);
+    ASSERT_TRUE(stateOf("-2", &value));
+    EXPECT_EQ(value, (DWORD)-2);
+    ASSERT_TRUE(stateOf("7.9", &value));
+    EXPECT_EQ(value, 7u);
+    ASSERT_TRUE(stateOf("1e115", &value));
+    EXPECT_EQ(value, 0xffffffffu);
+    ASSERT_TRUE(stateOf("-1e300", &value));
+    EXPECT_EQ(value, 1u);
+
+    std::string errors;
+    const std::string array = "float4 colours[4];\n";
+    EXPECT_FALSE(Compile(WithTechnique(array + "float4 VS(float4 p : POSITION) : POSITION { return colours[1e20]; }\n"),
+                         &errors));
+    EXPECT_NE(errors.find("array index out of bounds"), std::string::npos) << errors;
+    EXPECT_TRUE(Compile(WithTechnique(array + "float4 VS(float4 p : POSITION) : POSITION { return colours[3.5]; }\n"),
+                        &errors))
+        << errors;
+}

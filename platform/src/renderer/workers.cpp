@@ -3,6 +3,8 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+
 namespace vr {
 
 int RenderThreads()
@@ -31,7 +33,9 @@ inline void Relax()
 #endif
 }
 
-// Calls `done` until it says yes or the time to stay awake has passed.
+// Calls `done` until it says yes or the time to stay awake has passed;
+// past the first moments it yields, so that on a machine with more threads
+// than cores the waiting gives way to work.
 template <class Done>
 bool AwaitAwake(Done done)
 {
@@ -39,7 +43,10 @@ bool AwaitAwake(Done done)
     for (int i = 1;; ++i) {
         if (done())
             return true;
-        Relax();
+        if (i < 256)
+            Relax();
+        else
+            std::this_thread::yield();
         if (i % 64 == 0 && std::chrono::steady_clock::now() > until)
             return false;
     }
@@ -64,45 +71,85 @@ Workers::~Workers()
         std::lock_guard<std::mutex> lock(mutex_);
         stop_.store(true);
         generation_.fetch_add(1);
+        wake_.notify_all();
     }
-    wake_.notify_all();
     for (std::thread& t : threads_)
         t.join();
 }
 
-void Workers::Drain()
+// A task is claimed by moving the round's claim count on, in the same word
+// as the round and its task count: a thread late for a round claims nothing
+// of the next, and none reads the task of a round that has ended (a round
+// ends only when its claimed tasks are done).
+void Workers::Drain(unsigned round)
 {
-    for (int i = next_.fetch_add(1); i < count_; i = next_.fetch_add(1))
-        task_(context_, i);
+    uint64_t s = claims_.load(std::memory_order_acquire);
+    for (;;) {
+        const uint32_t index = (uint32_t)(s & 0xffff), count = (uint32_t)((s >> 16) & 0xffff);
+        if ((uint32_t)(s >> 32) != round || index >= count)
+            return;
+        if (!claims_.compare_exchange_weak(s, s + 1, std::memory_order_acq_rel, std::memory_order_acquire))
+            continue;
+        task_(context_, (int)index);
+        if (completed_.fetch_add(1, std::memory_order_acq_rel) + 1 == (int)count) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_.notify_one();
+        }
+        s = claims_.load(std::memory_order_acquire);
+    }
 }
 
 void Workers::Run(int count, void (*task)(void*, int), void* context)
 {
+    // A round holds at most 0xffff tasks.
+    for (int first = 0; first < count; first += 0xffff) {
+        const int n = std::min(count - first, 0xffff);
+        if (first == 0) {
+            RunRound(n, task, context);
+            continue;
+        }
+        struct Part {
+            void (*task)(void*, int);
+            void* context;
+            int first;
+        } part = {task, context, first};
+        RunRound(n, [](void* c, int i) {
+            const Part& p = *(const Part*)c;
+            p.task(p.context, p.first + i);
+        }, &part);
+    }
+}
+
+void Workers::RunRound(int count, void (*task)(void*, int), void* context)
+{
+    if (count <= 0)
+        return;
     task_ = task;
     context_ = context;
-    count_ = count;
-    next_.store(0);
-    running_.store((int)threads_.size());
+    completed_.store(0, std::memory_order_relaxed);
+    const unsigned round = ++round_;
+    claims_.store(((uint64_t)round << 32) | ((uint64_t)count << 16), std::memory_order_release);
     {
         // Under the lock: a worker going to sleep sees the new round or is
         // counted among the sleepers.
         std::lock_guard<std::mutex> lock(mutex_);
-        generation_.fetch_add(1, std::memory_order_release);
+        generation_.store(round, std::memory_order_release);
         if (sleeping_ > 0)
             wake_.notify_all();
     }
-    Drain();
-    if (AwaitAwake([this] { return running_.load(std::memory_order_acquire) == 0; }))
+    Drain(round);
+    auto finished = [&] { return completed_.load(std::memory_order_acquire) == count; };
+    if (AwaitAwake(finished))
         return;
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return running_.load(std::memory_order_acquire) == 0; });
+    done_.wait(lock, finished);
 }
 
 void Workers::Loop(int index)
 {
     t_current = index;
     // The rounds count from the making of the workers: a round handed out
-    // before this thread got here is still its to run.
+    // before this thread got here is still its to join.
     unsigned seen = 0;
     for (;;) {
         auto fresh = [&] { return generation_.load(std::memory_order_acquire) != seen; };
@@ -112,14 +159,10 @@ void Workers::Loop(int index)
             wake_.wait(lock, fresh);
             --sleeping_;
         }
-        seen = generation_.load(std::memory_order_acquire);
         if (stop_.load())
             return;
-        Drain();
-        if (running_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_.notify_one();
-        }
+        seen = generation_.load(std::memory_order_acquire);
+        Drain(seen);
     }
 }
 

@@ -3,6 +3,8 @@
 #ifndef VELMORA_RENDERER_WORKERS_H
 #define VELMORA_RENDERER_WORKERS_H
 
+#include <stdint.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -33,17 +35,18 @@ public:
 
 private:
     void Loop(int index);
-    void Drain();
+    void RunRound(int count, void (*task)(void*, int), void* context);
+    void Drain(unsigned round);
 
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
-    std::atomic<unsigned> generation_{0};  // one more for every round
-    std::atomic<int> running_{0};           // workers still in the current round
+    std::atomic<unsigned> generation_{0};  // the round handed out last
+    std::atomic<uint64_t> claims_{0};      // round << 32 | tasks << 16 | claimed
+    std::atomic<int> completed_{0};        // tasks of the round done
     std::atomic<bool> stop_{false};
-    int sleeping_ = 0;  // workers waiting on wake_ (under mutex_)
-    int count_ = 0;
-    std::atomic<int> next_{0};
+    unsigned round_ = 0;  // the caller's count of rounds
+    int sleeping_ = 0;    // workers waiting on wake_ (under mutex_)
     void (*task_)(void*, int) = nullptr;
     void* context_ = nullptr;
 };
