@@ -20,6 +20,9 @@ struct HostedModule
 
     explicit HostedModule(const std::string& name)
     {
+        // Two render threads: the shared paths are run, and an input is not
+        // spent making a thread for every core.
+        setenv("VELMORA_RENDER_THREADS", "2", 0);
         folder = MakeFolder(name);
         dataFolder = folder + "/data";
         mkdir(dataFolder.c_str(), 0755);
