@@ -485,14 +485,8 @@ void ProgramLink::ShadeBatch(const float* attr, int attrs, int count, float* out
     // have theirs (ShareAmong).
     float* const frame = thread == 0 ? ps_->Frame() : pixelThreads_[(size_t)thread].frame.data();
     auto oneByOne = [&] {
-        for (int l = 0; l < count; ++l) {
-            float a[vr::kMaxVaryings], c[4];
-            for (int k = 0; k < attrs && k < vr::kMaxVaryings; ++k)
-                a[k] = attr[k * kLanes + l];
-            keep[l] = ShadeIn(frame, a, c);
-            for (int i = 0; i < 4; ++i)
-                out[i * kLanes + l] = c[i];
-        }
+        ShadeOneByOne(attr, attrs, count, out, keep,
+                      [this, frame](const float* a, float* c) { return ShadeIn(frame, a, c); });
     };
     // Below a few pixels one run a pixel costs less than a batch.
     const int kMinLanes = 4;

@@ -168,14 +168,7 @@ void SetPixelBatches(bool enable)
 
 void PixelProgram::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int /*thread*/)
 {
-    for (int l = 0; l < count; ++l) {
-        float a[kMaxVaryings], c[4];
-        for (int k = 0; k < attrs && k < kMaxVaryings; ++k)
-            a[k] = attr[k * kLanes + l];
-        keep[l] = Shade(a, c);
-        for (int i = 0; i < 4; ++i)
-            out[i * kLanes + l] = c[i];
-    }
+    ShadeOneByOne(attr, attrs, count, out, keep, [this](const float* a, float* c) { return Shade(a, c); });
 }
 
 void Rasterizer::SetState(const PixelState& state)

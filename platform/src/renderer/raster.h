@@ -73,6 +73,23 @@ public:
     // Readies ShadeBatch for threads 0 to `threads` - 1 at once, with the
     // constants as they are now; false when the program cannot be shared.
     virtual bool ShareAmong(int /*threads*/) { return false; }
+
+protected:
+    // A batch's pixels one at a time through shade(attr, colour).
+    template <class Shade>
+    static void ShadeOneByOne(const float* attr, int attrs, int count, float* out, bool* keep, Shade shade)
+    {
+        for (int l = 0; l < count; ++l) {
+            float a[kMaxVaryings], c[4];
+            for (int k = 0; k < attrs && k < kMaxVaryings; ++k)
+                a[k] = attr[k * kLanes + l];
+            keep[l] = shade(a, c);
+            for (int i = 0; i < 4; ++i)
+                out[i * kLanes + l] = c[i];
+        }
+    }
+
+public:
     // True for a program that only hands on interpolated floats or constants:
     // for r, g, b and a the float's index, or -1 and the constant.
     virtual bool Copies(int /*source*/[4], float /*constant*/[4]) const { return false; }

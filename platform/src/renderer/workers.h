@@ -6,7 +6,6 @@
 #include <stdint.h>
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
