@@ -35,7 +35,7 @@ TEST(RendererWorkers, EveryTaskRunsOnceInEveryRound)
 TEST(RendererWorkers, RoundsRightAfterStartAndAfterSleepAllRun)
 {
     auto count = [](void* context, int) { (*(std::atomic<int>*)context)++; };
-    for (int made = 0; made < 200; ++made) {
+    for (int made = 0; made < 1000; ++made) {
         vr::Workers workers(2 + made % 7);
         std::atomic<int> hits{0};
         workers.Run(9, count, &hits);

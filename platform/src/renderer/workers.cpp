@@ -153,7 +153,9 @@ void Workers::Loop(int index)
     // before this thread got here is still its to join.
     unsigned seen = 0;
     for (;;) {
-        auto fresh = [&] { return generation_.load(std::memory_order_acquire) != seen; };
+        // The stop counts too: it may come between the check below and the
+        // reading of the round.
+        auto fresh = [&] { return stop_.load() || generation_.load(std::memory_order_acquire) != seen; };
         if (!AwaitAwake(fresh)) {
             std::unique_lock<std::mutex> lock(mutex_);
             ++sleeping_;
