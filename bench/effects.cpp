@@ -12,7 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_device.h"
-#include "fx_compiler.h"
+#include "fx/compiler.h"
 
 #include <math.h>
 #include <stdio.h>

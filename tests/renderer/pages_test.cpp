@@ -1,6 +1,6 @@
 // The large queues' allocator: whole pages, kept contents as a vector grows,
 // room for over-aligned elements.
-#include "pages.h"
+#include "renderer/pages.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // sprite veil at alpha 0 and above, copying pixel programs; both target
 // formats, so that the destination alpha is checked too.
 #include "d3d_test_device.h"
-#include "raster.h"
+#include "renderer/raster.h"
 
 #include <d3dx9.h>
 

@@ -3,7 +3,7 @@
 #ifndef VELMORA_RENDERER_STAGE_SUPPORT_H
 #define VELMORA_RENDERER_STAGE_SUPPORT_H
 
-#include "raster.h"
+#include "renderer/raster.h"
 
 #include <string.h>
 

@@ -1,5 +1,5 @@
 // The raster stage's worker threads: every band once, run after run.
-#include "workers.h"
+#include "renderer/workers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Clipping against the view volume (with a guard band) and the way from
 // clip space to screen space; the fill follows in raster.cpp.
-#include "raster.h"
+#include "renderer/raster.h"
 
 #include <math.h>
 #include <string.h>

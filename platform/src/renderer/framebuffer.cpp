@@ -1,6 +1,6 @@
 // The framebuffer side: formats, reading texels, the render target and its
 // viewport.
-#include "raster.h"
+#include "renderer/raster.h"
 
 #include <string.h>
 

@@ -1,6 +1,6 @@
 // The pixel stage: texture stages, alpha test, blending and the writes, in
 // the general form and in loops specialised for common state sets.
-#include "pixel_ops.h"
+#include "renderer/pixel_ops.h"
 
 #include <velmora_platform.h>
 

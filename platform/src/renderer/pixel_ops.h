@@ -3,7 +3,7 @@
 #ifndef VELMORA_RENDERER_PIXEL_OPS_H
 #define VELMORA_RENDERER_PIXEL_OPS_H
 
-#include "raster.h"
+#include "renderer/raster.h"
 
 #include <math.h>
 #include <string.h>

@@ -4,8 +4,8 @@
 // go at once; every lane does the general path's float operations in its
 // order, so the bytes are the same. GCC's vector types keep one source for
 // SSE2 and AVX2; the AVX2 clone is chosen at load time when the CPU has it.
-#include "pixel_ops.h"
-#include "workers.h"
+#include "renderer/pixel_ops.h"
+#include "renderer/workers.h"
 
 #include <math.h>
 #include <string.h>

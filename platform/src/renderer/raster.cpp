@@ -1,7 +1,7 @@
 // Triangle set-up (edge functions and attribute planes) and the walk over
 // the covered pixels; lines step along their major axis.
-#include "pixel_ops.h"
-#include "workers.h"
+#include "renderer/pixel_ops.h"
+#include "renderer/workers.h"
 
 #include <math.h>
 #include <string.h>

@@ -8,7 +8,7 @@
 
 #include <d3d9types.h>
 
-#include "pages.h"
+#include "renderer/pages.h"
 
 #include <stdint.h>
 

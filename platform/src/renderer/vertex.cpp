@@ -1,6 +1,6 @@
 // Fixed-function vertex processing: transform to clip space and the vertex
 // lighting of Direct3D 9, computed in view space.
-#include "raster.h"
+#include "renderer/raster.h"
 
 #include <math.h>
 #include <string.h>

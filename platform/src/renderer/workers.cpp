@@ -1,5 +1,5 @@
 // The raster stage's worker threads.
-#include "workers.h"
+#include "renderer/workers.h"
 
 #include <stdlib.h>
 

@@ -1,0 +1,280 @@
+// Textures from image files (stb_image) and plain texture creation, plus the
+// byte buffer object.
+#include "d3dx/internal.h"
+
+#include <velmora_platform.h>
+
+#include <stb/stb_image.h>
+#include <zlib.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Windows path to a path of this machine.
+std::string HostPath(const char* path)
+{
+    char mapped[4096];
+    if (VelmoraMapPath(path, mapped, sizeof(mapped)))
+        return mapped;
+    return std::string();
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& data)
+{
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    unsigned char chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0) {
+        data.insert(data.end(), chunk, chunk + n);
+        if (data.size() > (size_t)1 << 30) {
+            fclose(f);
+            return false;
+        }
+    }
+    bool ok = !ferror(f);
+    fclose(f);
+    return ok;
+}
+
+// Sides above this are refused even where a device states no limit.
+const UINT kLargestSide = 8192;
+
+uint32_t BigEndian32(const unsigned char* p)
+{
+    return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3];
+}
+
+// A PNG's pixel data inflates to a size its header fixes; the decoder grows its
+// buffer for as much as the stream yields, so a small file could demand
+// gigabytes. Inflates once into a scratch buffer, counting, to refuse such a
+// file, and refuses one whose chunks claim more bytes than it holds.
+bool PngInflatesWithinItsSize(const std::vector<unsigned char>& file)
+{
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (file.size() < 33 || memcmp(file.data(), kSignature, 8) != 0 || memcmp(&file[12], "IHDR", 4) != 0)
+        return true;  // not a PNG: nothing to inflate
+    const uint64_t width = BigEndian32(&file[16]), height = BigEndian32(&file[20]);
+    const int channels[7] = {1, 0, 3, 1, 2, 0, 4};
+    const unsigned depth = file[24], type = file[25];
+    const uint64_t bits = depth * (type < 7 ? channels[type] : 4);
+    // Rows with their filter byte; interlacing adds at most a few bytes a row.
+    const uint64_t limit = height * ((width * bits + 7) / 8 + 1) + 16 * (height + 8);
+
+    z_stream stream;
+    memset(&stream, 0, sizeof stream);
+    if (inflateInit(&stream) != Z_OK)
+        return false;
+    unsigned char scratch[65536];
+    uint64_t total = 0;
+    bool ok = true, ended = false;
+    size_t at = 8;
+    while (ok && at + 8 <= file.size()) {
+        const uint64_t length = BigEndian32(&file[at]);
+        if (memcmp(&file[at + 4], "IEND", 4) == 0)
+            break;  // the decoder reads no further
+        // A chunk whose data runs past the end fails to decode, but only after
+        // the decoder has grown its buffer to the length the chunk claims.
+        if (length > file.size() - at - 8) {
+            ok = false;
+            break;
+        }
+        if (!ended && memcmp(&file[at + 4], "IDAT", 4) == 0) {
+            stream.next_in = const_cast<unsigned char*>(&file[at + 8]);
+            stream.avail_in = (uInt)length;
+            while (stream.avail_in > 0 || stream.avail_out == 0) {
+                stream.next_out = scratch;
+                stream.avail_out = sizeof scratch;
+                int result = inflate(&stream, Z_NO_FLUSH);
+                total += sizeof scratch - stream.avail_out;
+                if (total > limit) {
+                    ok = false;
+                    break;
+                }
+                if (result == Z_STREAM_END) {
+                    ended = true;
+                    break;
+                }
+                if (result != Z_OK)
+                    break;  // broken data: the decoder says so
+            }
+        }
+        at += 12 + length;
+    }
+    inflateEnd(&stream);
+    return ok;
+}
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgba;
+};
+
+bool Decode(const unsigned char* data, size_t size, Image& image)
+{
+    if (size == 0 || size > 0x7fffffff)
+        return false;
+    int w = 0, h = 0, n = 0;
+    unsigned char* pixels = stbi_load_from_memory(data, (int)size, &w, &h, &n, 4);
+    if (!pixels)
+        return false;
+    image.width = w;
+    image.height = h;
+    image.rgba.assign(pixels, pixels + (size_t)w * h * 4);
+    stbi_image_free(pixels);
+    return w > 0 && h > 0;
+}
+
+// Decodes the file; a file that ends before its picture does is refused. The
+// decoders read zeros past the end, so the file is decoded a second time with
+// other bytes after its end: a whole file does not notice them.
+bool DecodeWhole(const std::vector<unsigned char>& file, Image& image)
+{
+    if (!Decode(file.data(), file.size(), image))
+        return false;
+    std::vector<unsigned char> padded(file);
+    padded.resize(file.size() + (size_t)image.width * image.height * 4 + 4096, 0xA5);
+    Image check;
+    if (!Decode(padded.data(), padded.size(), check))
+        return false;
+    return check.width == image.width && check.height == image.height && check.rgba == image.rgba;
+}
+
+// Writes one level of A8R8G8B8 pixels from RGBA bytes.
+bool FillLevel(IDirect3DTexture9* texture, UINT level, const unsigned char* rgba, int width, int height)
+{
+    D3DLOCKED_RECT locked;
+    if (FAILED(texture->LockRect(level, &locked, nullptr, 0)))
+        return false;
+    for (int y = 0; y < height; ++y) {
+        DWORD* row = reinterpret_cast<DWORD*>(static_cast<unsigned char*>(locked.pBits) + (size_t)y * locked.Pitch);
+        const unsigned char* src = rgba + (size_t)y * width * 4;
+        for (int x = 0; x < width; ++x, src += 4)
+            row[x] = ((DWORD)src[3] << 24) | ((DWORD)src[0] << 16) | ((DWORD)src[1] << 8) | src[2];
+    }
+    texture->UnlockRect(level);
+    return true;
+}
+
+// The next mip level: each texel the average of (up to) four.
+void HalveImage(const std::vector<unsigned char>& src, int w, int h, std::vector<unsigned char>& dst, int& nw,
+                int& nh)
+{
+    nw = w > 1 ? w / 2 : 1;
+    nh = h > 1 ? h / 2 : 1;
+    dst.assign((size_t)nw * nh * 4, 0);
+    for (int y = 0; y < nh; ++y)
+        for (int x = 0; x < nw; ++x)
+            for (int c = 0; c < 4; ++c) {
+                int x0 = x * 2 < w ? x * 2 : w - 1, x1 = x * 2 + 1 < w ? x * 2 + 1 : w - 1;
+                int y0 = y * 2 < h ? y * 2 : h - 1, y1 = y * 2 + 1 < h ? y * 2 + 1 : h - 1;
+                unsigned sum = src[((size_t)y0 * w + x0) * 4 + c] + src[((size_t)y0 * w + x1) * 4 + c] +
+                               src[((size_t)y1 * w + x0) * 4 + c] + src[((size_t)y1 * w + x1) * 4 + c];
+                dst[((size_t)y * nw + x) * 4 + c] = (unsigned char)((sum + 2) / 4);
+            }
+}
+
+class CBuffer final : public d3dx::ComObject<ID3DXBuffer, IID_ID3DXBuffer>
+{
+public:
+    explicit CBuffer(DWORD size) : m_Data(size) {}
+
+    LPVOID WINAPI GetBufferPointer() override { return m_Data.empty() ? nullptr : m_Data.data(); }
+    DWORD WINAPI GetBufferSize() override { return (DWORD)m_Data.size(); }
+
+private:
+    std::vector<unsigned char> m_Data;
+};
+
+}  // namespace
+
+HRESULT WINAPI D3DXCreateBuffer(DWORD NumBytes, ID3DXBuffer** ppBuffer)
+{
+    if (!ppBuffer)
+        return D3DERR_INVALIDCALL;
+    CBuffer* buffer = new (std::nothrow) CBuffer(NumBytes);
+    if (!buffer)
+        return E_OUTOFMEMORY;
+    *ppBuffer = buffer;
+    return S_OK;
+}
+
+HRESULT WINAPI D3DXCreateTexture(IDirect3DDevice9* pDevice, UINT Width, UINT Height, UINT MipLevels, DWORD Usage,
+                                 D3DFORMAT Format, D3DPOOL Pool, IDirect3DTexture9** ppTexture)
+{
+    if (!pDevice || !ppTexture || Width == 0 || Height == 0)
+        return D3DERR_INVALIDCALL;
+    if (Width == D3DX_DEFAULT || Width == D3DX_DEFAULT_NONPOW2)
+        Width = 256;
+    if (Height == D3DX_DEFAULT || Height == D3DX_DEFAULT_NONPOW2)
+        Height = 256;
+    if (MipLevels == D3DX_DEFAULT)
+        MipLevels = 0;
+    return pDevice->CreateTexture(Width, Height, MipLevels, Usage, Format, Pool, ppTexture, nullptr);
+}
+
+HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, IDirect3DTexture9** ppTexture)
+{
+    if (!pDevice || !pSrcFile || !ppTexture)
+        return D3DERR_INVALIDCALL;
+    std::string path = HostPath(pSrcFile);
+    std::vector<unsigned char> file;
+    if (path.empty() || !ReadWholeFile(path, file))
+        return D3DERR_NOTFOUND;
+
+    // The size comes from the header, before anything is decoded: a few bytes
+    // may declare more pixels than any texture of the device can hold.
+    int width = 0, height = 0, components = 0;
+    if (file.empty() || file.size() > 0x7fffffff ||
+        !stbi_info_from_memory(file.data(), (int)file.size(), &width, &height, &components) || width <= 0 ||
+        height <= 0)
+        return D3DXERR_INVALIDDATA;
+    UINT maxWidth = kLargestSide, maxHeight = kLargestSide;
+    D3DCAPS9 caps;
+    if (SUCCEEDED(pDevice->GetDeviceCaps(&caps))) {
+        if (caps.MaxTextureWidth && caps.MaxTextureWidth < maxWidth)
+            maxWidth = caps.MaxTextureWidth;
+        if (caps.MaxTextureHeight && caps.MaxTextureHeight < maxHeight)
+            maxHeight = caps.MaxTextureHeight;
+    }
+    if ((UINT)width > maxWidth || (UINT)height > maxHeight)
+        return D3DXERR_INVALIDDATA;
+    if (!PngInflatesWithinItsSize(file))
+        return D3DXERR_INVALIDDATA;
+
+    Image image;
+    if (!DecodeWhole(file, image) || image.width != width || image.height != height)
+        return D3DXERR_INVALIDDATA;
+
+    IDirect3DTexture9* texture = nullptr;
+    HRESULT hr = pDevice->CreateTexture(image.width, image.height, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture,
+                                        nullptr);
+    if (FAILED(hr))
+        return hr;
+    DWORD levels = texture->GetLevelCount();
+    std::vector<unsigned char> current = image.rgba, next;
+    int w = image.width, h = image.height;
+    for (DWORD level = 0; level < levels; ++level) {
+        if (!FillLevel(texture, level, current.data(), w, h)) {
+            texture->Release();
+            return D3DERR_INVALIDCALL;
+        }
+        if (level + 1 < levels) {
+            int nw, nh;
+            HalveImage(current, w, h, next, nw, nh);
+            current.swap(next);
+            w = nw;
+            h = nh;
+        }
+    }
+    *ppTexture = texture;
+    return S_OK;
+}

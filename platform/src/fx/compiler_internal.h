@@ -1,0 +1,158 @@
+// What the two halves of the effect compiler share: the syntax tree the
+// parser builds and the code generator reads, and the error both throw.
+#ifndef VELMORA_FX_COMPILER_INTERNAL_H
+#define VELMORA_FX_COMPILER_INTERNAL_H
+
+#include "fx/compiler.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fx {
+
+// Nesting beyond this (of statements, expressions, initialisers, macros) is
+// refused: the parser and the code generator recurse on it, and the stack is
+// finite. Real effects stay far below.
+const int kMaxNesting = 256;
+
+// Thrown inside the compiler only; Compile turns it into the error text.
+struct CompileError {
+    int line, col;
+    std::string message;
+};
+
+[[noreturn]] inline void Fail(int line, int col, const std::string& message)
+{
+    throw CompileError{line, col, message};
+}
+
+// --- Syntax tree -----------------------------------------------------------------
+
+struct Type {
+    Base base = Base::Void;
+    Shape shape = Shape::Scalar;
+    int rows = 1, cols = 1;
+    int arrayLen = 0;
+    int structId = -1;
+
+    bool IsArray() const { return arrayLen > 0; }
+    bool IsStruct() const { return base == Base::Struct; }
+    bool IsNumeric() const { return !IsArray() && base != Base::Struct && base != Base::Void; }
+    Type Element() const
+    {
+        Type t = *this;
+        t.arrayLen = 0;
+        return t;
+    }
+};
+
+inline Type Scalar(Base b)
+{
+    Type t;
+    t.base = b;
+    return t;
+}
+inline Type Vector(Base b, int n)
+{
+    Type t;
+    t.base = b;
+    t.shape = n == 1 ? Shape::Scalar : Shape::Vector;
+    t.cols = n;
+    return t;
+}
+
+struct Expr;
+struct Stmt;
+using ExprPtr = std::unique_ptr<Expr>;
+using StmtPtr = std::unique_ptr<Stmt>;
+
+enum class EK { Num, Var, Binary, Unary, Assign, Ternary, Call, Ctor, Cast, Member, Index, PreInc, PostInc, List };
+
+struct Expr {
+    EK kind;
+    int line, col;
+    std::string name;  // variable, function, member or operator
+    double value = 0.0;
+    bool isInt = false;
+    Type type;  // constructor and cast target
+    std::vector<ExprPtr> args;
+    int depth = 1;  // of the tree below and including this node
+};
+
+enum class SK { Expr, Decl, Block, If, For, While, Do, Return, Break, Continue, Discard, Empty };
+
+struct Decl {
+    Type type;
+    std::string name, semantic;
+    ExprPtr init;
+    int line, col;
+};
+
+struct Stmt {
+    SK kind;
+    int line, col;
+    ExprPtr expr;  // expression, condition, return value
+    std::vector<Decl> decls;
+    std::vector<StmtPtr> body;  // block; if: then [, else]; loops: init, step as statements
+    StmtPtr init;
+    ExprPtr step;
+};
+
+struct Param {
+    Type type;
+    std::string name, semantic;
+    bool in = true, out = false, uniform = false;
+};
+
+struct Function {
+    std::string name;
+    Type ret;
+    std::string semantic;
+    std::vector<Param> params;
+    StmtPtr body;
+    int line, col;
+};
+
+struct ShaderRef {
+    bool set = false;
+    bool null = false;
+    std::string profile, function;
+    int major = 0, minor = 0;
+    std::vector<ExprPtr> args;
+    int line = 0, col = 0;
+};
+
+struct PassAst {
+    std::string name;
+    ShaderRef vs, ps;
+    std::vector<std::pair<DWORD, DWORD>> states;
+};
+
+struct TechniqueAst {
+    std::string name;
+    std::vector<PassAst> passes;
+};
+
+struct GlobalAst {
+    Decl decl;
+    bool isStatic = false;
+    int offset = 0;
+};
+// What the parser hands the code generator.
+struct ParsedEffect {
+    std::vector<Function> functions;
+    std::vector<GlobalAst> globals;
+    std::vector<TechniqueAst> techniques;
+    std::vector<std::unique_ptr<Function>> owned;
+};
+
+// Preprocesses and parses `source`; structures go straight into `out`.
+// Throws CompileError.
+ParsedEffect Parse(const std::string& source, const std::vector<std::pair<std::string, std::string>>& defines,
+                   CompiledEffect* out);
+
+}  // namespace fx
+
+#endif
