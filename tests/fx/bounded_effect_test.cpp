@@ -217,17 +217,33 @@ TEST(BoundedEffects, ParametersAndTypesHaveABoundedSize)
     EXPECT_EQ(ErrorOf(handles), "");
     EXPECT_EQ(ErrorOf(handles + "float w;\n"),
               "(6,7): error: 'w': too many effect parameters: more than 65536 parameters, elements and members");
-    // Locals, parameters and casts may be large up to a frame's limit.
-    EXPECT_EQ(ErrorOf("struct S { float4 v[4096]; };\nstruct T { S s[64]; };\nfloat f(T t) { return 0; }"), "");
-    EXPECT_EQ(ErrorOf("struct S { float4 v[4096]; };\nstruct T { S s[65]; };"),
-              "(2,14): error: 'T': type too large: more than 1048576 floats");
-    EXPECT_EQ(ErrorOf("struct S { float4 v[4096]; };\nfloat f() { S s[65]; return 0; }"),
-              "(2,15): error: 's': type too large: more than 1048576 floats");
-    EXPECT_EQ(ErrorOf("struct S { float4 v[4096]; };\nfloat f(S s[65]) { return 0; }"),
-              "(2,11): error: 's': type too large: more than 1048576 floats");
-    EXPECT_EQ(ErrorOf("struct S { float4 v[4096]; };\nfloat f() { return ((S[65])0).v[0].x; }"),
-              "(2,22): error: 'S': type too large: more than 1048576 floats");
+    // Locals, parameters and casts may be large up to the limit of a type.
+    const std::string s = "struct S { float4 v[4096]; };\n";
+    EXPECT_EQ(ErrorOf(s + "struct T { S s[4]; };\nfloat f(T t) { return 0; }"), "");
+    EXPECT_EQ(ErrorOf(s + "struct T { S s[5]; };"), "(2,14): error: 'T': type too large: more than 65536 floats");
+    EXPECT_EQ(ErrorOf(s + "float f() { S s[5]; return 0; }"),
+              "(2,15): error: 's': type too large: more than 65536 floats");
+    EXPECT_EQ(ErrorOf(s + "float f(S s[5]) { return 0; }"),
+              "(2,11): error: 's': type too large: more than 65536 floats");
+    EXPECT_EQ(ErrorOf(s + "float f() { return ((S[5])0).v[0].x; }"),
+              "(2,22): error: 'S': type too large: more than 65536 floats");
+    // A program's own floats, and all programs of an effect together.
+    const std::string vs = "float4 VS(float4 p : POSITION) : POSITION { ";
+    EXPECT_EQ(ErrorOf(s + vs + "S a[4], b[3]; return p; }\ntechnique T { pass P { VertexShader = compile vs_3_0 VS(); } }"),
+              "");
+    EXPECT_EQ(ErrorOf(s + vs + "S a[4], b[4]; return p; }\ntechnique T { pass P { VertexShader = compile vs_3_0 VS(); "
+                               "} }"),
+              "(0,0): error: program too large");
+    auto passes = [&](int count) {
+        // Every program's frame holds all uniforms: 65536 floats here.
+        std::string source = "float4 a[4096], b[4096], c[4096], d[4096];\n" + vs + "return p; }\ntechnique T {\n";
+        for (int i = 0; i < count; ++i)
+            source += "pass { VertexShader = compile vs_3_0 VS(); }\n";
+        return source + "}\n";
+    };
+    EXPECT_EQ(ErrorOf(passes(63)), "");
+    EXPECT_EQ(ErrorOf(passes(64)), "(67,23): error: effect too large: its shaders take more than 16 MB");
     // Sizes that overflow 32 bits.
     EXPECT_EQ(ErrorOf("struct A { float4x4 v[4096]; };\nstruct B { A a[4096]; };\nstruct C { B b[4096]; };\n"),
-              "(2,14): error: 'B': type too large: more than 1048576 floats");
+              "(2,14): error: 'B': type too large: more than 65536 floats");
 }

@@ -388,7 +388,7 @@ private:
         top_ += n;
         if (top_ > maxTop_)
             maxTop_ = top_;
-        if (maxTop_ > (1 << 20))
+        if (maxTop_ > kMaxWorkFloats)
             Fail(0, 0, "program too large");
         return kWorkTag | off;
     }
@@ -1870,6 +1870,15 @@ bool Compile(const std::string& source, const std::string& fileName,
         init.Run(frame.data());
         std::copy(frame.begin(), frame.begin() + offset, out->store.begin());
 
+        // What the programs take, in floats.
+        long long programFloats = 0;
+        auto count = [&](const Program& p, const ShaderRef& ref) {
+            programFloats += (long long)p.initial.size() + (long long)p.tables.size() +
+                             (long long)(p.code.size() * sizeof(Instr) / sizeof(float));
+            if (programFloats > kMaxProgramFloats)
+                Fail(ref.line, ref.col, "effect too large: its shaders take more than " +
+                                            std::to_string(kMaxProgramFloats * sizeof(float) >> 20) + " MB");
+        };
         for (const TechniqueAst& t : parser.techniques) {
             TechniqueDesc td;
             td.name = t.name;
@@ -1881,6 +1890,7 @@ bool Compile(const std::string& source, const std::string& fileName,
                     pd.vsSet = true;
                     if (!p.vs.null) {
                         pd.vs = std::make_shared<Program>(gen.Entry(p.vs, false));
+                        count(*pd.vs, p.vs);
                         pd.vsMajor = p.vs.major;
                         pd.vsMinor = p.vs.minor;
                     }
@@ -1889,6 +1899,7 @@ bool Compile(const std::string& source, const std::string& fileName,
                     pd.psSet = true;
                     if (!p.ps.null) {
                         pd.ps = std::make_shared<Program>(gen.Entry(p.ps, true));
+                        count(*pd.ps, p.ps);
                         pd.psMajor = p.ps.major;
                         pd.psMinor = p.ps.minor;
                     }

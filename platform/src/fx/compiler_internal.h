@@ -20,9 +20,14 @@ const int kMaxNesting = 256;
 // An effect stays bounded in memory: no value takes more than kMaxTypeFloats,
 // and all globals together (each a parameter with a handle for every element
 // and member) at most kMaxParameterFloats floats and kMaxParameterNodes handles.
-const int kMaxTypeFloats = 1 << 20;
+// A program's own floats (locals and temporaries) stay within kMaxWorkFloats;
+// the device keeps a frame of them for each vertex of a batch. All programs of
+// an effect (frames, code, tables) take at most kMaxProgramFloats.
+const int kMaxTypeFloats = 1 << 16;
 const int kMaxParameterFloats = 1 << 16;
 const int kMaxParameterNodes = 1 << 16;
+const int kMaxWorkFloats = 1 << 17;
+const long long kMaxProgramFloats = 1 << 22;
 
 // And in time, as Direct3D 9's shader models: a loop runs at most
 // kMaxLoopIterations times each time it is entered, and a run of a program
