@@ -9,6 +9,7 @@ packages=(
   libtinyxml-dev
   libfreetype-dev libfontconfig-dev fonts-liberation
   libstb-dev zlib1g-dev
+  time
   libegl-dev libgl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
   libsdl2-dev libsndfile1-dev libfftw3-dev
   clang libclang-rt-dev

@@ -250,8 +250,10 @@ TEST(Batch, LanesThatBranchApartAreRefused)
     ExpectSameFloats(p, p.initial, same, kLanes, "branch");
 }
 
-// A loop that runs away ends the batch as it ends a run of one vertex.
-TEST(Batch, RunawayLoopsAreRefused)
+// A loop bounded by a uniform stops at 255 iterations in both interpreters;
+// a program that runs away (no compiled one does) ends the batch as it ends
+// a run of one vertex.
+TEST(Batch, LoopsStopAtTheirBoundAndRunawaysAreRefused)
 {
     fx::CompiledEffect fx;
     ASSERT_TRUE(CompileText("float n = 1e9;\n"
@@ -263,6 +265,7 @@ TEST(Batch, RunawayLoopsAreRefused)
                             "  PixelShader = compile ps_2_0 PS(); } }\n",
                             &fx));
     const fx::Program& p = *fx.techniques[0].passes[0].vs;
+    const int colour = p.outputs[1].offset;
     std::vector<float> frame = p.initial;
     std::copy(fx.store.begin(), fx.store.end(), frame.begin());
     fx::Batch batch;
@@ -270,10 +273,25 @@ TEST(Batch, RunawayLoopsAreRefused)
     frame[(size_t)p.inputs[0].offset] = 0.5f;
     bool cutShort = false;
     p.Run(frame.data(), &cutShort);
-    EXPECT_TRUE(cutShort);
+    EXPECT_FALSE(cutShort);
+    EXPECT_EQ(frame[(size_t)colour], 255 * 0.5f);
     for (int l = 0; l < kLanes; ++l)
         batch.Float(p.inputs[0].offset)[l] = 0.5f;
-    EXPECT_EQ(batch.Run(kLanes), !cutShort);
+    ASSERT_TRUE(batch.Run(kLanes));
+    for (int l = 0; l < kLanes; ++l)
+        EXPECT_EQ(batch.Float(colour)[l], 255 * 0.5f) << l;
+
+    fx::Program runaway = p;
+    fx::Instr jump{};
+    jump.op = fx::OpJmp;
+    jump.i0 = 0;
+    runaway.code.insert(runaway.code.begin(), jump);
+    frame = runaway.initial;
+    std::copy(fx.store.begin(), fx.store.end(), frame.begin());
+    batch.Load(runaway, frame.data());
+    runaway.Run(frame.data(), &cutShort);
+    EXPECT_TRUE(cutShort);
+    EXPECT_FALSE(batch.Run(kLanes));
 }
 
 // The key of reuse: only the input floats a program reads.

@@ -6,8 +6,15 @@
 
 #include <d3dx9.h>
 
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fxtest {
@@ -103,6 +110,38 @@ inline void Passes(ID3DXEffect* fx, const std::function<void()>& draw)
     }
     fx->End();
 }
+
+// Ends the test program when its owner's work runs away: a hang is a failure.
+class Watchdog
+{
+public:
+    Watchdog(int seconds, const std::string& what)
+        : m_Thread([this, seconds, what] {
+              std::unique_lock<std::mutex> lock(m_Mutex);
+              if (!m_Done.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_Finished; })) {
+                  fprintf(stderr, "the effect compiler hung on: %s\n", what.c_str());
+                  fflush(stderr);
+                  std::_Exit(1);
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_Mutex);
+            m_Finished = true;
+        }
+        m_Done.notify_all();
+        m_Thread.join();
+    }
+
+private:
+    std::mutex m_Mutex;
+    std::condition_variable m_Done;
+    bool m_Finished = false;
+    std::thread m_Thread;
+};
 
 }  // namespace fxtest
 

@@ -10,46 +10,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
 #include <sstream>
-#include <thread>
 
 namespace {
 
-// Ends the test program when its owner's work runs away: a hang is a failure.
-class Watchdog
-{
-public:
-    Watchdog(int seconds, const std::string& what)
-        : m_Thread([this, seconds, what] {
-              std::unique_lock<std::mutex> lock(m_Mutex);
-              if (!m_Done.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_Finished; })) {
-                  fprintf(stderr, "the effect compiler hung on: %s\n", what.c_str());
-                  fflush(stderr);
-                  std::_Exit(1);
-              }
-          })
-    {
-    }
-    ~Watchdog()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            m_Finished = true;
-        }
-        m_Done.notify_all();
-        m_Thread.join();
-    }
-
-private:
-    std::mutex m_Mutex;
-    std::condition_variable m_Done;
-    bool m_Finished = false;
-    std::thread m_Thread;
-};
+using fxtest::Watchdog;
 
 bool Compile(const std::string& source, std::string* errors)
 {

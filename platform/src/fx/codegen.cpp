@@ -84,7 +84,11 @@ class Generator {
 public:
     Generator(CompiledEffect* fx, const ParsedEffect* parser) : fx_(fx), parser_(parser) {}
 
-    void SetGlobals(const std::map<std::string, Var>& globals) { globals_ = globals; }
+    void SetGlobals(const std::map<std::string, Var>& globals, const std::map<std::string, long long>& registers)
+    {
+        globals_ = globals;
+        registers_ = registers;
+    }
 
     // The program that gives the globals their initial values.
     Program GlobalInitialiser(const std::vector<GlobalAst>& globals)
@@ -111,6 +115,7 @@ public:
     Program Entry(const ShaderRef& ref, bool pixel)
     {
         Reset();
+        boundedRun_ = true;
         const Function* f = nullptr;
         for (const Function& fn : parser_->functions)
             if (fn.name == ref.function) {
@@ -171,6 +176,14 @@ public:
             Fail(f->line, f->col,
                  std::string("'") + f->name + "': " + (pixel ? "pixel shader must write COLOR0" :
                                                                 "vertex shader must write POSITION"));
+        long long registers = 0;
+        for (const std::string& name : read_)
+            registers += registers_[name];
+        const int available = ConstantRegisters(pixel, ref.major);
+        if (registers > available)
+            Fail(ref.line, ref.col,
+                 "'" + f->name + "': the uniforms it reads take " + std::to_string(registers) +
+                     " constant registers, more than the " + std::to_string(available) + " of " + ref.profile);
         prog = Finish();
         prog.pixel = pixel;
         prog.major = ref.major;
@@ -207,6 +220,23 @@ private:
     int nesting_ = 0;
     int work_ = 0;
     bool allowGlobalWrites_ = false;
+
+    // Constant registers of each global, and the globals the program reads.
+    std::map<std::string, long long> registers_;
+    std::set<std::string> read_;
+    // A shader's run is bounded: the times the code being emitted may run in
+    // one run, the instructions one run may take, the outermost loop.
+    bool boundedRun_ = false;
+    double runs_ = 1.0, runLength_ = 0.0;
+    const Stmt* outerLoop_ = nullptr;
+
+    // Float constant registers of each shader model.
+    static int ConstantRegisters(bool pixel, int major)
+    {
+        if (pixel)
+            return major == 1 ? 8 : major == 2 ? 32 : 224;
+        return major == 1 ? 96 : 256;
+    }
 
     // One level of the generator's recursion. Inlined calls stack the depths the
     // parser bounds, and calls of calls multiply the work, so both have a limit.
@@ -283,6 +313,11 @@ private:
         depth_ = 0;
         nesting_ = 0;
         work_ = 0;
+        read_.clear();
+        boundedRun_ = false;
+        runs_ = 1.0;
+        runLength_ = 0.0;
+        outerLoop_ = nullptr;
     }
 
     int Uniforms() const { return (int)fx_->store.size(); }
@@ -353,7 +388,7 @@ private:
         top_ += n;
         if (top_ > maxTop_)
             maxTop_ = top_;
-        if (maxTop_ > (1 << 20))
+        if (maxTop_ > kMaxWorkFloats)
             Fail(0, 0, "program too large");
         return kWorkTag | off;
     }
@@ -380,6 +415,14 @@ private:
         in.i0 = i0;
         in.i1 = i1;
         code_.push_back(in);
+        runLength_ += runs_;
+        if (boundedRun_ && runLength_ > kMaxRunLength) {
+            if (outerLoop_)
+                Fail(outerLoop_->line, outerLoop_->col,
+                     "loop too long: a run of the shader may take more than " + std::to_string(kMaxRunLength) +
+                         " instructions");
+            Fail(0, 0, "program too large");
+        }
         return code_.size() - 1;
     }
 
@@ -405,6 +448,12 @@ private:
             Fail(line, col, "redefinition of '" + name + "'");
         vars[name] = Var{t, off, false};
         MarkNamed(off, Floats(t));
+    }
+
+    bool IsGlobal(const std::string& name, const Var* v) const
+    {
+        auto it = globals_.find(name);
+        return it != globals_.end() && &it->second == v;
     }
 
     const Var* Lookup(const std::string& name) const
@@ -514,6 +563,8 @@ private:
             const Var* v = Lookup(e->name);
             if (!v)
                 Fail(e->line, e->col, "undeclared identifier '" + e->name + "'");
+            if (IsGlobal(e->name, v))
+                read_.insert(e->name);
             Ref r;
             r.t = v->t;
             r.base = v->off;
@@ -1169,6 +1220,437 @@ private:
         Fail(e->line, e->col, "undeclared identifier '" + name + "'");
     }
 
+    // --- Loop bounds ---
+    //
+    // As Direct3D 9's shader models, a loop must have a counter that the
+    // compiler can bound: stepped by a fixed amount once an iteration (the
+    // step of a for loop, the last statement of a while or do loop's body),
+    // compared with a fixed limit in the condition, written nowhere else.
+    // Counts known here must stay within kMaxLoopIterations; others depend on
+    // uniforms and are cut there as the hardware's loop counter does.
+
+    struct LoopPlan {
+        int iterations;  // at most
+        bool guarded;    // the count is not known: cut at kMaxLoopIterations
+    };
+
+    // The counter's step: `i++`, `--i`, `i += d`, `i -= d`, `i = i + d`, `i = d + i`, `i = i - d`.
+    struct Step {
+        const Expr* at = nullptr;       // the step expression
+        const Expr* counter = nullptr;  // its variable
+        const Expr* delta = nullptr;    // null: by one
+        double sign = 1.0;
+    };
+
+    static bool IsVar(const Expr* e) { return e->kind == EK::Var; }
+
+    static bool StepOf(const Expr* e, Step* out)
+    {
+        out->at = e;
+        if ((e->kind == EK::PreInc || e->kind == EK::PostInc) && IsVar(e->args[0].get())) {
+            out->counter = e->args[0].get();
+            out->sign = e->name == "++" ? 1.0 : -1.0;
+            return true;
+        }
+        if (e->kind != EK::Assign || !IsVar(e->args[0].get()))
+            return false;
+        out->counter = e->args[0].get();
+        const Expr* rhs = e->args[1].get();
+        if (e->name == "+=" || e->name == "-=") {
+            out->delta = rhs;
+            out->sign = e->name == "+=" ? 1.0 : -1.0;
+            return true;
+        }
+        if (e->name != "=" || rhs->kind != EK::Binary || (rhs->name != "+" && rhs->name != "-"))
+            return false;
+        const std::string& name = out->counter->name;
+        const Expr* l = rhs->args[0].get();
+        const Expr* r = rhs->args[1].get();
+        out->sign = rhs->name == "+" ? 1.0 : -1.0;
+        if (IsVar(l) && l->name == name) {
+            out->delta = r;
+            return true;
+        }
+        if (rhs->name == "+" && IsVar(r) && r->name == name) {
+            out->delta = l;
+            return true;
+        }
+        return false;
+    }
+
+    // The terms of a chain of binary `op`s.
+    static void Split(const Expr* e, const char* op, std::vector<const Expr*>* out)
+    {
+        if (!e)
+            return;
+        if (e->kind == EK::Binary && e->name == op) {
+            Split(e->args[0].get(), op, out);
+            Split(e->args[1].get(), op, out);
+            return;
+        }
+        out->push_back(e);
+    }
+
+    // A value the compiler knows: a literal, negated or converted.
+    static bool ConstValue(const Expr* e, double* v)
+    {
+        double a;
+        switch (e->kind) {
+        case EK::Num:
+            *v = e->value;
+            return true;
+        case EK::Unary:
+            if (!ConstValue(e->args[0].get(), &a))
+                return false;
+            *v = e->name == "-" ? -a : e->name == "!" ? (a == 0.0) : a;
+            return true;
+        case EK::Cast:
+        case EK::Ctor:
+            if (e->args.size() != 1 || !e->type.IsNumeric() || Comps(e->type) != 1 ||
+                !ConstValue(e->args[0].get(), &a))
+                return false;
+            *v = e->type.base == Base::Int ? trunc(a) : e->type.base == Base::Bool ? (a != 0.0) : a;
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    const Function* Callee(const Expr* call) const
+    {
+        for (const Function& f : parser_->functions)
+            if (f.name == call->name && f.params.size() == call->args.size())
+                return &f;
+        return nullptr;
+    }
+
+    static const Expr* Target(const Expr* target)
+    {
+        while (target->kind == EK::Member || target->kind == EK::Index)
+            target = target->args[0].get();
+        return IsVar(target) ? target : nullptr;
+    }
+
+    // Calls write(variable, where) for each variable the expression writes:
+    // by assignment, increment, or as a call's out or inout argument.
+    template <class W>
+    void ExprWrites(const Expr* e, W& write) const
+    {
+        if (!e)
+            return;
+        if (e->kind == EK::Assign || e->kind == EK::PreInc || e->kind == EK::PostInc) {
+            if (const Expr* v = Target(e->args[0].get()))
+                write(v, e);
+        } else if (e->kind == EK::Call) {
+            if (const Function* f = Callee(e))
+                for (size_t i = 0; i < f->params.size(); ++i)
+                    if (f->params[i].out)
+                        if (const Expr* v = Target(e->args[i].get()))
+                            write(v, e->args[i].get());
+        }
+        for (const auto& a : e->args)
+            ExprWrites(a.get(), write);
+    }
+
+    template <class W>
+    void StmtWrites(const Stmt* s, W& write) const
+    {
+        if (!s)
+            return;
+        for (const Decl& d : s->decls)
+            ExprWrites(d.init.get(), write);
+        ExprWrites(s->expr.get(), write);
+        ExprWrites(s->step.get(), write);
+        StmtWrites(s->init.get(), write);
+        for (const auto& b : s->body)
+            StmtWrites(b.get(), write);
+    }
+
+    // Where the expression writes `name` other than at `step`, or null.
+    const Expr* StrayWrite(const Expr* e, const std::string& name, const Expr* step) const
+    {
+        const Expr* found = nullptr;
+        auto write = [&](const Expr* v, const Expr* where) {
+            if (!found && where != step && v->name == name)
+                found = where;
+        };
+        ExprWrites(e, write);
+        return found;
+    }
+
+    // The same for a statement; `hidden` is set from a declaration of a
+    // namesake on, which the statements after it in its block write instead.
+    const Expr* StrayWrite(const Stmt* s, const std::string& name, const Expr* step, bool* hidden) const
+    {
+        if (!s || *hidden)
+            return nullptr;
+        const Expr* found = nullptr;
+        auto first = [&](const Expr* where) {
+            if (!found)
+                found = where;
+        };
+        switch (s->kind) {
+        case SK::Decl:
+            for (const Decl& d : s->decls) {
+                if (!*hidden)
+                    first(StrayWrite(d.init.get(), name, step));
+                *hidden = *hidden || d.name == name;
+            }
+            return found;
+        case SK::Block:
+        case SK::For: {
+            bool inner = false;
+            first(StrayWrite(s->init.get(), name, step, &inner));
+            if (!inner) {
+                first(StrayWrite(s->expr.get(), name, step));
+                first(StrayWrite(s->step.get(), name, step));
+            }
+            for (const auto& b : s->body)
+                first(StrayWrite(b.get(), name, step, &inner));
+            return found;
+        }
+        default:
+            first(StrayWrite(s->expr.get(), name, step));
+            for (const auto& b : s->body) {
+                bool inner = false;
+                first(StrayWrite(b.get(), name, step, &inner));
+            }
+            return found;
+        }
+    }
+
+    LoopPlan PlanLoop(const Stmt* s)
+    {
+        const Expr* cond = s->expr.get();
+        double value;
+        if (cond && ConstValue(cond, &value) && value == 0.0)
+            return {s->kind == SK::Do ? 1 : 0, false};
+
+        const Expr* stepExpr = s->step.get();
+        if (s->kind != SK::For) {
+            const Stmt* last = s->body[0].get();
+            if (last->kind == SK::Block && !last->body.empty())
+                last = last->body.back().get();
+            if (last->kind == SK::Expr)
+                stepExpr = last->expr.get();
+        }
+        std::vector<const Expr*> parts;
+        Split(stepExpr, ",", &parts);
+        std::vector<Step> steps;
+        for (const Expr* p : parts) {
+            Step st;
+            if (StepOf(p, &st))
+                steps.push_back(st);
+        }
+
+        // Every variable the loop writes.
+        std::set<std::string> written;
+        auto write = [&](const Expr* v, const Expr*) { written.insert(v->name); };
+        ExprWrites(cond, write);
+        ExprWrites(stepExpr, write);
+        StmtWrites(s->body[0].get(), write);
+
+        std::vector<const Expr*> terms;
+        Split(cond, "&&", &terms);
+        const Step* step = nullptr;
+        const Expr* limit = nullptr;
+        const Expr* compared = nullptr;
+        bool counterLeft = true;
+        std::string op;
+        for (const Expr* t : terms) {
+            if (t->kind != EK::Binary || (t->name != "<" && t->name != "<=" && t->name != ">" && t->name != ">=" &&
+                                          t->name != "==" && t->name != "!="))
+                continue;
+            for (int k = 0; k < 2 && !step; ++k) {
+                const Expr* side = t->args[k].get();
+                for (const Step& st : steps) {
+                    if (!IsVar(side) || side->name != st.counter->name)
+                        continue;
+                    compared = side;
+                    if (!Invariant(t->args[1 - k].get(), written))
+                        continue;
+                    step = &st;
+                    limit = t->args[1 - k].get();
+                    counterLeft = k == 0;
+                    op = t->name;
+                    break;
+                }
+            }
+        }
+        if (!step) {
+            for (const Step& st : steps)
+                if (const Expr* stray = StrayWrite(cond, st.counter->name, st.at))
+                    Fail(stray->line, stray->col, "cannot bound the loop: its counter '" + st.counter->name +
+                                                      "' is written in the loop besides its step");
+            if (compared)
+                Fail(compared->line, compared->col,
+                     "cannot bound the loop: its counter '" + compared->name + "' is not compared with a fixed limit");
+            // A variable the condition compares and the loop writes, but not by a step.
+            for (const Expr* t : s->kind == SK::For && !steps.empty() ? std::vector<const Expr*>() : terms)
+                if (t->kind == EK::Binary && t->args.size() == 2)
+                    for (const auto& side : t->args)
+                        if (IsVar(side.get()) && written.count(side->name))
+                            Fail(side->line, side->col, "cannot bound the loop: its counter '" + side->name +
+                                                            "' does not step by a fixed amount in each iteration");
+            if (steps.empty())
+                Fail(s->line, s->col, "cannot bound the loop: no counter steps by a fixed amount in each iteration");
+            const Expr* at = cond ? cond : steps[0].at;
+            Fail(at->line, at->col,
+                 "cannot bound the loop: its condition does not depend on its counter '" + steps[0].counter->name +
+                     "'");
+        }
+        const std::string& name = step->counter->name;
+        const Var* var = Lookup(name);
+        if (!var)
+            Fail(step->counter->line, step->counter->col, "undeclared identifier '" + name + "'");
+        if (IsGlobal(name, var) || !var->t.IsNumeric() || Comps(var->t) != 1)
+            Fail(step->counter->line, step->counter->col,
+                 "loop counter '" + name + "' must be a local scalar variable");
+        const Expr* stray = StrayWrite(cond, name, step->at);
+        if (!stray)
+            stray = StrayWrite(stepExpr, name, step->at);
+        bool hidden = false;
+        if (!stray)
+            stray = StrayWrite(s->body[0].get(), name, step->at, &hidden);
+        if (stray)
+            Fail(stray->line, stray->col,
+                 "cannot bound the loop: its counter '" + name + "' is written in the loop besides its step");
+
+        double delta = 1.0;
+        bool deltaKnown = true;
+        if (step->delta) {
+            if (!Invariant(step->delta, written))
+                Fail(step->at->line, step->at->col, "cannot bound the loop: its counter '" + name +
+                                                        "' does not step by a fixed amount in each iteration");
+            deltaKnown = ConstValue(step->delta, &delta);
+        }
+        delta *= step->sign;
+        if (deltaKnown && delta == 0.0)
+            Fail(step->at->line, step->at->col, "cannot bound the loop: its counter '" + name + "' steps by zero");
+
+        double start = 0.0, end = 0.0;
+        if (deltaKnown && var->t.base != Base::Bool && ConstValue(limit, &end) &&
+            InitialValue(s, name, &start)) {
+            // Counted as the interpreters run it, in floats.
+            const bool whole = var->t.base == Base::Int;
+            float v = whole ? truncf((float)start) : (float)start;
+            const float lim = (float)end, d = (float)delta;
+            int count = 0;
+            while (Compare(op, counterLeft ? v : lim, counterLeft ? lim : v)) {
+                if (++count > kMaxLoopIterations)
+                    Fail(s->line, s->col,
+                         "the loop runs more than " + std::to_string(kMaxLoopIterations) + " iterations");
+                v = whole ? truncf(v + d) : v + d;
+            }
+            return {s->kind == SK::Do ? std::max(count, 1) : count, false};
+        }
+        if (deltaKnown && op != "==" && op != "!=") {
+            bool rising = (op == "<" || op == "<=") == counterLeft;
+            if (rising != (delta > 0.0))
+                Fail(step->at->line, step->at->col,
+                     "cannot bound the loop: its counter '" + name + "' moves away from its limit");
+        }
+        return {kMaxLoopIterations, true};
+    }
+
+    static bool Compare(const std::string& op, float a, float b)
+    {
+        return op == "<" ? a < b : op == "<=" ? a <= b : op == ">" ? a > b : op == ">=" ? a >= b : op == "==" ? a == b : a != b;
+    }
+
+    // The counter's value as a for loop starts, when its initialisation gives a known one.
+    static bool InitialValue(const Stmt* loop, const std::string& name, double* v)
+    {
+        if (loop->kind != SK::For || !loop->init)
+            return false;
+        const Stmt* init = loop->init.get();
+        if (init->kind == SK::Decl) {
+            for (const Decl& d : init->decls)
+                if (d.name == name)
+                    return d.init && ConstValue(d.init.get(), v);
+            return false;
+        }
+        std::vector<const Expr*> parts;
+        Split(init->expr.get(), ",", &parts);
+        bool found = false;
+        for (const Expr* p : parts)
+            if (p->kind == EK::Assign && p->name == "=" && IsVar(p->args[0].get()) && p->args[0]->name == name)
+                found = ConstValue(p->args[1].get(), v);
+        return found;
+    }
+
+    // True when the expression has the same value in every iteration: it
+    // reads no variable the loop writes and calls no function of the effect.
+    bool Invariant(const Expr* e, const std::set<std::string>& written) const
+    {
+        switch (e->kind) {
+        case EK::Var:
+            return !written.count(e->name);
+        case EK::Assign:
+        case EK::PreInc:
+        case EK::PostInc:
+        case EK::List:
+            return false;
+        case EK::Call:
+            if (Callee(e))
+                return false;
+            break;
+        default:
+            break;
+        }
+        for (const auto& a : e->args)
+            if (!Invariant(a.get(), written))
+                return false;
+        return true;
+    }
+
+    // A loop's code: what it adds to a run's length and, when its count is
+    // not known, the counter that cuts it.
+    class LoopScope {
+    public:
+        LoopScope(Generator* g, const Stmt* loop, LoopPlan plan)
+            : g_(g), runs_(g->runs_), outer_(g->outerLoop_)
+        {
+            if (!g->outerLoop_)
+                g->outerLoop_ = loop;
+            if (plan.guarded) {
+                guard_ = g->Alloc(1);
+                g->MarkNamed(guard_, 1);
+                g->Emit(OpMov, 1, guard_, g->Const(0.f));
+            }
+            g->runs_ *= plan.iterations + 1.0;
+        }
+        // At the top of each iteration: ends the loop past its bound.
+        void Check()
+        {
+            if (guard_ < 0)
+                return;
+            int mark = g_->top_;
+            g_->Emit(OpAdd, 1, guard_, guard_, g_->Const(1.f));
+            int within = g_->Alloc(1);
+            g_->Emit(OpLe, 1, within, guard_, g_->Const((float)kMaxLoopIterations));
+            exit_ = g_->Emit(OpJz, 1, -1, within);
+            g_->top_ = mark;
+        }
+        void End(int end)
+        {
+            if (exit_ != (size_t)-1)
+                g_->code_[exit_].i0 = end;
+        }
+        ~LoopScope()
+        {
+            g_->runs_ = runs_;
+            g_->outerLoop_ = outer_;
+        }
+
+    private:
+        Generator* g_;
+        double runs_;
+        const Stmt* outer_;
+        int guard_ = -1;
+        size_t exit_ = (size_t)-1;
+    };
+
     // --- Statements ---
 
     void Statement(const Stmt* s)
@@ -1234,7 +1716,9 @@ private:
             scopes_.push_back({});
             if (s->init)
                 Statement(s->init.get());
+            LoopScope bound(this, s, PlanLoop(s));
             int condAt = (int)code_.size();
+            bound.Check();
             size_t jz = (size_t)-1;
             if (s->expr) {
                 int mark = top_;
@@ -1252,6 +1736,7 @@ private:
             }
             Emit(OpJmp, 0, -1, -1, -1, -1, 0, condAt);
             int end = (int)code_.size();
+            bound.End(end);
             if (jz != (size_t)-1)
                 code_[jz].i0 = end;
             for (size_t j : loops_.back().breaks)
@@ -1264,7 +1749,10 @@ private:
             return;
         }
         case SK::Do: {
+            int outer = top_;
+            LoopScope bound(this, s, PlanLoop(s));
             int bodyAt = (int)code_.size();
+            bound.Check();
             loops_.push_back({});
             Scoped(s->body[0].get());
             int condAt = (int)code_.size();
@@ -1274,12 +1762,14 @@ private:
             top_ = mark;
             Emit(OpJmp, 0, -1, -1, -1, -1, 0, bodyAt);
             int end = (int)code_.size();
+            bound.End(end);
             code_[jz].i0 = end;
             for (size_t j : loops_.back().breaks)
                 code_[j].i0 = end;
             for (size_t j : loops_.back().continues)
                 code_[j].i0 = condAt;
             loops_.pop_back();
+            top_ = outer;
             return;
         }
         case SK::Return: {
@@ -1371,12 +1861,24 @@ bool Compile(const std::string& source, const std::string& fileName,
             MarkInts(*out, g.type, g.offset, &out->intWords);
 
         Generator gen(out, &parser);
-        gen.SetGlobals(globals);
+        std::map<std::string, long long> registers;
+        for (const GlobalAst& g : parser.globals)
+            registers[g.decl.name] = g.registers;
+        gen.SetGlobals(globals, registers);
         Program init = gen.GlobalInitialiser(parser.globals);
         std::vector<float> frame = init.initial;
         init.Run(frame.data());
         std::copy(frame.begin(), frame.begin() + offset, out->store.begin());
 
+        // What the programs take, in floats.
+        long long programFloats = 0;
+        auto count = [&](const Program& p, const ShaderRef& ref) {
+            programFloats += (long long)p.initial.size() + (long long)p.tables.size() +
+                             (long long)(p.code.size() * sizeof(Instr) / sizeof(float));
+            if (programFloats > kMaxProgramFloats)
+                Fail(ref.line, ref.col, "effect too large: its shaders take more than " +
+                                            std::to_string(kMaxProgramFloats * sizeof(float) >> 20) + " MB");
+        };
         for (const TechniqueAst& t : parser.techniques) {
             TechniqueDesc td;
             td.name = t.name;
@@ -1388,6 +1890,7 @@ bool Compile(const std::string& source, const std::string& fileName,
                     pd.vsSet = true;
                     if (!p.vs.null) {
                         pd.vs = std::make_shared<Program>(gen.Entry(p.vs, false));
+                        count(*pd.vs, p.vs);
                         pd.vsMajor = p.vs.major;
                         pd.vsMinor = p.vs.minor;
                     }
@@ -1396,6 +1899,7 @@ bool Compile(const std::string& source, const std::string& fileName,
                     pd.psSet = true;
                     if (!p.ps.null) {
                         pd.ps = std::make_shared<Program>(gen.Entry(p.ps, true));
+                        count(*pd.ps, p.ps);
                         pd.psMajor = p.ps.major;
                         pd.psMinor = p.ps.minor;
                     }

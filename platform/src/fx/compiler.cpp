@@ -18,8 +18,10 @@ namespace fx {
 
 int TypeFloats(const CompiledEffect& fx, const TypeDesc& t)
 {
-    int one = t.base == Base::Struct ? fx.structs[t.structId].size : t.rows * t.cols;
-    return one * (t.arrayLen > 0 ? t.arrayLen : 1);
+    // The parser refuses types past kMaxTypeFloats, so this stays far below INT_MAX.
+    long long one = t.base == Base::Struct ? fx.structs[t.structId].size : t.rows * t.cols;
+    long long all = one * (t.arrayLen > 0 ? t.arrayLen : 1);
+    return all > INT_MAX ? INT_MAX : (int)all;
 }
 
 namespace {
@@ -343,6 +345,11 @@ private:
     size_t p_ = 0;
     CompiledEffect* fx_;
     int nesting_ = 0;
+    // Per structure: the parameter handles below one of its values (members
+    // and their elements) and the constant registers it takes.
+    std::vector<long long> structNodes_, structRegisters_;
+    long long parameterFloats_ = 0, parameterNodes_ = 0;
+    std::set<std::string> globalNames_;
 
     // Counts one level of the parser's recursion while it lives.
     struct Nest {
@@ -496,6 +503,39 @@ private:
         return (int)tk.value;
     }
 
+    // Sizes of a type: floats of its value, parameter handles of it (itself,
+    // its elements, members and theirs), constant registers it takes (a row of a
+    // column-major matrix, a vector or a scalar each take one). Element counts are
+    // at most 4096 and an element's floats at most kMaxTypeFloats, so the
+    // products fit; handles and registers multiply across levels and saturate.
+    static long long Saturated(long long v) { return std::min(v, 1LL << 40); }
+
+    long long FloatsOf(const Type& t) const
+    {
+        long long one = t.IsStruct() ? fx_->structs[t.structId].size : t.rows * t.cols;
+        return one * (t.IsArray() ? t.arrayLen : 1);
+    }
+
+    long long NodesOf(const Type& t) const
+    {
+        long long one = 1 + (t.IsStruct() ? structNodes_[t.structId] : 0);
+        return t.IsArray() ? Saturated(1 + t.arrayLen * one) : one;
+    }
+
+    long long RegistersOf(const Type& t) const
+    {
+        long long one = t.IsStruct() ? structRegisters_[t.structId] : t.shape == Shape::Matrix ? t.cols : 1;
+        return Saturated(one * (t.IsArray() ? t.arrayLen : 1));
+    }
+
+    // Refuses a value too large for a shader's frame.
+    void CheckSize(const Type& t, const std::string& name, const Token& at) const
+    {
+        if (FloatsOf(t) > kMaxTypeFloats)
+            Fail(at.line, at.col,
+                 "'" + name + "': type too large: more than " + std::to_string(kMaxTypeFloats) + " floats");
+    }
+
     void SkipAnnotations()
     {
         if (!Is("<"))
@@ -551,27 +591,39 @@ private:
             FunctionDef(type, name, nameTok);
             return;
         }
+        const Token* at = &nameTok;
         for (;;) {
             GlobalAst g;
             g.isStatic = isStatic;
             g.decl.type = type;
             g.decl.name = name;
-            g.decl.line = nameTok.line;
-            g.decl.col = nameTok.col;
+            g.decl.line = at->line;
+            g.decl.col = at->col;
             if (Accept("[")) {
                 g.decl.type.arrayLen = ConstInt();
                 Expect("]");
             }
+            CheckSize(g.decl.type, name, *at);
+            // The effect keeps every global as a parameter: bounded in floats and handles.
+            parameterFloats_ += FloatsOf(g.decl.type);
+            parameterNodes_ += NodesOf(g.decl.type);
+            if (parameterFloats_ > kMaxParameterFloats)
+                Fail(at->line, at->col, "'" + name + "': effect parameters too large: more than " +
+                                            std::to_string(kMaxParameterFloats) + " floats");
+            if (parameterNodes_ > kMaxParameterNodes)
+                Fail(at->line, at->col, "'" + name + "': too many effect parameters: more than " +
+                                            std::to_string(kMaxParameterNodes) + " parameters, elements and members");
+            g.registers = RegistersOf(g.decl.type);
             g.decl.semantic = Semantic();
             SkipAnnotations();
             if (Accept("="))
                 g.decl.init = Initializer();
-            for (const auto& other : globals)
-                if (other.decl.name == name)
-                    Fail(nameTok.line, nameTok.col, "redefinition of '" + name + "'");
+            if (!globalNames_.insert(name).second)
+                Fail(at->line, at->col, "redefinition of '" + name + "'");
             globals.push_back(std::move(g));
             if (!Accept(","))
                 break;
+            at = &Peek();
             name = Ident();
         }
         (void)start;
@@ -588,6 +640,7 @@ private:
         if (IsTypeName(nameTok, &dummy))
             Fail(nameTok.line, nameTok.col, "redefinition of '" + s.name + "'");
         Expect("{");
+        long long size = 0, nodes = 0, registers = 0;
         while (!Accept("}")) {
             while (Accept("linear") || Accept("centroid") || Accept("nointerpolation") || Accept("noperspective"))
                 ;
@@ -596,22 +649,31 @@ private:
                 Fail(nameTok.line, nameTok.col, "void member");
             do {
                 StructMember m;
+                const Token& memberTok = Peek();
                 m.name = Ident();
-                TypeDesc d{t.base, t.shape, t.rows, t.cols, 0, t.structId};
+                Type mt = t;
                 if (Accept("[")) {
-                    d.arrayLen = ConstInt();
+                    mt.arrayLen = ConstInt();
                     Expect("]");
                 }
                 m.semantic = Semantic();
-                m.type = d;
-                m.offset = s.size;
-                s.size += TypeFloats(*fx_, d);
+                m.type = TypeDesc{mt.base, mt.shape, mt.rows, mt.cols, mt.arrayLen, mt.structId};
+                m.offset = (int)size;
+                size += FloatsOf(mt);
+                if (size > kMaxTypeFloats)
+                    Fail(memberTok.line, memberTok.col, "'" + s.name + "': type too large: more than " +
+                                                            std::to_string(kMaxTypeFloats) + " floats");
+                nodes = Saturated(nodes + NodesOf(mt));
+                registers = Saturated(registers + RegistersOf(mt));
                 s.members.push_back(m);
             } while (Accept(","));
             Expect(";");
         }
         Expect(";");
+        s.size = (int)size;
         fx_->structs.push_back(s);
+        structNodes_.push_back(nodes);
+        structRegisters_.push_back(registers);
     }
 
     void FunctionDef(const Type& ret, const std::string& name, const Token& at)
@@ -641,11 +703,13 @@ private:
                     }
                 }
                 p.type = ParseType();
+                const Token& paramTok = Peek();
                 p.name = Ident();
                 if (Accept("[")) {
                     p.type.arrayLen = ConstInt();
                     Expect("]");
                 }
+                CheckSize(p.type, p.name, paramTok);
                 p.semantic = Semantic();
                 if (Accept("="))
                     Initializer();  // default values are not used by the compiler
@@ -830,6 +894,7 @@ private:
                 d.type.arrayLen = ConstInt();
                 Expect("]");
             }
+            CheckSize(d.type, d.name, nm);
             d.semantic = Semantic();
             if (Accept("="))
                 d.init = Initializer();
@@ -1065,11 +1130,12 @@ private:
         Type t;
         if (Is("(") && IsTypeName(Peek(1), &t) && (Is(")", 2) || Is("[", 2))) {
             Next();
-            Next();
+            const Token& typeTok = Next();
             if (Accept("[")) {
                 t.arrayLen = ConstInt();
                 Expect("]");
             }
+            CheckSize(t, typeTok.text, typeTok);
             Expect(")");
             ExprPtr e = Make(EK::Cast, at);
             e->type = t;

@@ -17,6 +17,24 @@ namespace fx {
 // finite. Real effects stay far below.
 const int kMaxNesting = 256;
 
+// An effect stays bounded in memory: no value takes more than kMaxTypeFloats,
+// and all globals together (each a parameter with a handle for every element
+// and member) at most kMaxParameterFloats floats and kMaxParameterNodes handles.
+// A program's own floats (locals and temporaries) stay within kMaxWorkFloats;
+// the device keeps a frame of them for each vertex of a batch. All programs of
+// an effect (frames, code, tables) take at most kMaxProgramFloats.
+const int kMaxTypeFloats = 1 << 16;
+const int kMaxParameterFloats = 1 << 16;
+const int kMaxParameterNodes = 1 << 16;
+const int kMaxWorkFloats = 1 << 17;
+const long long kMaxProgramFloats = 1 << 22;
+
+// And in time, as Direct3D 9's shader models: a loop runs at most
+// kMaxLoopIterations times each time it is entered, and a run of a program
+// at most kMaxRunLength instructions, counting every loop at its bound.
+const int kMaxLoopIterations = 255;
+const int kMaxRunLength = 65535;
+
 // Thrown inside the compiler only; Compile turns it into the error text.
 struct CompileError {
     int line, col;
@@ -139,6 +157,7 @@ struct GlobalAst {
     Decl decl;
     bool isStatic = false;
     int offset = 0;
+    long long registers = 0;  // the constant registers it takes in a shader that reads it
 };
 // What the parser hands the code generator.
 struct ParsedEffect {

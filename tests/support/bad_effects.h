@@ -1,0 +1,81 @@
+// Effects that a Direct3D 9 compiler refuses but that once hung the player or
+// took gigabytes: the shipped dancer effect with one change each. Shared by the
+// compiler's tests and the player's.
+#ifndef VELMORA_BAD_EFFECTS_H
+#define VELMORA_BAD_EFFECTS_H
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+inline std::string ReadShippedEffect(const char* name)
+{
+    std::ifstream in(std::string(VELMORA_PLUGIN_DIR) + "/data/shaders/" + name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// `text` with its one `from` replaced; empty when `from` is not there once.
+inline std::string Replaced(const std::string& text, const std::string& from, const std::string& to)
+{
+    const size_t at = text.find(from);
+    if (at == std::string::npos || text.find(from, at + 1) != std::string::npos)
+        return std::string();
+    return text.substr(0, at) + to + text.substr(at + from.size());
+}
+
+struct BadEffect
+{
+    const char* what;
+    std::string source;  // empty when the shipped effect has changed under the test
+    std::string error;   // the compiler's message, from "(line,col): error: " on
+};
+
+inline std::vector<BadEffect> BadDancerEffects()
+{
+    const std::string dancer = ReadShippedEffect("dancer.fx");
+    const std::string globals = "float4 material = float4(1.0, 0.6, 0.3, 1.0);\n";
+    return {
+        {"the out parameter as the loop counter",
+         Replaced(dancer, "SpotLight(lightArr[i], world.xyz, n, k)", "SpotLight(lightArr[i], world.xyz, n, i)"),
+         "(53,61): error: cannot bound the loop: its counter 'i' is written in the loop besides its step"},
+        {"a pixel loop that steps by zero",
+         Replaced(dancer, "    return float4(colour.rgb + 0.25 * shade.z, colour.a);",
+                  "    float3 c = colour.rgb;\n"
+                  "    for (int j = 0; j < 4; j += 0)\n"
+                  "        c += 0.0625 * shade.z;\n"
+                  "    return float4(c, colour.a);"),
+         "(67,30): error: cannot bound the loop: its counter 'j' steps by zero"},
+        {"nested arrays of structures",
+         Replaced(dancer, globals,
+                  globals + "struct B { float4 v[64]; };\nstruct A { B b[64]; };\nA a[32];\n"),
+         "(20,3): error: 'a': type too large: more than 65536 floats"},
+        {"three levels of nested arrays of structures",
+         Replaced(dancer, globals,
+                  globals + "struct B { float x; };\nstruct A { B b[64]; };\nstruct C { A a[64]; };\nC c[32];\n"),
+         "(21,3): error: 'c': type too large: more than 65536 floats"},
+        {"three levels of nested arrays of small structures",
+         Replaced(dancer, globals,
+                  globals + "struct B { float x; };\nstruct A { B b[64]; };\nstruct C { A a[64]; };\nC c[8];\n"),
+         "(21,3): error: 'c': too many effect parameters: more than 65536 parameters, elements and members"},
+        {"a structure of 4,000,000 x 1,000 floats",
+         Replaced(dancer, globals,
+                  globals + "struct A { float4 v[1000]; };\nstruct B { A a[1000]; };\nstruct C { B b[1000]; };\n"
+                            "C huge;\n"),
+         "(19,14): error: 'B': type too large: more than 65536 floats"},
+        {"uniforms past the vertex shader's registers",
+         Replaced(Replaced(dancer, globals, globals + "float4 extra[240];\n"),
+                  "    o.colour = float4(material.rgb * light, material.a);",
+                  "    o.colour = float4(material.rgb * light, material.a) + extra[(int)position.w];"),
+         "(94,24): error: 'DancerVS': the uniforms it reads take 266 constant registers, more than the 256 "
+         "of vs_2_0"},
+    };
+}
+
+} // namespace testing_support
+
+#endif
