@@ -199,6 +199,20 @@ public:
             cap(profile.back().first, profile.back().second, {0, 1, 0}, materials.back());
     }
 
+    size_t Vertices() const { return m_Positions.size(); }
+
+    // From vertex `first` on, the normals of faces across `up` (the sides)
+    // lean to within 6 degrees of `up`; tops and bottoms keep theirs. A side a
+    // pixel or two tall, lit by one spot only, shows that spot's colour against
+    // the face it stands on and aliases into specks as the view moves; leaning,
+    // it shades like that face, and its normal still points out of it.
+    void LeanSides(size_t first, Vec up)
+    {
+        for (size_t i = first; i < m_Normals.size(); ++i)
+            if (std::fabs(Dot(m_Normals[i], up)) < 0.9f)
+                m_Normals[i] = Unit(m_Normals[i] + up * 10);
+    }
+
     bool Write(const std::string& path, const char* name) const
     {
         FILE* f = std::fopen(path.c_str(), "w");
@@ -348,21 +362,27 @@ Mesh DjBooth()
     int knob = m.AddMaterial(Glow(0.2f, 1.0f, 0.6f));
     // Each part reaches kSeat into the one below or behind it: the desk into
     // the deck, the panel into the desk, the turntables, tone arms and mixer
-    // into the deck (its top at 94), the knobs into the mixer (its top at 100).
+    // into the deck (its top at 94), the knobs into the mixer (its top at 97).
     const float s = kSeat;
     m.Box(At({0, 45, 0}), {90, 45, 38}, body, nullptr, 3, s);
     m.Box(At({0, 92, 0}), {94, 2, 40}, deck);
+    const size_t panel = m.Vertices();
     m.Box(At({0, 45, -39}), {70, 30, 1}, deck, nullptr, 5, s);  // panel on the front
+    m.LeanSides(panel, {0, 0, -1});
+    // The parts on the deck are kept low: from the usual views, what stands
+    // above the deck's back edge would be under a pixel tall and flicker.
+    const size_t onDeck = m.Vertices();
     for (int side = -1; side <= 1; side += 2) {
         float x = side * 52.f;
-        m.Lathe(At({x, 94 - s, 2}), {{26, 0}, {26, s}, {26, 4 + s}, {8, 4 + s}, {8, 5 + s}, {0, 5 + s}}, 24,
+        m.Lathe(At({x, 94 - s, 2}), {{26, 0}, {26, s}, {26, 2 + s}, {8, 2 + s}, {8, 3 + s}, {0, 3 + s}}, 24,
                 {platter, platter, platter, platter, label});
         // The tone arm lies over the platter: its foot goes deeper, clear of the platter's.
         m.Box(At({x + side * 20.f, 98, -18}), {2, 4, 12}, deck, nullptr, 2, 2 * s);
     }
-    m.Box(At({0, 97, 0}), {16, 3, 28}, platter, nullptr, 2, s);
+    m.Box(At({0, 95.5f, 0}), {16, 1.5f, 28}, platter, nullptr, 2, s);
     for (int k = 0; k < 3; ++k)
-        m.Lathe(At({-8.f + 8.f * k, 100 - s, -10}), {{0, 0}, {3, 0}, {3, s}, {3, 5 + s}, {0, 5 + s}}, 8, {knob});
+        m.Lathe(At({-8.f + 8.f * k, 97 - s, -10}), {{0, 0}, {3, 0}, {3, s}, {3, 5 + s}, {0, 5 + s}}, 8, {knob});
+    m.LeanSides(onDeck, {0, 1, 0});
     return m;
 }
 
