@@ -12,6 +12,11 @@ namespace
 {
 const float kPi = 3.14159265f;
 
+// How far a part reaches into the part it stands on. Faces that meet in one
+// plane leave the depth test to choose between them by rounding; sunk in, the
+// hidden face lies clear of the one it stood on, and what shows is unchanged.
+const float kSeat = 0.5f;
+
 struct Vec
 {
     float x, y, z;
@@ -100,9 +105,22 @@ public:
     }
 
     // A box of half sizes (hx, hy, hz) at `place`; one material, or one per
-    // side in the order -x, +x, -y, +y, -z, +z when `sides` is given.
-    void Box(const Place& place, Vec half, int material, const int* sides = nullptr)
+    // side in the order -x, +x, -y, +y, -z, +z when `sides` is given. Side
+    // `seat` (same order) may lie `reach` further out, inside the part the box
+    // stands on: the four sides next to it then end in a strip of their own,
+    // so that their corners stay where they were and shade as before.
+    void Box(const Place& place, Vec half, int material, const int* sides = nullptr, int seat = -1,
+             float reach = 0)
     {
+        const int seatAxis = seat / 2;
+        const float seatSign = (seat & 1) ? 1.f : -1.f;
+        // A corner in half sizes, moved `out` along the seat's normal.
+        auto corner = [&](Vec p, float out) {
+            Vec q{p.x * half.x, p.y * half.y, p.z * half.z};
+            if (seat >= 0)
+                (&q.x)[seatAxis] += seatSign * out;
+            return place.Point(q);
+        };
         for (int s = 0; s < 6; ++s) {
             int axis = s / 2;
             float sign = (s & 1) ? 1.f : -1.f;
@@ -110,13 +128,19 @@ public:
             (&n.x)[axis] = sign;
             (&u.x)[(axis + 1) % 3] = 1;
             (&v.x)[(axis + 2) % 3] = 1;
-            std::vector<Vec> pts;
+            std::vector<Vec> pts, edge;
             const float cu[4] = {-1, 1, 1, -1}, cv[4] = {-1, -1, 1, 1};
             for (int k = 0; k < 4; ++k) {
                 Vec p = n + u * cu[k] + v * cv[k];
-                pts.push_back(place.Point({p.x * half.x, p.y * half.y, p.z * half.z}));
+                pts.push_back(corner(p, s == seat ? reach : 0));
+                if (seat >= 0 && axis != seatAxis && (&p.x)[seatAxis] == seatSign)
+                    edge.push_back(p);
             }
-            Polygon(pts, place.Dir(n), sides ? sides[s] : material);
+            int m = sides ? sides[s] : material;
+            Polygon(pts, place.Dir(n), m);
+            if (edge.size() == 2 && reach > 0)
+                Polygon({corner(edge[0], 0), corner(edge[1], 0), corner(edge[1], reach), corner(edge[0], reach)},
+                        place.Dir(n), m);
         }
     }
 
@@ -173,6 +197,20 @@ public:
             cap(profile.front().first, profile.front().second, {0, -1, 0}, materials.front());
         if (profile.back().first > 0)
             cap(profile.back().first, profile.back().second, {0, 1, 0}, materials.back());
+    }
+
+    size_t Vertices() const { return m_Positions.size(); }
+
+    // From vertex `first` on, the normals of faces across `up` (the sides)
+    // lean to within 6 degrees of `up`; tops and bottoms keep theirs. A side a
+    // pixel or two tall, lit by one spot only, shows that spot's colour against
+    // the face it stands on and aliases into specks as the view moves; leaning,
+    // it shades like that face, and its normal still points out of it.
+    void LeanSides(size_t first, Vec up)
+    {
+        for (size_t i = first; i < m_Normals.size(); ++i)
+            if (std::fabs(Dot(m_Normals[i], up)) < 0.9f)
+                m_Normals[i] = Unit(m_Normals[i] + up * 10);
     }
 
     bool Write(const std::string& path, const char* name) const
@@ -250,7 +288,8 @@ Mesh SpotLamp()
     // Yoke: two arms beside the can and a bar behind it.
     m.Box(At({-22, -6, 0}), {2.5f, 22, 5}, metal);
     m.Box(At({22, -6, 0}), {2.5f, 22, 5}, metal);
-    m.Box(At({0, -30, 0}), {24.5f, 2.5f, 5}, metal);
+    // The bar stands out past the arms so that no side of it lies in theirs.
+    m.Box(At({0, -30, 0}), {24.5f + kSeat, 2.5f, 5 + kSeat}, metal);
     m.Box(At({0, -40, 0}), {4, 8, 4}, body);
     return m;
 }
@@ -296,12 +335,17 @@ Mesh Speaker()
     m.Box(At({0, 6, 0}), {42, 6, 36}, rim);
     for (int c = 0; c < 2; ++c) {
         float base = 12 + c * 92.f;
-        m.Box(At({0, base + 45, 0}), {38, 45, 32}, cabinet);
+        const float sink = c == 0 ? kSeat : 0;  // the lower one into the plinth
+        m.Box(At({0, base + 45, 0}), {38, 45, 32}, cabinet, nullptr, 2, sink);
         Vec front{0, 0, -1};
-        // Woofer: rim ring, cone sinking toward a glowing cap.
-        m.Lathe(Along({0, base + 35, -32}, front), {{24, 0}, {26, 1}, {26, 3}, {22, 4}, {8, 1}, {5, 3}, {0, 3}}, 20,
-                {rim, rim, rim, cone, cone, cap});
-        m.Lathe(Along({0, base + 75, -32}, front), {{9, 0}, {10, 2}, {7, 3}, {0, 4}}, 12, {rim, rim, cone});
+        // Woofer: rim ring, cone sinking toward a glowing cap. Both drivers
+        // start kSeat inside the cabinet; what shows begins at its front, z = -32.
+        const float in = -32 + kSeat, s = kSeat;
+        m.Lathe(Along({0, base + 35, in}, front),
+                {{24, 0}, {24, s}, {26, 1 + s}, {26, 3 + s}, {22, 4 + s}, {8, 1 + s}, {5, 3 + s}, {0, 3 + s}}, 20,
+                {rim, rim, rim, rim, cone, cone, cap});
+        m.Lathe(Along({0, base + 75, in}, front), {{9, 0}, {9, s}, {10, 2 + s}, {7, 3 + s}, {0, 4 + s}}, 12,
+                {rim, rim, rim, cone});
     }
     return m;
 }
@@ -316,17 +360,29 @@ Mesh DjBooth()
     int platter = m.AddMaterial(Matte(0.05f, 0.05f, 0.05f));
     int label = m.AddMaterial(Glow(1.0f, 0.2f, 0.3f));
     int knob = m.AddMaterial(Glow(0.2f, 1.0f, 0.6f));
-    m.Box(At({0, 45, 0}), {90, 45, 38}, body);
+    // Each part reaches kSeat into the one below or behind it: the desk into
+    // the deck, the panel into the desk, the turntables, tone arms and mixer
+    // into the deck (its top at 94), the knobs into the mixer (its top at 97).
+    const float s = kSeat;
+    m.Box(At({0, 45, 0}), {90, 45, 38}, body, nullptr, 3, s);
     m.Box(At({0, 92, 0}), {94, 2, 40}, deck);
-    m.Box(At({0, 45, -39}), {70, 30, 1}, deck);  // panel on the front
+    const size_t panel = m.Vertices();
+    m.Box(At({0, 45, -39}), {70, 30, 1}, deck, nullptr, 5, s);  // panel on the front
+    m.LeanSides(panel, {0, 0, -1});
+    // The parts on the deck are kept low: from the usual views, what stands
+    // above the deck's back edge would be under a pixel tall and flicker.
+    const size_t onDeck = m.Vertices();
     for (int side = -1; side <= 1; side += 2) {
         float x = side * 52.f;
-        m.Lathe(At({x, 94, 2}), {{26, 0}, {26, 4}, {8, 4}, {8, 5}, {0, 5}}, 24, {platter, platter, platter, label});
-        m.Box(At({x + side * 20.f, 98, -18}), {2, 4, 12}, deck);  // tone arm
+        m.Lathe(At({x, 94 - s, 2}), {{26, 0}, {26, s}, {26, 2 + s}, {8, 2 + s}, {8, 3 + s}, {0, 3 + s}}, 24,
+                {platter, platter, platter, platter, label});
+        // The tone arm lies over the platter: its foot goes deeper, clear of the platter's.
+        m.Box(At({x + side * 20.f, 98, -18}), {2, 4, 12}, deck, nullptr, 2, 2 * s);
     }
-    m.Box(At({0, 97, 0}), {16, 3, 28}, platter);
+    m.Box(At({0, 95.5f, 0}), {16, 1.5f, 28}, platter, nullptr, 2, s);
     for (int k = 0; k < 3; ++k)
-        m.Lathe(At({-8.f + 8.f * k, 100, -10}), {{0, 0}, {3, 0}, {3, 5}, {0, 5}}, 8, {knob});
+        m.Lathe(At({-8.f + 8.f * k, 97 - s, -10}), {{0, 0}, {3, 0}, {3, s}, {3, 5 + s}, {0, 5 + s}}, 8, {knob});
+    m.LeanSides(onDeck, {0, 1, 0});
     return m;
 }
 

@@ -1,5 +1,6 @@
 // The generated scene meshes: they load with their materials, are closed
-// and face outward, and are drawn to pictures for a look.
+// and face outward, and are drawn to pictures for a look; the booth's small
+// parts shade like what they stand on.
 #include "xmesh_support.h"
 
 #include <math.h>
@@ -114,6 +115,36 @@ TEST(XData, GeneratedMeshesLoadClosedAndDraw)
             covered += (p & 0xFFFFFF) != 0x202830;
         EXPECT_GT(covered, kW * kH / 10);
     }
+}
+
+// The small parts on the booth's deck, and the panel on its front, are a pixel
+// or two deep at the demo's distances: lit by one spot from the side, their
+// sides would show as coloured specks. Every corner that stands out of the
+// deck's top (y 94), or below the deck out of the desk's front (z -38), shades
+// like that face.
+TEST(XData, BoothPartsShadeLikeWhatTheyStandOn)
+{
+    VelmoraResetGraphicsCard();
+    d3dtest::Device dev(kW, kH);
+    ASSERT_NE(dev.device, nullptr);
+    Loaded l;
+    LoadFile(dev.device, std::string(VELMORA_PLUGIN_DIR) + "/data/objects/djbooth.x", l);
+    ASSERT_EQ(l.hr, D3D_OK);
+    int onDeck = 0, onFront = 0, across = 0;
+    for (const Vert& v : Vertices(l.mesh)) {
+        const float len = sqrtf(v.n[0] * v.n[0] + v.n[1] * v.n[1] + v.n[2] * v.n[2]);
+        ASSERT_GT(len, 0.99f);
+        if (v.p[1] > 94.01f) {
+            ++onDeck;
+            across += fabsf(v.n[1]) / len < 0.99f;
+        } else if (v.p[1] < 89.99f && v.p[2] < -38.01f) {
+            ++onFront;
+            across += fabsf(v.n[2]) / len < 0.99f;
+        }
+    }
+    EXPECT_EQ(across, 0);
+    EXPECT_GT(onDeck, 100);  // turntables, tone arms, mixer, knobs
+    EXPECT_GT(onFront, 8);   // the panel
 }
 
 }  // namespace
