@@ -95,8 +95,7 @@ bool CSpectrum::Load(const char* path)
     g_Logger.Printf("loading file %s", path ? path : "");
 
     TiXmlDocument document(path ? path : "");
-    if (!path || !XmlNestingWithinLimit(path, kSource, 50) || !XmlFileEndsWhole(path) ||
-        !document.LoadFile())
+    if (!path || !XmlNestingWithinLimit(path, kSource, 50) || !LoadXmlDocument(document))
     {
         g_Logger.SetLocation(kSource, 51);
         g_Logger.Printf("error loading file");

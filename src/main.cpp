@@ -148,9 +148,9 @@ void LoadSpectrumProfileList()
     // lists every entry again.
     const std::string path = g_DataPath + "spectrum.xml";
     TiXmlDocument document(path.c_str());
-    // A list nested too deeply or cut inside a character lists nothing, like a broken one.
-    if (XmlNestingWithinLimit(path.c_str(), kSource, 98) && XmlFileEndsWhole(path.c_str()))
-        document.LoadFile();
+    // A list nested too deeply lists nothing, like a broken one.
+    if (XmlNestingWithinLimit(path.c_str(), kSource, 98))
+        LoadXmlDocument(document);
 
     for (TiXmlElement* element = document.FirstChildElement(); element; element = element->NextSiblingElement())
     {

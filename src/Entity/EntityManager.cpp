@@ -121,7 +121,7 @@ bool CEntityManager::LoadScene(const char* path)
     g_Logger.Printf("loading file %s", path);
 
     TiXmlDocument document(path);
-    if (!XmlNestingWithinLimit(path, kSource, 44) || !XmlFileEndsWhole(path) || !document.LoadFile()) {
+    if (!XmlNestingWithinLimit(path, kSource, 44) || !LoadXmlDocument(document)) {
         Log(45, "error loading file");
         return false;
     }

@@ -84,7 +84,7 @@ bool CIKModel::LoadFile(const char* path)
     g_Logger.Printf("loading file %s", path);
 
     TiXmlDocument document(path);
-    if (!XmlNestingWithinLimit(path, kSource, 67) || !XmlFileEndsWhole(path) || !document.LoadFile())
+    if (!XmlNestingWithinLimit(path, kSource, 67) || !LoadXmlDocument(document))
     {
         g_Logger.SetLocation(kSource, 68);
         g_Logger.Printf("couldnt load file");

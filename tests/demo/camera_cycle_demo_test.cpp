@@ -12,9 +12,6 @@
 #include "module_session.h"
 #include "test_support.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,20 +30,7 @@ class DemoScene : public ModuleSession
 protected:
     bool LinkBuiltProfiles() const override { return false; }
 
-    void PrepareData() override
-    {
-        const std::string built = std::string(VELMORA_PLUGIN_DIR) + "/data";
-        DIR* folder = opendir(built.c_str());
-        ASSERT_NE(folder, nullptr);
-        while (dirent* entry = readdir(folder))
-        {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            ASSERT_EQ(symlink((built + "/" + name).c_str(), (dataDir + "/" + name).c_str()), 0);
-        }
-        closedir(folder);
-    }
+    void PrepareData() override { LinkBuiltData(); }
 
     void MoveMouse(int x, int y)
     {
@@ -106,7 +90,7 @@ TEST_F(DemoScene, OnTheLeftDancerTheCameraStepsAfterFiveSecondsOfRest)
 
 TEST_F(DemoScene, AMouseMovementHoldsTheNextStepBackFiveSeconds)
 {
-    Run(288, 300, 400, [&](DWORD now) {
+    Run(288, 300, 360, [&](DWORD now) {
         if (now == 3000)
             MoveMouse(290, 300);
     });
@@ -121,7 +105,8 @@ TEST_F(DemoScene, SwitchedOffTheCameraStaysOnItsKey)
     PostCommand(target, CommandToggleCycleView);
     host.DeliverMessages();
     ASSERT_EQ(g_CycleView, 0);
-    Run(288, 300);
+    // 7 s: past the 5 s after which the camera would have stepped.
+    Run(288, 300, 280);
     EXPECT_TRUE(steps.empty()) << NewLog();
     EXPECT_TRUE(backOuts.empty());
     EXPECT_EQ(g_pEntityManager->m_CameraIndex, 0);
