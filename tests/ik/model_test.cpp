@@ -147,7 +147,9 @@ TEST(IKModel, ElementOrderDecidesWhatIsKept)
     EXPECT_EQ(m.m_pWorkRoot->m_World.m[3][0], 0);
 }
 
-TEST(IKModel, AScaleThatIsNoNumberReadsAsMissing)
+// Presence decides: a present scale is its value read as a double (text that
+// is no number reads 0), only a missing one is logged and stays 1.
+TEST(IKModel, APresentScaleIsItsValueEvenWhenItIsNoNumber)
 {
     CIKModel m;
     const size_t mark = LogMark();
@@ -156,13 +158,19 @@ TEST(IKModel, AScaleThatIsNoNumberReadsAsMissing)
 <CONTROL name="empty" scale="" />
 <CONTROL name="nan" scale="nan" />
 <CONTROL name="huge" scale="1e300" />
-<CONTROL name="number" scale="-2.5" />)").c_str()));
-    ASSERT_EQ(m.m_Controls.size(), 5u);
-    for (size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(m.m_Controls[i].m_Scale, 1.0f) << m.m_Controls[i].m_Name;
-    EXPECT_EQ(m.m_Controls[4].m_Scale, -2.5f);
+<CONTROL name="-huge" scale="-1e300" />
+<CONTROL name="number" scale="-2.5" />
+<CONTROL name="missing" />)").c_str()));
+    ASSERT_EQ(m.m_Controls.size(), 7u);
+    EXPECT_EQ(m.m_Controls[0].m_Scale, 0.0f);
+    EXPECT_EQ(m.m_Controls[1].m_Scale, 0.0f);
+    EXPECT_TRUE(std::isnan(m.m_Controls[2].m_Scale));
+    EXPECT_EQ(m.m_Controls[3].m_Scale, HUGE_VALF);
+    EXPECT_EQ(m.m_Controls[4].m_Scale, -HUGE_VALF);
+    EXPECT_EQ(m.m_Controls[5].m_Scale, -2.5f);
+    EXPECT_EQ(m.m_Controls[6].m_Scale, 1.0f);
     const std::vector<std::string> lines = LogSince(mark);
-    EXPECT_EQ(Count(lines, "CONTROL error : scale not found"), 4);
+    EXPECT_EQ(Count(lines, "CONTROL error : scale not found"), 1);
     EXPECT_EQ(Count(lines, "control word added with 0 keys"), 1);
 }
 
