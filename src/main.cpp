@@ -148,8 +148,8 @@ void LoadSpectrumProfileList()
     // lists every entry again.
     const std::string path = g_DataPath + "spectrum.xml";
     TiXmlDocument document(path.c_str());
-    // A list nested too deeply lists nothing, like a broken one.
-    if (XmlNestingWithinLimit(path.c_str(), kSource, 98))
+    // A list nested too deeply lists nothing and, like a broken one, says nothing.
+    if (XmlNestingWithinLimit(path.c_str(), nullptr, 0))
         LoadXmlDocument(document);
 
     for (TiXmlElement* element = document.FirstChildElement(); element; element = element->NextSiblingElement())
