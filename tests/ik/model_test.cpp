@@ -174,6 +174,30 @@ TEST(IKModel, APresentScaleIsItsValueEvenWhenItIsNoNumber)
     EXPECT_EQ(Count(lines, "control word added with 0 keys"), 1);
 }
 
+// Scales that are no finite number, on controls linked to a band, pose the model
+// without a fault (the sanitizer build checks the conversions on the way).
+TEST(IKModel, LinkedControlsWithScalesThatAreNoFiniteNumberPose)
+{
+    CIKModel m;
+    ASSERT_TRUE(m.LoadFile(WriteModel("wild.xml", R"(<MODEL name="arm.ms3d" />
+<SOLVER name="arm" start="Root" end="Hand" />
+<CONTROL name="arm" scale="nan"><KEY position="15 -10 0" /></CONTROL>
+<CONTROL name="$ROOT" scale="1e300"><KEY position="3 0 0" /></CONTROL>)").c_str()));
+    for (CIKControl& c : m.m_Controls)
+    {
+        c.NextKey();
+        c.m_Type = 2;
+    }
+    const float bass = g_fBass;
+    g_fBass = 0.5f;
+    for (int frame = 0; frame < 3; ++frame)
+        RunPass(m);
+    g_fBass = bass;
+    EXPECT_TRUE(std::isnan(m.m_Controls[0].m_Offset.x));
+    EXPECT_TRUE(std::isinf(m.m_Controls[1].m_Offset.y));
+    EXPECT_NE(m.m_pRenderVertices, nullptr);
+}
+
 TEST(IKModel, BrokenFilesLeaveAnEmptyModel)
 {
     CIKModel m;
