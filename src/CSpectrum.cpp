@@ -1,12 +1,12 @@
 #include "CSpectrum.h"
 
 #include "Logger.h"
+#include "NarrowFloat.h"
 #include "XmlDepth.h"
 #include "XmlTail.h"
 #include "plugin.h"
 
 #include <ctype.h>
-#include <float.h>
 #include <math.h>
 #include <string.h>
 #include <tinyxml.h>
@@ -73,13 +73,7 @@ void CSpectrum::ReadRange(CSpectrumRange& range, const TiXmlElement* element)
     if (right > SPECTRUM_BIN_COUNT)
         right = SPECTRUM_BIN_COUNT;
 
-    // Narrow as the hardware would, without leaving float's range undefined.
-    if (scale > FLT_MAX)
-        range.scale = HUGE_VALF;
-    else if (scale < -FLT_MAX)
-        range.scale = -HUGE_VALF;
-    else
-        range.scale = static_cast<float>(scale);
+    range.scale = NarrowToFloat(scale);
     range.left = left;
     range.right = right;
 }
@@ -95,8 +89,7 @@ bool CSpectrum::Load(const char* path)
     g_Logger.Printf("loading file %s", path ? path : "");
 
     TiXmlDocument document(path ? path : "");
-    if (!path || !XmlNestingWithinLimit(path, kSource, 50) || !XmlFileEndsWhole(path) ||
-        !document.LoadFile())
+    if (!path || !XmlNestingWithinLimit(path, kSource, 50) || !LoadXmlDocument(document))
     {
         g_Logger.SetLocation(kSource, 51);
         g_Logger.Printf("error loading file");

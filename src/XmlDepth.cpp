@@ -114,6 +114,8 @@ bool XmlNestingWithinLimit(const char* path, const char* source, int line)
     fclose(file);
     if (scan.Deepest() <= kMaxXmlDepth)
         return true;
+    if (!source)
+        return false;
     g_Logger.SetLocation(source, line);
     g_Logger.Printf("elements nested deeper than %d levels in %s", kMaxXmlDepth, path);
     return false;

@@ -8,7 +8,8 @@
 const int kMaxXmlDepth = 256;
 
 // False, with the log line "elements nested deeper than 256 levels in PATH" at
-// (source, line), when the file's elements nest deeper than kMaxXmlDepth.
+// (source, line), when the file's elements nest deeper than kMaxXmlDepth; with
+// a null source, false without a line.
 // True otherwise, also when the file cannot be read: TinyXML then fails it
 // the ordinary way.
 bool XmlNestingWithinLimit(const char* path, const char* source, int line);

@@ -2,6 +2,9 @@
 
 #include <stdio.h>
 
+#include <string>
+#include <tinyxml.h>
+
 namespace
 {
 // The bytes a UTF-8 sequence starting with `c` takes; lead bytes that UTF-8
@@ -16,46 +19,71 @@ size_t SequenceLength(unsigned char c)
         return 2;
     return 1;
 }
-}
 
-bool XmlTailIsWhole(const char* text, size_t length)
+// Where the first sequence cut at the end starts, or `length` when none is.
+size_t CutSequenceStart(const char* text, size_t length)
 {
     // TinyXML turns "\r\n" and a lone '\r' into '\n' before it parses, which
     // can shorten the tail: look at the last bytes as it sees them.
     char tail[16];
+    size_t at[16];
     size_t count = 0;
     for (size_t i = length > 12 ? length - 12 : 0; i < length; ++i)
     {
         if (text[i] == '\n' && i > 0 && text[i - 1] == '\r')
             continue;
+        at[count] = i;
         tail[count++] = text[i] == '\r' ? '\n' : text[i];
     }
     for (size_t i = count > 3 ? count - 3 : 0; i < count; ++i)
     {
         if (SequenceLength(static_cast<unsigned char>(tail[i])) > count - i)
-            return false;
+            return at[i];
     }
-    return true;
+    return length;
 }
 
-bool XmlFileEndsWhole(const char* path)
+bool ReadWholeFile(const char* path, std::string& text)
 {
-    FILE* file = path ? fopen(path, "rb") : nullptr;
+    FILE* file = fopen(path, "rb");
     if (!file)
-        return true;
-    char tail[12];
-    size_t length = 0;
-    bool whole = true;
-    if (fseek(file, 0, SEEK_END) == 0)
-    {
-        const long size = ftell(file);
-        const long start = size > static_cast<long>(sizeof(tail)) ? size - static_cast<long>(sizeof(tail)) : 0;
-        if (size >= 0 && fseek(file, start, SEEK_SET) == 0)
-        {
-            length = fread(tail, 1, sizeof(tail), file);
-            whole = XmlTailIsWhole(tail, length);
-        }
-    }
+        return false;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
+        text.append(buffer, got);
+    const bool read = !ferror(file);
     fclose(file);
-    return whole;
+    return read;
+}
+}
+
+size_t XmlWholeLength(const char* text, size_t length)
+{
+    // Cutting one character can leave another cut one before it.
+    for (size_t start = CutSequenceStart(text, length); start < length; start = CutSequenceStart(text, length))
+        length = start;
+    return length;
+}
+
+bool XmlTailIsWhole(const char* text, size_t length)
+{
+    return CutSequenceStart(text, length) == length;
+}
+
+bool LoadXmlDocument(TiXmlDocument& document)
+{
+    std::string text;
+    // A file that cannot be read here is TinyXML's to fail the ordinary way.
+    if (!ReadWholeFile(document.Value(), text) || XmlTailIsWhole(text.data(), text.size()))
+        return document.LoadFile();
+    FILE* copy = tmpfile();
+    if (!copy)
+        return false;
+    const size_t whole = XmlWholeLength(text.data(), text.size());
+    const bool loaded =
+        fwrite(text.data(), 1, whole, copy) == whole && fflush(copy) == 0 && fseek(copy, 0, SEEK_SET) == 0 &&
+        document.LoadFile(copy);
+    fclose(copy);
+    return loaded;
 }

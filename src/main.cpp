@@ -144,14 +144,13 @@ int RenderFrame()
 
 void LoadSpectrumProfileList()
 {
-    // The list is the file as this start reads it: a module started again after
-    // Quit, without being unloaded, must not step through the old entries too.
-    g_SpectrumProfiles.clear();
+    // Appends: the list lives until unload, so a second Init in the same load
+    // lists every entry again.
     const std::string path = g_DataPath + "spectrum.xml";
     TiXmlDocument document(path.c_str());
-    // A list nested too deeply or cut inside a character lists nothing, like a broken one.
-    if (XmlNestingWithinLimit(path.c_str(), kSource, 98) && XmlFileEndsWhole(path.c_str()))
-        document.LoadFile();
+    // A list nested too deeply lists nothing and, like a broken one, says nothing.
+    if (XmlNestingWithinLimit(path.c_str(), nullptr, 0))
+        LoadXmlDocument(document);
 
     for (TiXmlElement* element = document.FirstChildElement(); element; element = element->NextSiblingElement())
     {

@@ -14,7 +14,6 @@
 #include "d3d_stuff.h"
 #include "plugin.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <mmsystem.h>
 #include <tinyxml.h>
@@ -76,8 +75,7 @@ bool FormatDataPath(char (&path)[128], const char* format, const char* name)
 
 CEntityManager::CEntityManager()
     : m_pPendingReference(nullptr), m_LinkOriginX(0.0f), m_LinkOriginY(0.0f), m_MouseX(0), m_MouseY(0),
-      m_State(state_none), m_pSelected(nullptr), m_CameraIndex(0), LastInputTime(0), m_IdleBackOutTime(0),
-      m_CameraStepTime(0), m_Hovering(false)
+      m_State(state_none), m_pSelected(nullptr), m_CameraIndex(0), LastInputTime(0)
 {
     Reset();
 }
@@ -98,9 +96,6 @@ void CEntityManager::Reset()
         texture = nullptr;
     m_CameraIndex = 0;
     LastInputTime = timeGetTime();
-    m_IdleBackOutTime = LastInputTime;
-    m_CameraStepTime = LastInputTime;
-    m_Hovering = false;
     m_pSelected = nullptr;
 }
 
@@ -126,7 +121,7 @@ bool CEntityManager::LoadScene(const char* path)
     g_Logger.Printf("loading file %s", path);
 
     TiXmlDocument document(path);
-    if (!XmlNestingWithinLimit(path, kSource, 44) || !XmlFileEndsWhole(path) || !document.LoadFile()) {
+    if (!XmlNestingWithinLimit(path, kSource, 44) || !LoadXmlDocument(document)) {
         Log(45, "error loading file");
         return false;
     }
@@ -335,10 +330,6 @@ void CEntityManager::UpdateAndRender(float dt)
     if (g_CycleView && static_cast<LONG>(timeGetTime() - LastInputTime) > 5000) {
         NextCamera();
         LastInputTime = timeGetTime();
-        m_CameraStepTime = LastInputTime;
-        // A step from under a resting mouse gives the user 3 s before the view backs out.
-        if (m_Hovering)
-            m_IdleBackOutTime = LastInputTime;
     }
 
     m_Camera.Step(dt);
@@ -393,7 +384,6 @@ void CEntityManager::UpdateAndRender(float dt)
         }
         if (!hit)
             continue;
-        m_Hovering = true;
         entity->OnMessage(MsgHover);
         if (m_State == state_none) {
             m_pSelected = entity;
@@ -415,23 +405,11 @@ void CEntityManager::UpdateAndRender(float dt)
         return;
     }
 
-    m_Hovering = false;
-    if (IdleBackOutDue(timeGetTime())) {
+    if (static_cast<LONG>(timeGetTime() - LastInputTime) > 3000) {
         BackOut();
-        m_IdleBackOutTime = timeGetTime();
+        LastInputTime = timeGetTime();
     }
     SetStatusText("", 0, true);
-}
-
-// More than 3000 ms since the later of the last idle back-out and the last mouse
-// movement. A camera step is no movement of the user's and leaves the back-out's
-// 3 s rhythm alone (a mouse movement lies at least 5 s before a step anyway).
-bool CEntityManager::IdleBackOutDue(DWORD now) const
-{
-    LONG idle = static_cast<LONG>(now - m_IdleBackOutTime);
-    if (LastInputTime != m_CameraStepTime)
-        idle = std::min(idle, static_cast<LONG>(now - LastInputTime));
-    return idle > 3000;
 }
 
 void CEntityManager::OnLeftClick()

@@ -78,19 +78,11 @@ public:
     std::vector<D3DXVECTOR3> m_KeyPositions;
     std::vector<D3DXVECTOR3> m_KeyTargets;
     DWORD LastInputTime;
-    // The idle back-out's own stamp, so that it leaves the input time to mouse
-    // movements and camera steps and cycling can step while nothing is hovered.
-    DWORD m_IdleBackOutTime;
-    // What the last automatic camera step wrote into LastInputTime.
-    DWORD m_CameraStepTime;
-    // The last frame's hover test found an entity.
-    bool m_Hovering;
 
 private:
     void Add(CEntity* entity);
     void DrawVeil();
     void SetCameraGoal();
-    bool IdleBackOutDue(DWORD now) const;
 
     CEntityManager(const CEntityManager&) = delete;
     CEntityManager& operator=(const CEntityManager&) = delete;

@@ -1,16 +1,14 @@
 #include "ik/CIKModel.h"
 
 #include "Logger.h"
+#include "NarrowFloat.h"
 #include "XmlDepth.h"
 #include "XmlTail.h"
 #include "plugin.h"
 
-#include <float.h>
 #include <stdio.h>
 #include <string.h>
 #include <tinyxml.h>
-
-#include <cmath>
 
 static const char* const kSource = "src\\ik\\CIKModel";
 static const char* const kRootControl = "$ROOT";
@@ -84,7 +82,7 @@ bool CIKModel::LoadFile(const char* path)
     g_Logger.Printf("loading file %s", path);
 
     TiXmlDocument document(path);
-    if (!XmlNestingWithinLimit(path, kSource, 67) || !XmlFileEndsWhole(path) || !document.LoadFile())
+    if (!XmlNestingWithinLimit(path, kSource, 67) || !LoadXmlDocument(document))
     {
         g_Logger.SetLocation(kSource, 68);
         g_Logger.Printf("couldnt load file");
@@ -223,12 +221,11 @@ bool CIKModel::AddSolver(const std::string& name, const std::string& start, cons
 void CIKModel::ParseControl(const TiXmlElement* element)
 {
     CIKControl control;
-    // A scale that is no (finite) number reads as a missing one rather than as garbage.
+    // A present scale is its value as TinyXML reads a double (0 for text that is no number).
     double scale = 0.0;
-    if (element->QueryDoubleAttribute("scale", &scale) == TIXML_SUCCESS && std::isfinite(scale) &&
-        std::fabs(scale) <= FLT_MAX)
+    if (element->Attribute("scale", &scale))
     {
-        control.m_Scale = static_cast<float>(scale);
+        control.m_Scale = NarrowToFloat(scale);
     }
     else
     {

@@ -1,7 +1,8 @@
 // The built module file loaded by the player's Host, then started, drawn and
 // stopped a hundred times with the shipped data: every Direct3D object goes
-// with each Quit and the memory in use stays flat. (The sanitizer build checks
-// at exit that nothing leaked.)
+// with each Quit, and the memory in use grows by the spectrum profile list
+// alone, which keeps its entries until unload and gets them again at every
+// Init. (The sanitizer build checks at exit that nothing leaked.)
 #include <gtest/gtest.h>
 
 #include "host.h"
@@ -9,10 +10,13 @@
 
 #include <velmora_platform.h>
 
+#include <malloc.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -52,9 +56,64 @@ size_t ResidentBytes()
 }
 #endif
 
+// The heap bytes in use, as the C library or the sanitizer counts them.
+size_t HeapBytes()
+{
+#ifdef VELMORA_UNDER_ASAN
+    return HeapInUse();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+// The log from byte `offset` on; the whole log is not read at every start, so
+// that its growing copies do not move the resident size.
+std::string LogFrom(long offset)
+{
+    std::string text;
+    ReadFile(LogPath(), text, offset);
+    return text;
+}
+
+long LogSize()
+{
+    struct stat info;
+    return stat(LogPath().c_str(), &info) == 0 ? static_cast<long>(info.st_size) : 0;
+}
+
+const char kNameLine[] = "\tname ";
+
+// The full paths of the "name %s" lines of `log`, in order.
+std::vector<std::string> ListedPaths(const std::string& log)
+{
+    std::vector<std::string> paths;
+    for (const std::string& line : SplitLines(log))
+    {
+        const size_t at = line.find(kNameLine);
+        if (at != std::string::npos)
+            paths.push_back(line.substr(at + sizeof(kNameLine) - 1));
+    }
+    return paths;
+}
+
+// The heap bytes that `starts` starts' worth of the list of `paths` holds when
+// built as the module builds it: the data folder's path joined with the listed
+// name, appended one by one.
+size_t ListBytes(const std::vector<std::string>& paths, int starts, const std::string& folder)
+{
+    const size_t before = HeapBytes();
+    std::vector<std::string> list;
+    for (int start = 0; start < starts; ++start)
+    {
+        for (const std::string& path : paths)
+            list.push_back(folder + path.substr(folder.size()).c_str());
+    }
+    return HeapBytes() - before;
+}
+
 } // namespace
 
-TEST(InitQuitCycles, HundredStartsThroughTheHostLeaveNothingBehind)
+TEST(InitQuitCycles, HundredStartsThroughTheHostLeaveNothingBehindButTheListAgain)
 {
     TempFolder folder;
     const std::string plugin = VELMORA_PLUGIN_DIR;
@@ -70,12 +129,26 @@ TEST(InitQuitCycles, HundredStartsThroughTheHostLeaveNothingBehind)
     const int kCycles = 100;
     const int kWarmUp = 10;
     size_t memoryAfterWarmUp = 0;
+    // The "name %s" lines of the first Init: the entries that every Init appends;
+    // the list's length counted from the lines of every Init. (The test keeps
+    // nothing that grows, so that the heap's growth is the module's.)
+    std::vector<std::string> entries;
+    size_t listLength = 0;
     Host host;
     std::string error;
     ASSERT_TRUE(host.Load(folder / "vis_velmora.so", error)) << error;
     for (int cycle = 1; cycle <= kCycles; ++cycle)
     {
+        const long logBefore = LogSize();
         ASSERT_EQ(host.Init(), 0) << "cycle " << cycle;
+        const std::vector<std::string> added = ListedPaths(LogFrom(logBefore));
+        if (cycle == 1)
+            entries = added;
+        // Every Init appends the file's entries once more, in file order.
+        ASSERT_FALSE(entries.empty());
+        ASSERT_EQ(added, entries) << "cycle " << cycle;
+        listLength += added.size();
+
         ASSERT_TRUE(host.Frame(nullptr, 0.0));
         ASSERT_TRUE(host.Frame(nullptr, 25.0));
         host.Quit();
@@ -88,15 +161,26 @@ TEST(InitQuitCycles, HundredStartsThroughTheHostLeaveNothingBehind)
             memoryAfterWarmUp = ResidentBytes();
 #endif
         }
+        ASSERT_EQ(listLength, cycle * entries.size());
     }
+    // The module's list, rebuilt here the same way, at the warm-up's length and at the end's.
+    const std::string dataFolder = entries[0].substr(0, entries[0].size() - std::string("spectrum/default.xml").size());
+    ASSERT_EQ(entries[0], dataFolder + "spectrum/default.xml");
+    const double listGrowth = static_cast<double>(ListBytes(entries, kCycles, dataFolder)) -
+                              static_cast<double>(ListBytes(entries, kWarmUp, dataFolder));
+    EXPECT_GT(listGrowth, 0.0);
 #ifdef VELMORA_UNDER_ASAN
-    // A few hundred bytes a start (one more list entry, say) would add up to more than this.
-    const double growth = static_cast<double>(HeapInUse()) - static_cast<double>(memoryAfterWarmUp);
-    EXPECT_LT(growth, 16.0 * 1024) << "heap bytes in use grew over " << kCycles - kWarmUp << " starts";
+    // A few hundred bytes a start besides the list would add up to more than this;
+    // a list that did not grow would leave the heap short of the list's growth.
+    const double growth = static_cast<double>(HeapInUse()) - static_cast<double>(memoryAfterWarmUp) - listGrowth;
+    EXPECT_LT(growth, 16.0 * 1024) << "heap bytes in use grew over " << kCycles - kWarmUp
+                                   << " starts, besides the list's " << listGrowth;
+    EXPECT_GT(growth, -16.0 * 1024) << "the heap grew less than the list's " << listGrowth;
 #else
     // Under AddressSanitizer freed blocks wait in its quarantine: the resident size is watched here only.
-    const double growth = static_cast<double>(ResidentBytes()) - static_cast<double>(memoryAfterWarmUp);
-    EXPECT_LT(growth, 1024.0 * 1024) << "resident size grew over " << kCycles - kWarmUp << " starts";
+    const double growth = static_cast<double>(ResidentBytes()) - static_cast<double>(memoryAfterWarmUp) - listGrowth;
+    EXPECT_LT(growth, 1024.0 * 1024) << "resident size grew over " << kCycles - kWarmUp << " starts, besides the list's "
+                                     << listGrowth;
 #endif
     host.Unload();
     VelmoraUseRealClock();

@@ -147,7 +147,9 @@ TEST(IKModel, ElementOrderDecidesWhatIsKept)
     EXPECT_EQ(m.m_pWorkRoot->m_World.m[3][0], 0);
 }
 
-TEST(IKModel, AScaleThatIsNoNumberReadsAsMissing)
+// Presence decides: a present scale is its value read as a double (text that
+// is no number reads 0), only a missing one is logged and stays 1.
+TEST(IKModel, APresentScaleIsItsValueEvenWhenItIsNoNumber)
 {
     CIKModel m;
     const size_t mark = LogMark();
@@ -156,14 +158,44 @@ TEST(IKModel, AScaleThatIsNoNumberReadsAsMissing)
 <CONTROL name="empty" scale="" />
 <CONTROL name="nan" scale="nan" />
 <CONTROL name="huge" scale="1e300" />
-<CONTROL name="number" scale="-2.5" />)").c_str()));
-    ASSERT_EQ(m.m_Controls.size(), 5u);
-    for (size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(m.m_Controls[i].m_Scale, 1.0f) << m.m_Controls[i].m_Name;
-    EXPECT_EQ(m.m_Controls[4].m_Scale, -2.5f);
+<CONTROL name="-huge" scale="-1e300" />
+<CONTROL name="number" scale="-2.5" />
+<CONTROL name="missing" />)").c_str()));
+    ASSERT_EQ(m.m_Controls.size(), 7u);
+    EXPECT_EQ(m.m_Controls[0].m_Scale, 0.0f);
+    EXPECT_EQ(m.m_Controls[1].m_Scale, 0.0f);
+    EXPECT_TRUE(std::isnan(m.m_Controls[2].m_Scale));
+    EXPECT_EQ(m.m_Controls[3].m_Scale, HUGE_VALF);
+    EXPECT_EQ(m.m_Controls[4].m_Scale, -HUGE_VALF);
+    EXPECT_EQ(m.m_Controls[5].m_Scale, -2.5f);
+    EXPECT_EQ(m.m_Controls[6].m_Scale, 1.0f);
     const std::vector<std::string> lines = LogSince(mark);
-    EXPECT_EQ(Count(lines, "CONTROL error : scale not found"), 4);
+    EXPECT_EQ(Count(lines, "CONTROL error : scale not found"), 1);
     EXPECT_EQ(Count(lines, "control word added with 0 keys"), 1);
+}
+
+// Scales that are no finite number, on controls linked to a band, pose the model
+// without a fault (the sanitizer build checks the conversions on the way).
+TEST(IKModel, LinkedControlsWithScalesThatAreNoFiniteNumberPose)
+{
+    CIKModel m;
+    ASSERT_TRUE(m.LoadFile(WriteModel("wild.xml", R"(<MODEL name="arm.ms3d" />
+<SOLVER name="arm" start="Root" end="Hand" />
+<CONTROL name="arm" scale="nan"><KEY position="15 -10 0" /></CONTROL>
+<CONTROL name="$ROOT" scale="1e300"><KEY position="3 0 0" /></CONTROL>)").c_str()));
+    for (CIKControl& c : m.m_Controls)
+    {
+        c.NextKey();
+        c.m_Type = 2;
+    }
+    const float bass = g_fBass;
+    g_fBass = 0.5f;
+    for (int frame = 0; frame < 3; ++frame)
+        RunPass(m);
+    g_fBass = bass;
+    EXPECT_TRUE(std::isnan(m.m_Controls[0].m_Offset.x));
+    EXPECT_TRUE(std::isinf(m.m_Controls[1].m_Offset.y));
+    EXPECT_NE(m.m_pRenderVertices, nullptr);
 }
 
 TEST(IKModel, BrokenFilesLeaveAnEmptyModel)

@@ -83,9 +83,8 @@ TEST_F(ManagerTest, TheLastHoveredEntityStaysSelectedUntilTheIdleBackOut)
     Frame(5, 5);
     EXPECT_EQ(manager.m_pSelected, nullptr);
     EXPECT_EQ(log.Count("back to state_none"), 1);
-    // The back-out stamps its own time and leaves the input time to the mouse.
-    EXPECT_EQ(manager.m_IdleBackOutTime, timeGetTime());
-    EXPECT_EQ(manager.LastInputTime, timeGetTime() - 3001);
+    // The back-out stamps the one input time, as the camera step does.
+    EXPECT_EQ(manager.LastInputTime, timeGetTime());
 }
 
 TEST_F(ManagerTest, AMissedClickInTheMenuBacksOutWithoutOpeningAnother)
@@ -320,29 +319,42 @@ protected:
 
 using Times = std::vector<DWORD>;
 
-TEST_F(CyclingTest, StepsEveryFiveSecondsWhileNothingIsHoveredAndTheBackOutKeepsItsRhythm)
+TEST_F(CyclingTest, OverNothingItNeverStepsAndTheBackOutFiresEveryThreeSeconds)
 {
     const TimedEvents events = Run(16000, 5, 5);
-    EXPECT_EQ(events.steps, (Times{5100, 10200, 15300}));
+    EXPECT_TRUE(events.steps.empty());
     EXPECT_EQ(events.backOuts, (Times{3100, 6200, 9300, 12400, 15500}));
+    EXPECT_EQ(manager.m_CameraIndex, 0);
+    // Each back-out stamps the input time, so 5000 ms never pass.
+    EXPECT_EQ(manager.LastInputTime, m_Start + 15500);
+}
+
+TEST_F(CyclingTest, UnderARestingMouseItStepsEveryFiveSeconds)
+{
+    const TimedEvents events = Run(16000, 320, 240);
+    EXPECT_EQ(events.steps, (Times{5100, 10200, 15300}));
+    EXPECT_TRUE(events.backOuts.empty());
     EXPECT_EQ(manager.m_CameraIndex, 1);
-    // The input time is the camera's; the back-out has a stamp of its own.
     EXPECT_EQ(manager.LastInputTime, m_Start + 15300);
 }
 
-TEST_F(CyclingTest, AMouseMovementHoldsBothTimersBack)
+TEST_F(CyclingTest, AMouseMovementHoldsTheNextStepBackFiveSeconds)
 {
-    const TimedEvents events = Run(16000, 5, 5, 7000);
+    const TimedEvents events = Run(16000, 320, 240, 7000);
     EXPECT_EQ(events.steps, (Times{5100, 12100}));
-    EXPECT_EQ(events.backOuts, (Times{3100, 6200, 10100, 13200}));
+    EXPECT_TRUE(events.backOuts.empty());
 }
 
 TEST_F(CyclingTest, SwitchedOffItNeverSteps)
 {
     g_CycleView = 0;
-    const TimedEvents events = Run(16000, 5, 5);
+    TimedEvents events = Run(8000, 320, 240);
     EXPECT_TRUE(events.steps.empty());
-    EXPECT_EQ(events.backOuts, (Times{3100, 6200, 9300, 12400, 15500}));
+    EXPECT_TRUE(events.backOuts.empty());
+    events = Run(16000, 5, 5);
+    EXPECT_TRUE(events.steps.empty());
+    // Nothing stamped the input time while the floor was hovered: the first frame over nothing backs out.
+    EXPECT_EQ(events.backOuts, (Times{8100, 11200, 14300}));
     EXPECT_EQ(manager.m_CameraIndex, 0);
 }
 
@@ -359,7 +371,7 @@ TEST_F(CyclingTest, UnderARestingMouseItStepsAndTheViewBacksOutThreeSecondsAfter
     EXPECT_EQ(manager.m_CameraIndex, 1);
     EXPECT_EQ(manager.LastInputTime, timeGetTime());
 
-    // The view moves away from under the mouse: the selection stays 3 s, as before.
+    // The view moves away from under the mouse: the step's stamp keeps the selection 3 s.
     restest::LogWatch log;
     VelmoraAdvanceClock(100);
     Frame(5, 5);

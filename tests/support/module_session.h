@@ -13,6 +13,7 @@
 
 #include <velmora_platform.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +71,23 @@ protected:
         GetModule(0)->delayMs = 25;
         g_SpectrumProfiles.clear();
         VelmoraUseRealClock();
+    }
+
+    // Links every file and folder of the build's data folder into the session's
+    // but the one named `except`.
+    void LinkBuiltData(const std::string& except = "")
+    {
+        const std::string built = std::string(VELMORA_PLUGIN_DIR) + "/data";
+        DIR* folder = opendir(built.c_str());
+        ASSERT_NE(folder, nullptr);
+        while (dirent* entry = readdir(folder))
+        {
+            const std::string name = entry->d_name;
+            if (name == "." || name == ".." || name == except)
+                continue;
+            ASSERT_EQ(symlink((built + "/" + name).c_str(), (dataDir + "/" + name).c_str()), 0);
+        }
+        closedir(folder);
     }
 
     // The session's data folder holds the build's spectrum profiles unless a test makes its own.

@@ -50,12 +50,18 @@ private:
     std::string m_Path;
 };
 
-inline bool ReadFile(const std::string& path, std::string& text)
+// The file from byte `offset` on.
+inline bool ReadFile(const std::string& path, std::string& text, long offset = 0)
 {
     FILE* file = fopen(path.c_str(), "rb");
     if (!file)
         return false;
     text.clear();
+    if (offset && fseek(file, offset, SEEK_SET) != 0)
+    {
+        fclose(file);
+        return false;
+    }
     char buffer[4096];
     size_t n;
     while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0)
