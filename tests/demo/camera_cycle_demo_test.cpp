@@ -8,7 +8,6 @@
 #include "module_session.h"
 #include "test_support.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,20 +27,7 @@ class DemoScene : public ModuleSession
 protected:
     bool LinkBuiltProfiles() const override { return false; }
 
-    void PrepareData() override
-    {
-        const std::string built = std::string(VELMORA_PLUGIN_DIR) + "/data";
-        DIR* folder = opendir(built.c_str());
-        ASSERT_NE(folder, nullptr);
-        while (dirent* entry = readdir(folder))
-        {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            ASSERT_EQ(symlink((built + "/" + name).c_str(), (dataDir + "/" + name).c_str()), 0);
-        }
-        closedir(folder);
-    }
+    void PrepareData() override { LinkBuiltData(); }
 
     // A frame every 100 ms of the clock (the timers read only the clock) until
     // `until` ms after the start, calling `before` ahead of each frame. Records

@@ -13,6 +13,7 @@
 
 #include <velmora_platform.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +79,22 @@ protected:
     virtual bool StartModule() const { return true; }
 
     std::string NewLog() const { return ReadLog().substr(logStart); }
+
+    // Links each entry of the build's data folder into the session's, but `except`.
+    void LinkBuiltData(const std::string& except = std::string())
+    {
+        const std::string built = std::string(VELMORA_PLUGIN_DIR) + "/data";
+        DIR* folder = opendir(built.c_str());
+        ASSERT_NE(folder, nullptr);
+        while (dirent* entry = readdir(folder))
+        {
+            const std::string name = entry->d_name;
+            if (name == "." || name == ".." || name == except)
+                continue;
+            ASSERT_EQ(symlink((built + "/" + name).c_str(), (dataDir + "/" + name).c_str()), 0);
+        }
+        closedir(folder);
+    }
 
     // Renders one frame of silence at the current clock (the clock then moves on by the delay).
     void Frame() { host.Frame(nullptr, 0.0); }
