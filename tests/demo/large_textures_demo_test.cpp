@@ -73,3 +73,21 @@ TEST_F(LargeTextures, TexturesPastTheCardsMemoryAreRefusedAndLogged)
     // the four copies of each picture the decode made before came to 1.26 GB.
     EXPECT_LT(used, (long long)(256 << 20) + (long long)kLargePicture + (64 << 20)) << used / (1 << 20) << " MB";
 }
+
+// A card with no texture memory at all: every texture of the demo is refused
+// (render target, veil, font pages, menu images) and the frames still come.
+TEST_F(LargeTextures, ACardWithoutTextureMemoryStillDrawsFrames)
+{
+    VelmoraSetTextureMemory(0);
+    const int init = host.Init();
+    for (int i = 0; i < 4 && init == 0; ++i)
+        Frame();
+    VelmoraResetGraphicsCard();
+    ASSERT_EQ(init, 0) << NewLog();
+    const std::string log = NewLog();
+    EXPECT_NE(log.find("error creating renderTexture"), std::string::npos) << log;
+    EXPECT_NE(log.find("ERROR : failed to load the veil"), std::string::npos) << log;
+    EXPECT_EQ(Count(log, "error loading texture "), 11u) << log;
+    int width = 0, height = 0;
+    EXPECT_NE(VelmoraGetWindowPicture(host.RenderWindow(), &width, &height), nullptr);
+}
