@@ -291,6 +291,7 @@ TEST_F(TextureLimits, LargeTexturesStopAtTheDevicesTextureMemory)
     EXPECT_EQ(Load(dev.device, path, &refused), E_OUTOFMEMORY);
     EXPECT_EQ(refused, nullptr);
     const long long used = peak.Peak();
+    RecordProperty("PeakBytes", std::to_string(used));
     EXPECT_LT(used, (long long)(fit * kLargeTexture + kLargePicture + (16u << 20))) << used / (1 << 20) << " MB";
 
     loaded.back()->Release();
