@@ -302,3 +302,48 @@ TEST_F(TextureLimits, LargeTexturesStopAtTheDevicesTextureMemory)
     for (IDirect3DTexture9* texture : loaded)
         texture->Release();
 }
+
+// A file that ends before its picture does is refused however little is
+// missing, whatever the decoder read before (a whole file loaded between two
+// cut ones leaves its pixels in freed memory); bytes after a whole picture do
+// not matter.
+TEST_F(TextureLimits, AFileCutShortIsRefusedAndTrailingBytesAreNot)
+{
+    std::string tga = Tga(8, 8, 0);
+    for (int i = 0; i < 8 * 8 * 4; ++i)
+        tga += (char)(i * 7);
+    std::string rle = Tga(8, 1, 0);
+    rle[2] = 10;  // run-length packets: eight texels of one colour
+    rle += std::string("\x87\x10\x20\x30\x40", 5);
+    std::vector<unsigned char> raw((size_t)8 * (8 * 4 + 1), 0x33);
+    for (int y = 0; y < 8; ++y)
+        raw[(size_t)y * (8 * 4 + 1)] = 0;
+    const std::string png = Png(8, 8, raw);
+
+    struct Case {
+        const char* name;
+        std::string bytes;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {"whole.tga", tga, D3D_OK},
+        {"byte_short.tga", tga.substr(0, tga.size() - 1), D3DXERR_INVALIDDATA},
+        {"whole_again.tga", tga, D3D_OK},
+        {"row_short.tga", tga.substr(0, tga.size() - 32), D3DXERR_INVALIDDATA},
+        {"half.tga", tga.substr(0, tga.size() / 2), D3DXERR_INVALIDDATA},
+        {"trailing.tga", tga + std::string(100, '\0'), D3D_OK},
+        {"rle.tga", rle, D3D_OK},
+        {"rle_short.tga", rle.substr(0, rle.size() - 1), D3DXERR_INVALIDDATA},
+        {"no_iend.png", png.substr(0, png.size() - 12), D3DXERR_INVALIDDATA},
+        {"short_idat.png", png.substr(0, png.size() - 20), D3DXERR_INVALIDDATA},
+        {"trailing.png", png + std::string(40, '\x55'), D3D_OK},
+    };
+    for (int round = 0; round < 2; ++round)
+        for (const Case& c : cases) {
+            ASSERT_TRUE(WriteBytes(TempFile(c.name), c.bytes));
+            IDirect3DTexture9* texture = nullptr;
+            EXPECT_EQ(Load(dev.device, TempFile(c.name), &texture), c.expected) << c.name;
+            if (texture)
+                texture->Release();
+        }
+}

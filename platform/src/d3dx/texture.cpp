@@ -126,31 +126,26 @@ struct Image {
     std::unique_ptr<unsigned char, void (*)(void*)> rgba{nullptr, stbi_image_free};
 };
 
-bool Decode(const unsigned char* data, size_t size, Image& image)
-{
-    if (size == 0 || size > 0x7fffffff)
-        return false;
-    int w = 0, h = 0, n = 0;
-    image.rgba.reset(stbi_load_from_memory(data, (int)size, &w, &h, &n, 4));
-    image.width = w;
-    image.height = h;
-    return image.rgba && w > 0 && h > 0;
-}
-
 bool SameImage(const Image& a, const Image& b)
 {
     return a.width == b.width && a.height == b.height &&
            memcmp(a.rgba.get(), b.rgba.get(), (size_t)a.width * a.height * 4) == 0;
 }
 
-// Hands the file to the decoder and notes whether it looks past the end,
-// where it finds `fill` bytes of 0xA5 before the end of its input.
+// Hands the file to the decoder, then `fill` bytes of `filler`, and notes
+// whether the decoder looks past the end of the file. The decoder reads ahead
+// into a buffer of its own (its first read) and may ask that for more than is
+// left: it gets the rest of the file only, and looks past the end when it asks
+// again. Any other read that runs past the end is a look past it.
 struct FileReader {
     const unsigned char* data;
     size_t size;
     size_t at;
+    unsigned char filler;
     size_t fill;
     bool lookedPast;
+    const char* readAhead;
+    int readAheadSize;
 };
 
 int ReadFile(void* user, char* out, int count)
@@ -158,17 +153,20 @@ int ReadFile(void* user, char* out, int count)
     FileReader& r = *static_cast<FileReader*>(user);
     if (count <= 0)
         return 0;
-    if (r.at < r.size) {
-        const size_t n = std::min((size_t)count, r.size - r.at);
-        memcpy(out, r.data + r.at, n);
-        r.at += n;
-        return (int)n;
+    if (!r.readAhead) {
+        r.readAhead = out;
+        r.readAheadSize = count;
     }
+    const size_t fromFile = std::min((size_t)count, r.size - r.at);
+    memcpy(out, r.data + r.at, fromFile);
+    r.at += fromFile;
+    if (fromFile == (size_t)count || (fromFile > 0 && out == r.readAhead && count == r.readAheadSize))
+        return (int)fromFile;
     r.lookedPast = true;
-    const size_t n = std::min((size_t)count, r.fill);
-    memset(out, 0xA5, n);
-    r.fill -= n;
-    return (int)n;
+    const size_t filled = std::min((size_t)count - fromFile, r.fill);
+    memset(out + fromFile, r.filler, filled);
+    r.fill -= filled;
+    return (int)(fromFile + filled);
 }
 
 void SkipFile(void* user, int count)
@@ -196,36 +194,36 @@ int FileEnds(void* user)
     return r.fill == 0;
 }
 
-// Decodes the file; a file that ends before its picture does is refused. The
-// decoders read zeros past the end, so a file whose decode looks past its end
-// is decoded again with other bytes there: a whole file does not notice them.
-// A decode that stays within the file (as that of any whole PNG) is done once.
-bool DecodeWhole(const std::vector<unsigned char>& file, int width, int height, Image& image)
+bool DecodeWithFill(const std::vector<unsigned char>& file, unsigned char filler, size_t fill, Image& image,
+                    bool& lookedPast)
 {
-    if (file.empty() || file.size() > 0x7fffffff)
-        return false;
-    const size_t fill = (size_t)width * height * 4 + 4096;
-    FileReader reader = {file.data(), file.size(), 0, fill, false};
+    FileReader reader = {file.data(), file.size(), 0, filler, fill, false, nullptr, 0};
     const stbi_io_callbacks callbacks = {ReadFile, SkipFile, FileEnds};
     int w = 0, h = 0, n = 0;
     image.rgba.reset(stbi_load_from_callbacks(&callbacks, &reader, &w, &h, &n, 4));
     image.width = w;
     image.height = h;
-    if (!image.rgba || w <= 0 || h <= 0)
-        return false;
-    if (!reader.lookedPast)
-        return true;
+    lookedPast = reader.lookedPast;
+    return image.rgba && w > 0 && h > 0;
+}
 
-    // The file alone, and padded with the same bytes as above.
-    image.rgba.reset();
-    if (!Decode(file.data(), file.size(), image))
+// Decodes the file; a file that ends before its picture does is refused. A
+// decoder takes what lies past the end as more of the file, so a file whose
+// decode looks past its end is decoded again with zeros there instead of
+// 0xA5: a whole file does not notice. A decode that stays within the file (as
+// that of any whole PNG) is done once.
+bool DecodeWhole(const std::vector<unsigned char>& file, int width, int height, Image& image)
+{
+    if (file.empty() || file.size() > 0x7fffffff)
         return false;
-    std::vector<unsigned char> padded;
-    padded.reserve(file.size() + fill);
-    padded.assign(file.begin(), file.end());
-    padded.resize(file.size() + fill, 0xA5);
+    const size_t fill = (size_t)width * height * 4 + 4096;
+    bool lookedPast = false;
+    if (!DecodeWithFill(file, 0xA5, fill, image, lookedPast))
+        return false;
+    if (!lookedPast)
+        return true;
     Image check;
-    return Decode(padded.data(), padded.size(), check) && SameImage(check, image);
+    return DecodeWithFill(file, 0x00, fill, check, lookedPast) && SameImage(check, image);
 }
 
 // Writes level 0 of A8R8G8B8 pixels from RGBA bytes.
