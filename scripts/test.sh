@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Velmora and runs every test, first as a normal build, then under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then runs the fuzz targets
-# for a short while (FUZZ_SECONDS each, default 25).
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded drawing
+# under ThreadSanitizer, then runs the fuzz targets for a short while
+# (FUZZ_SECONDS each, default 25).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -16,6 +17,14 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMOR
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# The render threads under ThreadSanitizer: the test programs that draw
+# through them, with four threads; only they are built, to keep the time down.
+# A race report fails its test.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_SANITIZE=thread -DVELMORA_BENCH=OFF >/dev/null
+cmake --build build-tsan -j "$jobs" --target test_renderer test_golden test_frame test_host
+VELMORA_RENDER_THREADS=4 TSAN_OPTIONS=halt_on_error=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L '^(renderer|golden|frame|host)$'
 
 # The fuzz targets (clang's libFuzzer with both sanitizers) over their corpora
 # and a little beyond: a crash, a hang or an oversized allocation fails the run.

@@ -75,7 +75,12 @@ VELMORA_API void VelmoraFailDisplayMode(BOOL fail);
 VELMORA_API void VelmoraFailCreateDevice(BOOL fail);
 // The desktop mode GetAdapterDisplayMode reports (default 1024 x 768, X8R8G8B8).
 VELMORA_API void VelmoraSetDesktopSize(UINT width, UINT height);
-// Back to a shader 2.0 card that refuses nothing, with the default desktop.
+// Texture memory of devices created from now on, in bytes (default 256 MB).
+// Past it CreateTexture fails: D3DERR_OUTOFVIDEOMEMORY in D3DPOOL_DEFAULT,
+// E_OUTOFMEMORY in the other pools; a texture let go gives its bytes back.
+VELMORA_API void VelmoraSetTextureMemory(UINT bytes);
+// Back to a shader 2.0 card that refuses nothing, with the default desktop
+// and texture memory.
 VELMORA_API void VelmoraResetGraphicsCard(void);
 // Reuse of shaded vertices by the effect programs (on by default); off, every vertex runs its program.
 VELMORA_API void VelmoraSetVertexCache(BOOL enable);

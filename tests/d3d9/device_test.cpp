@@ -389,6 +389,72 @@ TEST_F(D3D9, TexturesAndSurfaces)
     tex->Release();
 }
 
+// A device has a texture memory of its own: past it a texture is refused as
+// by a card out of memory, and a texture that goes gives its bytes back.
+TEST_F(D3D9, TextureMemoryIsBudgeted)
+{
+    {
+        Device d(16, 16);
+        ASSERT_TRUE(d.device);
+        EXPECT_EQ(d.device->GetAvailableTextureMem(), 256u << 20);
+    }
+    VelmoraSetTextureMemory(8u << 20);
+    Device d(16, 16);
+    ASSERT_TRUE(d.device);
+    IDirect3DDevice9* dev = d.device;
+    EXPECT_EQ(dev->GetAvailableTextureMem(), 8u << 20);
+
+    // 1024 x 1024 with its mip levels: 5.33 MB, reported to the nearest MB.
+    IDirect3DTexture9* big = nullptr;
+    ASSERT_EQ(dev->CreateTexture(1024, 1024, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &big, NULL), D3D_OK);
+    EXPECT_EQ(dev->GetAvailableTextureMem(), 3u << 20);
+    IDirect3DTexture9* refused = reinterpret_cast<IDirect3DTexture9*>(1);
+    EXPECT_EQ(dev->CreateTexture(1024, 1024, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &refused, NULL), E_OUTOFMEMORY);
+    EXPECT_EQ(refused, nullptr);
+    EXPECT_EQ(dev->CreateTexture(1024, 1024, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &refused,
+                                 NULL),
+              D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(refused, nullptr);
+    EXPECT_EQ(dev->GetAvailableTextureMem(), 3u << 20);  // a refusal takes nothing
+
+    // What is left is there to the byte, whatever the pool: 2 MB, 672 KB,
+    // then one row of 4 bytes more than is left.
+    const size_t left = (size_t)(8u << 20) - ((size_t)1024 * 1024 * 4 * 4 - 4) / 3;
+    IDirect3DTexture9* a = nullptr;
+    IDirect3DTexture9* b = nullptr;
+    ASSERT_EQ(dev->CreateTexture(4096, 128, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &a, NULL), D3D_OK);
+    ASSERT_EQ(dev->CreateTexture(4096, 42, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_SCRATCH, &b, NULL), D3D_OK);
+    const size_t rest = left - (size_t)4096 * 170 * 4;
+    ASSERT_EQ(rest % 4, 0u);
+    ASSERT_LT(rest / 4, 4096u);
+    IDirect3DTexture9* exact = nullptr;
+    EXPECT_EQ(dev->CreateTexture((UINT)(rest / 4 + 1), 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &exact, NULL),
+              E_OUTOFMEMORY);
+    ASSERT_EQ(dev->CreateTexture((UINT)(rest / 4), 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &exact, NULL), D3D_OK);
+    EXPECT_EQ(dev->GetAvailableTextureMem(), 0u);
+    exact->Release();
+    b->Release();
+    a->Release();
+
+    // A released texture still set on a stage is the device's until unset.
+    ASSERT_EQ(dev->SetTexture(0, big), D3D_OK);
+    big->Release();
+    EXPECT_EQ(dev->GetAvailableTextureMem(), 3u << 20);
+    ASSERT_EQ(dev->SetTexture(0, NULL), D3D_OK);
+    EXPECT_EQ(dev->GetAvailableTextureMem(), 8u << 20);
+    ASSERT_EQ(dev->CreateTexture(1024, 1024, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &big, NULL),
+              D3D_OK);
+    big->Release();
+
+    // The budget is each device's own.
+    Device other(16, 16);
+    ASSERT_TRUE(other.device);
+    ASSERT_EQ(dev->CreateTexture(1024, 1024, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &a, NULL), D3D_OK);
+    ASSERT_EQ(other.device->CreateTexture(1024, 1024, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &b, NULL), D3D_OK);
+    a->Release();
+    b->Release();
+}
+
 TEST_F(D3D9, VertexAndIndexBuffers)
 {
     Device d(32, 32);

@@ -4,30 +4,28 @@
 #include <gtest/gtest.h>
 
 #include "d3d_test_device.h"
+#include "large_png.h"
+#include "peak_memory.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <string>
 #include <vector>
 
-// From Debian's stb library, which builds its PNG writer's deflate in.
-extern "C" unsigned char* stbi_zlib_compress(unsigned char* data, int data_len, int* out_len, int quality);
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VELMORA_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VELMORA_UNDER_ASAN 1
-#endif
-#endif
-#ifdef VELMORA_UNDER_ASAN
-// The sanitizer runtime's allocation hooks (its public interface; gcc ships no header for them).
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, size_t),
-                                                          void (*free_hook)(const volatile void*));
-#endif
+using testing_support::Chunk;
+using testing_support::kLargePicture;
+using testing_support::kLargeSide;
+using testing_support::kLargeTexture;
+using testing_support::LargePng;
+using testing_support::LargeTexel;
+using testing_support::Png;
+using testing_support::Put32;
 
 namespace {
 
@@ -60,43 +58,12 @@ std::string Tga(int width, int height, size_t pixelBytes)
     return data;
 }
 
-void Put32(std::string& out, uint32_t v)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out += (char)((v >> shift) & 0xFF);
-}
-
-void Chunk(std::string& out, const char* type, const std::string& body)
-{
-    Put32(out, (uint32_t)body.size());
-    out += type;
-    out += body;
-    Put32(out, 0);  // the decoder does not check the CRC
-}
-
-// An 8-bit RGBA PNG of the given size whose pixel stream is `raw` deflated.
-std::string Png(int width, int height, std::vector<unsigned char> raw)
-{
-    std::string out = "\x89PNG\r\n\x1a\n";
-    std::string header;
-    Put32(header, (uint32_t)width);
-    Put32(header, (uint32_t)height);
-    header += std::string("\x08\x06\x00\x00\x00", 5);
-    Chunk(out, "IHDR", header);
-    int length = 0;
-    unsigned char* packed = stbi_zlib_compress(raw.data(), (int)raw.size(), &length, 8);
-    Chunk(out, "IDAT", std::string((const char*)packed, (size_t)length));
-    free(packed);
-    Chunk(out, "IEND", "");
-    return out;
-}
-
-// The largest single allocation since the last reset; known under AddressSanitizer only.
+// The largest single allocation since the last reset; known under a sanitizer only.
 size_t s_LargestAllocation = 0;
 
 bool WatchAllocations()
 {
-#ifdef VELMORA_UNDER_ASAN
+#ifdef VELMORA_SANITIZER_HEAP
     static const bool installed = __sanitizer_install_malloc_and_free_hooks(
         [](const volatile void*, size_t size) {
             if (size > s_LargestAllocation)
@@ -247,4 +214,136 @@ TEST_F(TextureLimits, APngWhoseChunkClaimsMoreThanTheFileHoldsIsRefused)
     ASSERT_TRUE(WriteBytes(TempFile("trailing.png"), file));
     ASSERT_EQ(Load(dev.device, TempFile("trailing.png"), &texture), D3D_OK);
     texture->Release();
+}
+
+namespace {
+
+DWORD Texel(IDirect3DTexture9* texture, UINT level, int x, int y)
+{
+    D3DLOCKED_RECT locked;
+    if (FAILED(texture->LockRect(level, &locked, nullptr, D3DLOCK_READONLY)))
+        return 0;
+    const DWORD texel =
+        reinterpret_cast<const DWORD*>(static_cast<const unsigned char*>(locked.pBits) + (size_t)y * locked.Pitch)[x];
+    texture->UnlockRect(level);
+    return texel;
+}
+
+}  // namespace
+
+// A small file of a large picture: the picture is decoded once, and besides
+// the texture it is held only as the decoder's rows.
+TEST_F(TextureLimits, ALargePictureIsDecodedIntoItsTextureWithOneCopy)
+{
+    const std::string path = LargePng(TempFile("large.png"));
+    ASSERT_FALSE(path.empty());
+    testing_support::PeakMemory peak;
+    ASSERT_TRUE(peak.Start());
+    IDirect3DTexture9* texture = nullptr;
+    ASSERT_EQ(Load(dev.device, path, &texture), D3D_OK);
+    const long long used = peak.Peak();
+    RecordProperty("PeakBytes", std::to_string(used));
+    EXPECT_GE(used, (long long)kLargeTexture);
+    // The texture, one picture and the decoder's rows of filter bytes; the
+    // four copies this took before came to 285 MB.
+    EXPECT_LT(used, (long long)(kLargeTexture + kLargePicture + (16u << 20))) << used / (1 << 20) << " MB";
+
+    ASSERT_EQ(texture->GetLevelCount(), 13u);
+    for (int at : {0, 1, 255, 2047, 4095})
+        EXPECT_EQ(Texel(texture, 0, at, 4095 - at), LargeTexel(at, 4095 - at)) << at;
+    // Each level the rounded mean of four texels of the one above, channel by channel.
+    for (UINT level = 1; level < 13; ++level)
+        for (int at : {0, (kLargeSide >> level) - 1}) {
+            DWORD mean = 0;
+            for (int shift = 0; shift < 32; shift += 8) {
+                unsigned sum = 0;
+                for (int dy = 0; dy < 2; ++dy)
+                    for (int dx = 0; dx < 2; ++dx) {
+                        const int side = std::max(kLargeSide >> (level - 1), 1);
+                        const int x = std::min(at * 2 + dx, side - 1), y = std::min(at * 2 + dy, side - 1);
+                        sum += (Texel(texture, level - 1, x, y) >> shift) & 255;
+                    }
+                mean |= (DWORD)((sum + 2) / 4) << shift;
+            }
+            EXPECT_EQ(Texel(texture, level, at, at), mean) << "level " << level << " at " << at;
+        }
+    texture->Release();
+}
+
+// The device's texture memory holds three such textures; the fourth is refused
+// as by a card out of memory, and a texture let go makes room again. Memory
+// stays within what the device holds and one picture.
+TEST_F(TextureLimits, LargeTexturesStopAtTheDevicesTextureMemory)
+{
+    const std::string path = LargePng(TempFile("large.png"));
+    ASSERT_FALSE(path.empty());
+    const size_t fit = (size_t)dev.device->GetAvailableTextureMem() / kLargeTexture;
+    ASSERT_EQ(fit, 3u);
+    testing_support::PeakMemory peak;
+    ASSERT_TRUE(peak.Start());
+    std::vector<IDirect3DTexture9*> loaded;
+    for (size_t i = 0; i < fit; ++i) {
+        IDirect3DTexture9* texture = nullptr;
+        ASSERT_EQ(Load(dev.device, path, &texture), D3D_OK) << i;
+        loaded.push_back(texture);
+    }
+    IDirect3DTexture9* refused = nullptr;
+    EXPECT_EQ(Load(dev.device, path, &refused), E_OUTOFMEMORY);
+    EXPECT_EQ(refused, nullptr);
+    const long long used = peak.Peak();
+    RecordProperty("PeakBytes", std::to_string(used));
+    EXPECT_LT(used, (long long)(fit * kLargeTexture + kLargePicture + (16u << 20))) << used / (1 << 20) << " MB";
+
+    loaded.back()->Release();
+    loaded.pop_back();
+    IDirect3DTexture9* again = nullptr;
+    ASSERT_EQ(Load(dev.device, path, &again), D3D_OK);
+    again->Release();
+    for (IDirect3DTexture9* texture : loaded)
+        texture->Release();
+}
+
+// A file that ends before its picture does is refused however little is
+// missing, whatever the decoder read before (a whole file loaded between two
+// cut ones leaves its pixels in freed memory); bytes after a whole picture do
+// not matter.
+TEST_F(TextureLimits, AFileCutShortIsRefusedAndTrailingBytesAreNot)
+{
+    std::string tga = Tga(8, 8, 0);
+    for (int i = 0; i < 8 * 8 * 4; ++i)
+        tga += (char)(i * 7);
+    std::string rle = Tga(8, 1, 0);
+    rle[2] = 10;  // run-length packets: eight texels of one colour
+    rle += std::string("\x87\x10\x20\x30\x40", 5);
+    std::vector<unsigned char> raw((size_t)8 * (8 * 4 + 1), 0x33);
+    for (int y = 0; y < 8; ++y)
+        raw[(size_t)y * (8 * 4 + 1)] = 0;
+    const std::string png = Png(8, 8, raw);
+
+    struct Case {
+        const char* name;
+        std::string bytes;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {"whole.tga", tga, D3D_OK},
+        {"byte_short.tga", tga.substr(0, tga.size() - 1), D3DXERR_INVALIDDATA},
+        {"whole_again.tga", tga, D3D_OK},
+        {"row_short.tga", tga.substr(0, tga.size() - 32), D3DXERR_INVALIDDATA},
+        {"half.tga", tga.substr(0, tga.size() / 2), D3DXERR_INVALIDDATA},
+        {"trailing.tga", tga + std::string(100, '\0'), D3D_OK},
+        {"rle.tga", rle, D3D_OK},
+        {"rle_short.tga", rle.substr(0, rle.size() - 1), D3DXERR_INVALIDDATA},
+        {"no_iend.png", png.substr(0, png.size() - 12), D3DXERR_INVALIDDATA},
+        {"short_idat.png", png.substr(0, png.size() - 20), D3DXERR_INVALIDDATA},
+        {"trailing.png", png + std::string(40, '\x55'), D3D_OK},
+    };
+    for (int round = 0; round < 2; ++round)
+        for (const Case& c : cases) {
+            ASSERT_TRUE(WriteBytes(TempFile(c.name), c.bytes));
+            IDirect3DTexture9* texture = nullptr;
+            EXPECT_EQ(Load(dev.device, TempFile(c.name), &texture), c.expected) << c.name;
+            if (texture)
+                texture->Release();
+        }
 }

@@ -229,6 +229,21 @@ TEST_F(DeviceSetup, MissingVeilAndRefusedRenderTargetAreLoggedAndPassedOver)
     EXPECT_NE(g_pEntityManager, nullptr);
 }
 
+// A card without texture memory to spare refuses the render target and the
+// veil as out of memory: both are logged and passed over.
+TEST_F(DeviceSetup, TexturesPastTheCardsMemoryAreLoggedAndPassedOver)
+{
+    VelmoraSetTextureMemory(0);
+    EXPECT_EQ(InitDirect3D(m_Window), 0);
+    const std::string log = Log();
+    EXPECT_NE(log.find(Line(187, "error creating renderTexture")), std::string::npos) << log;
+    EXPECT_NE(log.find(Line(230, "ERROR : failed to load the veil")), std::string::npos) << log;
+    EXPECT_NE(log.find(Line(233, "ERROR : viel = NULL")), std::string::npos) << log;
+    EXPECT_EQ(g_pRenderTexture, nullptr);
+    EXPECT_EQ(g_pVeilTexture, nullptr);
+    EXPECT_NE(g_pEntityManager, nullptr);
+}
+
 TEST_F(DeviceSetup, EarlyFailuresLeaveOnlyWhatWasMade)
 {
     VelmoraFailDirect3DCreate(TRUE);

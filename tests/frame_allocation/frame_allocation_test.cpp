@@ -51,6 +51,8 @@ class SteadyFrame : public ::testing::TestWithParam<DemoState>
 
 TEST_P(SteadyFrame, AllocatesNothing)
 {
+    if (!kAllocationsCounted)
+        GTEST_SKIP() << "allocations are not counted under ThreadSanitizer";
     DemoScene scene(800, 600);
     std::string error;
     ASSERT_TRUE(scene.Start(error)) << error;

@@ -10,6 +10,8 @@
 
 TEST(IKModelFrame, PassAllocatesNothing)
 {
+    if (!kAllocationsCounted)
+        GTEST_SKIP() << "allocations are not counted under ThreadSanitizer";
     g_DataPath = std::string(VELMORA_PLUGIN_DIR) + "/data/";
     CIKModel m;
     ASSERT_TRUE(m.LoadFile((g_DataPath + "dancer_broad.xml").c_str()));

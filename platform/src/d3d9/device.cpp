@@ -67,6 +67,7 @@ Device::Device(Direct3D* d3d, HWND window, const D3DPRESENT_PARAMETERS& pp) : d3
     d3d_->AddRef();
     CountObject(1);
     d3d_->FillCaps(&caps_);
+    textureMemory_ = TheCard().textureMemory;
     const UINT w = pp.BackBufferWidth, h = pp.BackBufferHeight;
     color_.assign((size_t)w * h, 0);
     if (pp.EnableAutoDepthStencil)
@@ -303,14 +304,41 @@ HRESULT WINAPI Device::CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD
         Levels = chain;
     else if (Levels > chain)
         return D3DERR_INVALIDCALL;
+    // Past the budget a default-pool texture finds no video memory; the other
+    // pools live in system memory, whose shortage is E_OUTOFMEMORY.
+    const HRESULT noMemory = Pool == D3DPOOL_DEFAULT ? D3DERR_OUTOFVIDEOMEMORY : E_OUTOFMEMORY;
+    const size_t bytes = Texture::MemoryFor(Width, Height, Levels, Format);
+    if (!TakeTextureMemory(bytes))
+        return noMemory;
     Texture* t = nullptr;
     try {
         t = new Texture(this, Width, Height, Levels, Usage, Format, Pool);
     } catch (const std::bad_alloc&) {
-        return D3DERR_OUTOFVIDEOMEMORY;
+        GiveTextureMemory(bytes);
+        return noMemory;
     }
     *ppTexture = t;
     return D3D_OK;
+}
+
+UINT WINAPI Device::GetAvailableTextureMem()
+{
+    // An estimate, to the nearest megabyte, as a card gives it.
+    const size_t left = textureMemory_ - textureMemoryUsed_;
+    return (UINT)(((left + (1u << 19)) >> 20) << 20);
+}
+
+bool Device::TakeTextureMemory(size_t bytes)
+{
+    if (bytes > textureMemory_ - textureMemoryUsed_)
+        return false;
+    textureMemoryUsed_ += bytes;
+    return true;
+}
+
+void Device::GiveTextureMemory(size_t bytes)
+{
+    textureMemoryUsed_ -= bytes;
 }
 
 HRESULT WINAPI Device::CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,

@@ -24,11 +24,16 @@ struct Card {
     bool failCreateDevice;
     UINT desktopWidth;
     UINT desktopHeight;
+    UINT textureMemory;
 };
 Card& TheCard();
 
 const UINT kMaxTextureSize = 4096;
 const UINT kMaxBackBufferSize = 8192;
+// Texture memory of a device: a card of the shader 2.0 generation the module
+// asks for had 128 to 256 MB. Two of the largest textures (4096 x 4096 with
+// their mip levels, 85 MB each) fit beside everything the demo makes.
+const UINT kTextureMemory = 256u << 20;
 
 void CountObject(int delta);
 
@@ -100,6 +105,8 @@ class Texture final : public IDirect3DTexture9, public DeviceChild {
 public:
     Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool);
     ~Texture() override;
+    // The bytes of such a texture's levels.
+    static size_t MemoryFor(UINT width, UINT height, UINT levels, D3DFORMAT format);
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObj) override;
     ULONG WINAPI AddRef() override { return AddRefChild(); }
@@ -126,6 +133,7 @@ public:
 
 private:
     std::vector<std::vector<uint8_t>> memory_;
+    size_t bytes_ = 0;  // taken from the device's texture memory
     std::vector<Surface*> levels_;
     vr::TexView view_;
     DWORD priority_ = 0;
@@ -221,7 +229,7 @@ public:
     ULONG WINAPI AddRef() override;
     ULONG WINAPI Release() override;
     HRESULT WINAPI TestCooperativeLevel() override { return D3D_OK; }
-    UINT WINAPI GetAvailableTextureMem() override { return 512u << 20; }
+    UINT WINAPI GetAvailableTextureMem() override;
     HRESULT WINAPI GetDirect3D(IDirect3D9** ppD3D9) override;
     HRESULT WINAPI GetDeviceCaps(D3DCAPS9* pCaps) override;
     HRESULT WINAPI GetDisplayMode(UINT iSwapChain, D3DDISPLAYMODE* pMode) override;
@@ -280,6 +288,10 @@ public:
     HRESULT WINAPI SetPixelShader(IDirect3DPixelShader9* pShader) override;
     HRESULT WINAPI GetPixelShader(IDirect3DPixelShader9** ppShader) override;
 
+    // The texture memory a texture takes from the device's budget and gives back.
+    bool TakeTextureMemory(size_t bytes);
+    void GiveTextureMemory(size_t bytes);
+
     // Pixels the renderer has written so far (for the figures).
     uint64_t PixelsWritten()
     {
@@ -310,6 +322,8 @@ private:
     HWND window_;
     D3DPRESENT_PARAMETERS pp_;
     D3DCAPS9 caps_;
+    size_t textureMemory_;     // the budget
+    size_t textureMemoryUsed_ = 0;
     std::vector<uint32_t> color_;
     std::vector<float> depth_;
     Surface* backBuffer_;

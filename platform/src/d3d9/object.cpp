@@ -12,7 +12,8 @@ namespace vd3d {
 
 namespace {
 
-const Card kDefaultCard = {D3DVS_VERSION(2, 0), D3DPS_VERSION(2, 0), 0, false, false, false, false, 1024, 768};
+const Card kDefaultCard = {
+    D3DVS_VERSION(2, 0), D3DPS_VERSION(2, 0), 0, false, false, false, false, 1024, 768, kTextureMemory};
 std::atomic<int> g_liveObjects{0};
 
 bool IsBackBufferFormat(D3DFORMAT f)
@@ -302,6 +303,11 @@ void VelmoraSetDesktopSize(UINT width, UINT height)
 {
     TheCard().desktopWidth = width;
     TheCard().desktopHeight = height;
+}
+
+void VelmoraSetTextureMemory(UINT bytes)
+{
+    TheCard().textureMemory = bytes;
 }
 
 void VelmoraResetGraphicsCard(void)

@@ -62,6 +62,12 @@ HRESULT LockBounds(UINT length, UINT offset, UINT size, UINT* start, UINT* count
     return D3D_OK;
 }
 
+// Rows of a texture level start on four-byte boundaries.
+int LevelPitch(UINT width, D3DFORMAT format)
+{
+    return (int)((width * vr::FormatBytes(format) + 3) & ~3u);
+}
+
 }  // namespace
 
 // --- Surface -------------------------------------------------------------------
@@ -184,23 +190,34 @@ vr::TexLevel Surface::Level() const
 Texture::Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool)
     : DeviceChild(device, pool, usage)
 {
-    int bytes = vr::FormatBytes(format);
     // Render targets and default-pool textures are only lockable when dynamic.
     bool lockable = !(usage & D3DUSAGE_RENDERTARGET) && (pool != D3DPOOL_DEFAULT || (usage & D3DUSAGE_DYNAMIC));
     for (UINT i = 0; i < levels; ++i) {
         UINT w = width >> i ? width >> i : 1;
         UINT h = height >> i ? height >> i : 1;
-        int pitch = (int)((w * bytes + 3) & ~3u);
+        int pitch = LevelPitch(w, format);
         memory_.emplace_back((size_t)pitch * h, 0);
         levels_.push_back(new Surface(static_cast<IDirect3DTexture9*>(this), device, format, w, h, usage, pool,
                                       memory_.back().data(), pitch, lockable));
     }
+    bytes_ = MemoryFor(width, height, levels, format);
 }
 
 Texture::~Texture()
 {
     for (Surface* s : levels_)
         delete s;
+    device_->GiveTextureMemory(bytes_);
+}
+
+size_t Texture::MemoryFor(UINT width, UINT height, UINT levels, D3DFORMAT format)
+{
+    size_t total = 0;
+    for (UINT i = 0; i < levels; ++i) {
+        UINT h = height >> i ? height >> i : 1;
+        total += (size_t)LevelPitch(width >> i ? width >> i : 1, format) * h;
+    }
+    return total;
 }
 
 HRESULT WINAPI Texture::QueryInterface(REFIID riid, void** ppvObj)

@@ -10,6 +10,10 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -30,6 +34,9 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& data)
     FILE* f = fopen(path.c_str(), "rb");
     if (!f)
         return false;
+    struct stat info;
+    if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= ((off_t)1 << 30))
+        data.reserve((size_t)info.st_size);  // no growing copies of a large file
     unsigned char chunk[65536];
     size_t n;
     while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0) {
@@ -112,47 +119,118 @@ bool PngInflatesWithinItsSize(const std::vector<unsigned char>& file)
     return ok;
 }
 
+// The decoder's RGBA rows.
 struct Image {
     int width = 0;
     int height = 0;
-    std::vector<unsigned char> rgba;
+    std::unique_ptr<unsigned char, void (*)(void*)> rgba{nullptr, stbi_image_free};
 };
 
-bool Decode(const unsigned char* data, size_t size, Image& image)
+bool SameImage(const Image& a, const Image& b)
 {
-    if (size == 0 || size > 0x7fffffff)
-        return false;
+    return a.width == b.width && a.height == b.height &&
+           memcmp(a.rgba.get(), b.rgba.get(), (size_t)a.width * a.height * 4) == 0;
+}
+
+// Hands the file to the decoder, then `fill` bytes of `filler`, and notes
+// whether the decoder looks past the end of the file. The decoder reads ahead
+// into a buffer of its own (its first read) and may ask that for more than is
+// left: it gets the rest of the file only, and looks past the end when it asks
+// again. Any other read that runs past the end is a look past it.
+struct FileReader {
+    const unsigned char* data;
+    size_t size;
+    size_t at;
+    unsigned char filler;
+    size_t fill;
+    bool lookedPast;
+    const char* readAhead;
+    int readAheadSize;
+};
+
+int ReadFile(void* user, char* out, int count)
+{
+    FileReader& r = *static_cast<FileReader*>(user);
+    if (count <= 0)
+        return 0;
+    if (!r.readAhead) {
+        r.readAhead = out;
+        r.readAheadSize = count;
+    }
+    const size_t fromFile = std::min((size_t)count, r.size - r.at);
+    memcpy(out, r.data + r.at, fromFile);
+    r.at += fromFile;
+    if (fromFile == (size_t)count || (fromFile > 0 && out == r.readAhead && count == r.readAheadSize))
+        return (int)fromFile;
+    r.lookedPast = true;
+    const size_t filled = std::min((size_t)count - fromFile, r.fill);
+    memset(out + fromFile, r.filler, filled);
+    r.fill -= filled;
+    return (int)(fromFile + filled);
+}
+
+void SkipFile(void* user, int count)
+{
+    FileReader& r = *static_cast<FileReader*>(user);
+    if (count < 0) {
+        r.at -= std::min((size_t)-(long)count, r.at);
+        return;
+    }
+    if ((size_t)count <= r.size - r.at) {
+        r.at += (size_t)count;
+        return;
+    }
+    r.lookedPast = true;
+    r.fill -= std::min((size_t)count - (r.size - r.at), r.fill);
+    r.at = r.size;
+}
+
+int FileEnds(void* user)
+{
+    FileReader& r = *static_cast<FileReader*>(user);
+    if (r.at < r.size)
+        return 0;
+    r.lookedPast = true;
+    return r.fill == 0;
+}
+
+bool DecodeWithFill(const std::vector<unsigned char>& file, unsigned char filler, size_t fill, Image& image,
+                    bool& lookedPast)
+{
+    FileReader reader = {file.data(), file.size(), 0, filler, fill, false, nullptr, 0};
+    const stbi_io_callbacks callbacks = {ReadFile, SkipFile, FileEnds};
     int w = 0, h = 0, n = 0;
-    unsigned char* pixels = stbi_load_from_memory(data, (int)size, &w, &h, &n, 4);
-    if (!pixels)
-        return false;
+    image.rgba.reset(stbi_load_from_callbacks(&callbacks, &reader, &w, &h, &n, 4));
     image.width = w;
     image.height = h;
-    image.rgba.assign(pixels, pixels + (size_t)w * h * 4);
-    stbi_image_free(pixels);
-    return w > 0 && h > 0;
+    lookedPast = reader.lookedPast;
+    return image.rgba && w > 0 && h > 0;
 }
 
-// Decodes the file; a file that ends before its picture does is refused. The
-// decoders read zeros past the end, so the file is decoded a second time with
-// other bytes after its end: a whole file does not notice them.
-bool DecodeWhole(const std::vector<unsigned char>& file, Image& image)
+// Decodes the file; a file that ends before its picture does is refused. A
+// decoder takes what lies past the end as more of the file, so a file whose
+// decode looks past its end is decoded again with zeros there instead of
+// 0xA5: a whole file does not notice. A decode that stays within the file (as
+// that of any whole PNG) is done once.
+bool DecodeWhole(const std::vector<unsigned char>& file, int width, int height, Image& image)
 {
-    if (!Decode(file.data(), file.size(), image))
+    if (file.empty() || file.size() > 0x7fffffff)
         return false;
-    std::vector<unsigned char> padded(file);
-    padded.resize(file.size() + (size_t)image.width * image.height * 4 + 4096, 0xA5);
+    const size_t fill = (size_t)width * height * 4 + 4096;
+    bool lookedPast = false;
+    if (!DecodeWithFill(file, 0xA5, fill, image, lookedPast))
+        return false;
+    if (!lookedPast)
+        return true;
     Image check;
-    if (!Decode(padded.data(), padded.size(), check))
-        return false;
-    return check.width == image.width && check.height == image.height && check.rgba == image.rgba;
+    return DecodeWithFill(file, 0x00, fill, check, lookedPast) && SameImage(check, image);
 }
 
-// Writes one level of A8R8G8B8 pixels from RGBA bytes.
-bool FillLevel(IDirect3DTexture9* texture, UINT level, const unsigned char* rgba, int width, int height)
+// Writes level 0 of A8R8G8B8 pixels from RGBA bytes.
+bool FillTopLevel(IDirect3DTexture9* texture, const unsigned char* rgba, int width, int height)
 {
     D3DLOCKED_RECT locked;
-    if (FAILED(texture->LockRect(level, &locked, nullptr, 0)))
+    if (FAILED(texture->LockRect(0, &locked, nullptr, 0)))
         return false;
     for (int y = 0; y < height; ++y) {
         DWORD* row = reinterpret_cast<DWORD*>(static_cast<unsigned char*>(locked.pBits) + (size_t)y * locked.Pitch);
@@ -160,26 +238,42 @@ bool FillLevel(IDirect3DTexture9* texture, UINT level, const unsigned char* rgba
         for (int x = 0; x < width; ++x, src += 4)
             row[x] = ((DWORD)src[3] << 24) | ((DWORD)src[0] << 16) | ((DWORD)src[1] << 8) | src[2];
     }
-    texture->UnlockRect(level);
+    texture->UnlockRect(0);
     return true;
 }
 
-// The next mip level: each texel the average of (up to) four.
-void HalveImage(const std::vector<unsigned char>& src, int w, int h, std::vector<unsigned char>& dst, int& nw,
-                int& nh)
+// Fills a mip level from the one above it: each texel the average of (up to)
+// four, channel by channel.
+bool HalveLevel(IDirect3DTexture9* texture, UINT level)
 {
-    nw = w > 1 ? w / 2 : 1;
-    nh = h > 1 ? h / 2 : 1;
-    dst.assign((size_t)nw * nh * 4, 0);
-    for (int y = 0; y < nh; ++y)
-        for (int x = 0; x < nw; ++x)
+    D3DSURFACE_DESC above, below;
+    if (FAILED(texture->GetLevelDesc(level - 1, &above)) || FAILED(texture->GetLevelDesc(level, &below)))
+        return false;
+    D3DLOCKED_RECT src, dst;
+    if (FAILED(texture->LockRect(level - 1, &src, nullptr, D3DLOCK_READONLY)))
+        return false;
+    if (FAILED(texture->LockRect(level, &dst, nullptr, 0))) {
+        texture->UnlockRect(level - 1);
+        return false;
+    }
+    const int w = (int)above.Width, h = (int)above.Height;
+    const unsigned char* from = static_cast<const unsigned char*>(src.pBits);
+    for (int y = 0; y < (int)below.Height; ++y) {
+        const int y0 = y * 2 < h ? y * 2 : h - 1, y1 = y * 2 + 1 < h ? y * 2 + 1 : h - 1;
+        const unsigned char* row0 = from + (size_t)y0 * src.Pitch;
+        const unsigned char* row1 = from + (size_t)y1 * src.Pitch;
+        unsigned char* out = static_cast<unsigned char*>(dst.pBits) + (size_t)y * dst.Pitch;
+        for (int x = 0; x < (int)below.Width; ++x) {
+            const int x0 = x * 2 < w ? x * 2 : w - 1, x1 = x * 2 + 1 < w ? x * 2 + 1 : w - 1;
             for (int c = 0; c < 4; ++c) {
-                int x0 = x * 2 < w ? x * 2 : w - 1, x1 = x * 2 + 1 < w ? x * 2 + 1 : w - 1;
-                int y0 = y * 2 < h ? y * 2 : h - 1, y1 = y * 2 + 1 < h ? y * 2 + 1 : h - 1;
-                unsigned sum = src[((size_t)y0 * w + x0) * 4 + c] + src[((size_t)y0 * w + x1) * 4 + c] +
-                               src[((size_t)y1 * w + x0) * 4 + c] + src[((size_t)y1 * w + x1) * 4 + c];
-                dst[((size_t)y * nw + x) * 4 + c] = (unsigned char)((sum + 2) / 4);
+                const unsigned sum = row0[x0 * 4 + c] + row0[x1 * 4 + c] + row1[x0 * 4 + c] + row1[x1 * 4 + c];
+                out[x * 4 + c] = (unsigned char)((sum + 2) / 4);
             }
+        }
+    }
+    texture->UnlockRect(level);
+    texture->UnlockRect(level - 1);
+    return true;
 }
 
 class CBuffer final : public d3dx::ComObject<ID3DXBuffer, IID_ID3DXBuffer>
@@ -250,30 +344,39 @@ HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrc
     if (!PngInflatesWithinItsSize(file))
         return D3DXERR_INVALIDDATA;
 
+    // A texture that plainly does not fit in what is left of the device's
+    // texture memory (an estimate to the nearest megabyte) is refused, as the
+    // device refuses a managed texture past it, before any decoding.
+    uint64_t bytes = 0;
+    for (UINT w = (UINT)width, h = (UINT)height;; w = w > 1 ? w / 2 : 1, h = h > 1 ? h / 2 : 1) {
+        bytes += (uint64_t)w * h * 4;
+        if (w == 1 && h == 1)
+            break;
+    }
+    if (bytes > (uint64_t)pDevice->GetAvailableTextureMem() + (1u << 20))
+        return E_OUTOFMEMORY;
+
+    // The decoder's rows are the one copy of the picture besides the
+    // texture: the file goes before the texture is made, the rows once they
+    // are in it, and each mip level comes from the level above.
     Image image;
-    if (!DecodeWhole(file, image) || image.width != width || image.height != height)
+    if (!DecodeWhole(file, width, height, image) || image.width != width || image.height != height)
         return D3DXERR_INVALIDDATA;
+    std::vector<unsigned char>().swap(file);
 
     IDirect3DTexture9* texture = nullptr;
     HRESULT hr = pDevice->CreateTexture(image.width, image.height, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture,
                                         nullptr);
     if (FAILED(hr))
         return hr;
-    DWORD levels = texture->GetLevelCount();
-    std::vector<unsigned char> current = image.rgba, next;
-    int w = image.width, h = image.height;
-    for (DWORD level = 0; level < levels; ++level) {
-        if (!FillLevel(texture, level, current.data(), w, h)) {
-            texture->Release();
-            return D3DERR_INVALIDCALL;
-        }
-        if (level + 1 < levels) {
-            int nw, nh;
-            HalveImage(current, w, h, next, nw, nh);
-            current.swap(next);
-            w = nw;
-            h = nh;
-        }
+    bool filled = FillTopLevel(texture, image.rgba.get(), image.width, image.height);
+    image.rgba.reset();
+    const DWORD levels = texture->GetLevelCount();
+    for (DWORD level = 1; filled && level < levels; ++level)
+        filled = HalveLevel(texture, level);
+    if (!filled) {
+        texture->Release();
+        return D3DERR_INVALIDCALL;
     }
     *ppTexture = texture;
     return S_OK;

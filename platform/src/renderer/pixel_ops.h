@@ -10,6 +10,14 @@
 
 #include <algorithm>
 
+// Versions of a function for several instruction sets, chosen at load. The
+// ThreadSanitizer build has none: their resolvers run before it is set up.
+#ifdef VELMORA_NO_FUNCTION_CLONES
+#define VELMORA_TARGET_CLONES(...)
+#else
+#define VELMORA_TARGET_CLONES(...) __attribute__((target_clones(__VA_ARGS__)))
+#endif
+
 namespace vr {
 
 const int kAttrs = 4 + 4 + 2 * kTexSets;

@@ -457,7 +457,7 @@ inline __attribute__((always_inline)) void FillTexture(SpanJob& j)
         j.specular ? Fill<kTex, false, true, false>(j) : Fill<kTex, false, false, false>(j);
 }
 
-__attribute__((target_clones("avx2", "default"))) void RunSpans(SpanJob& j)
+VELMORA_TARGET_CLONES("avx2", "default") void RunSpans(SpanJob& j)
 {
     if (j.unchanged)
         return Fill<kNoTexture, true, false, true>(j);
