@@ -26,10 +26,12 @@ bool InputScript::Parse(const std::string& text, const std::string& name, std::s
 
 // The next line into `line`, counting its bytes into `size`; false at the end
 // of the stream, or once the script is larger than a script may be (a stream
-// without end, /dev/zero, stops there).
-static bool ReadLine(std::istream& in, std::string& line, size_t& size)
+// without end, /dev/zero, stops there). A line longer than a line may be is
+// cut, with `tooLong` set, so that memory stays that of one line.
+static bool ReadLine(std::istream& in, std::string& line, size_t& size, bool& tooLong)
 {
     line.clear();
+    tooLong = false;
     std::streambuf* buffer = in.rdbuf();
     bool any = false;
     while (size <= kMaxScriptBytes)
@@ -41,7 +43,10 @@ static bool ReadLine(std::istream& in, std::string& line, size_t& size)
         any = true;
         if (c == '\n')
             return true;
-        line.push_back(static_cast<char>(c));
+        if (line.size() < kMaxLineBytes)
+            line.push_back(static_cast<char>(c));
+        else
+            tooLong = true;
     }
     return false;
 }
@@ -61,22 +66,24 @@ bool InputScript::Parse(std::istream& lines, const std::string& name, std::strin
     std::string line;
     int number = 0;
     size_t size = 0;
-    while (ReadLine(lines, line, size))
+    bool tooLong = false;
+    while (ReadLine(lines, line, size, tooLong))
     {
         ++number;
-        const size_t hash = line.find('#');
-        if (hash != std::string::npos)
-            line.erase(hash);
-        std::istringstream in(line);
-        std::string first;
-        if (!(in >> first))
-            continue;
-
         auto fail = [&](const std::string& why) {
             error = name + ":" + std::to_string(number) + ": " + why;
             m_Steps.clear();
             return false;
         };
+        const size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.erase(hash); // what was cut of a long line was comment too
+        else if (tooLong)
+            return fail("a line may hold at most " + std::to_string(kMaxLineBytes) + " bytes");
+        std::istringstream in(line);
+        std::string first;
+        if (!(in >> first))
+            continue;
 
         ScriptStep step;
         char* end = nullptr;

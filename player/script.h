@@ -18,8 +18,10 @@
 #include <string>
 #include <vector>
 
-// A script larger than this is refused, rather than read without end.
+// A script larger than this is refused, rather than read without end; so is
+// a line longer than a line needs to be.
 const size_t kMaxScriptBytes = size_t(64) << 20;
+const size_t kMaxLineBytes = 65536;
 
 struct ScriptStep
 {

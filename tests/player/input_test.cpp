@@ -196,6 +196,13 @@ TEST(InputScriptParse, AScriptPastTheLimitIsRefusedWithoutReadingOn)
     EXPECT_EQ(error, "big.txt: a script may hold at most 64 MB");
     text.pop_back();
     EXPECT_TRUE(script.Parse(text, "big.txt", error)) << error;
+
+    // A line is kept to its limit: past it, a step is refused and a comment stays one.
+    std::string longLine = "1 move 1 1" + std::string(kMaxLineBytes, ' ') + "\n";
+    EXPECT_FALSE(script.Parse("0 lclick\n" + longLine, "s", error));
+    EXPECT_EQ(error, "s:2: a line may hold at most 65536 bytes");
+    EXPECT_TRUE(script.Parse("1 lclick # " + std::string(kMaxLineBytes, 'x') + "\n2 rclick\n", "s", error)) << error;
+    EXPECT_EQ(script.Steps().size(), 2u);
 }
 
 TEST_F(Input, ALongScriptHandsEachFrameOnlyItsOwnSteps)
