@@ -1,9 +1,9 @@
 #include "audio_playback.h"
+#include "quiet_stderr.h"
 
 #include <SDL.h>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include <pthread.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,36 +13,6 @@ namespace
 {
 // Frames of music handed to the converter at a time.
 const int kFeedBlock = 4096;
-
-// ALSA and SDL's own drivers write lines of their own to stderr while a device
-// opens; the player reports a missing device in one line of its own.
-class QuietStderr
-{
-public:
-    QuietStderr()
-    {
-        fflush(stderr);
-        m_Saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
-        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (m_Saved >= 0 && null >= 0)
-            dup2(null, STDERR_FILENO);
-        if (null >= 0)
-            close(null);
-    }
-    ~QuietStderr()
-    {
-        if (m_Saved < 0)
-            return;
-        fflush(stderr);
-        dup2(m_Saved, STDERR_FILENO);
-        close(m_Saved);
-    }
-    QuietStderr(const QuietStderr&) = delete;
-    QuietStderr& operator=(const QuietStderr&) = delete;
-
-private:
-    int m_Saved = -1;
-};
 
 // About 20 ms a block: short enough for the position to move smoothly, long
 // enough not to starve the device.
@@ -123,19 +93,38 @@ AudioPlayback::~AudioPlayback()
     Stop();
 }
 
-bool AudioPlayback::Open(const Music& music, bool mute, std::string& error)
+bool DevicePlaysRate(int sampleRate)
 {
+    return sampleRate >= kLowestDeviceRate && sampleRate <= kHighestDeviceRate;
+}
+
+bool AudioPlayback::Start(const Music& music, bool mute, std::string& error)
+{
+    m_StartSeconds = SteadySeconds();
+    m_StoppedMs = -1.0;
     if (!music.audio || music.audio->Frames() <= 0)
     {
         error = "no music to play";
         return false;
     }
-    QuietStderr quiet;
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+    if (!DevicePlaysRate(music.audio->sampleRate))
     {
-        error = std::string("no audio device (") + SDL_GetError() + ")";
+        error = "no audio device plays " + std::to_string(music.audio->sampleRate) + " Hz";
         return false;
     }
+    m_Mute = mute;
+    m_FrameBytes = static_cast<int>(sizeof(int16_t)) * music.audio->channels;
+    // Without a device the clock is the real one.
+    auto noDevice = [&]() {
+        error = std::string("no audio device (") + SDL_GetError() + ")";
+        m_Clock.reset();
+        m_Feed.reset();
+        return false;
+    };
+    QuietStderr quiet;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        return noDevice();
+    // The music's own format is asked for; SDL converts where the device differs.
     SDL_AudioSpec wanted = {};
     wanted.freq = music.audio->sampleRate;
     wanted.format = AUDIO_S16SYS;
@@ -143,35 +132,66 @@ bool AudioPlayback::Open(const Music& music, bool mute, std::string& error)
     wanted.samples = BlockFrames(wanted.freq);
     wanted.callback = Callback;
     wanted.userdata = this;
-    SDL_AudioSpec device = {};
-    m_Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &device, SDL_AUDIO_ALLOW_ANY_CHANGE);
-    if (m_Device == 0)
+    // SDL opens a device paused, and its thread hands the device a block of
+    // silence for every turn it takes while paused. So everything the
+    // callback reads is made before the open and the device is started right
+    // after it; should the thread still have taken a turn first, the device
+    // is opened again, so that the first block it plays is the music's first.
+    for (int attempt = 1;; ++attempt)
     {
-        error = std::string("no audio device (") + SDL_GetError() + ")";
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return false;
+        m_Feed.reset(new MusicFeed(music, AUDIO_S16SYS, wanted.channels, wanted.freq));
+        if (!m_Feed->Valid(error))
+        {
+            error = "cannot play the music on the audio device (" + error + ")";
+            m_Feed.reset();
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return false;
+        }
+        m_Clock.reset(new AudioClock(wanted.freq));
+        m_FirstBlock = kNoBlockYet;
+        SDL_AudioSpec device = {};
+        m_Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &device, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+        if (m_Device == 0)
+        {
+            noDevice();
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return false;
+        }
+        SDL_PauseAudioDevice(m_Device, 0);
+        if (attempt == kOpenAttempts || !SilenceWentFirst())
+            break;
+        CloseDevice();
     }
-    m_Feed.reset(new MusicFeed(music, device.format, device.channels, device.freq));
-    if (!m_Feed->Valid(error))
-    {
-        error = "cannot play the music on the audio device (" + error + ")";
-        m_Feed.reset();
-        Stop();
-        return false;
-    }
-    m_Mute = mute;
-    m_Silence = device.silence;
-    m_FrameBytes = std::max(1, static_cast<int>(SDL_AUDIO_BITSIZE(device.format) / 8 * device.channels));
-    m_Clock.reset(new AudioClock(device.freq));
+    m_StartSeconds = SteadySeconds();
     return true;
 }
 
-void AudioPlayback::Start()
+bool AudioPlayback::SilenceWentFirst() const
 {
-    m_StartSeconds = SteadySeconds();
-    m_StoppedMs = -1.0;
-    if (m_Device)
-        SDL_PauseAudioDevice(m_Device, 0);
+    // The first callback comes at once, or after the device took one block.
+    for (int waited = 0; waited < 250 && m_FirstBlock == kNoBlockYet; ++waited)
+        SDL_Delay(1);
+    return m_FirstBlock == kAfterSilence;
+}
+
+bool AudioPlayback::WaitedBeforeFirstCallback()
+{
+    // SDL's own audio thread ("SDLAudioP<id>") waits only for the device, after
+    // a block; a driver's thread of its own plays nothing before the callback.
+    char name[16] = {};
+    if (pthread_getname_np(pthread_self(), name, sizeof(name)) != 0 || strncmp(name, "SDLAudioP", 9) != 0)
+        return false;
+    struct rusage usage = {};
+    return getrusage(RUSAGE_THREAD, &usage) == 0 && usage.ru_nvcsw > 0;
+}
+
+void AudioPlayback::CloseDevice()
+{
+    // Pausing waits for a running callback; from then on the device only gets
+    // silence, even while a driver plays out its buffer on closing.
+    SDL_PauseAudioDevice(m_Device, 1);
+    SDL_CloseAudioDevice(m_Device);
+    m_Device = 0;
 }
 
 void AudioPlayback::Stop()
@@ -180,11 +200,7 @@ void AudioPlayback::Stop()
         m_StoppedMs = PositionMs();
     if (!m_Device)
         return;
-    // Pausing waits for a running callback; from then on the device only gets
-    // silence, even while a driver plays out its buffer on closing.
-    SDL_PauseAudioDevice(m_Device, 1);
-    SDL_CloseAudioDevice(m_Device);
-    m_Device = 0;
+    CloseDevice();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
@@ -202,8 +218,10 @@ double AudioPlayback::PositionMs() const
 void AudioPlayback::Callback(void* self, uint8_t* stream, int bytes)
 {
     auto* playback = static_cast<AudioPlayback*>(self);
+    if (playback->m_FirstBlock == kNoBlockYet)
+        playback->m_FirstBlock = WaitedBeforeFirstCallback() ? kAfterSilence : kFirst;
     if (playback->m_Mute)
-        memset(stream, playback->m_Silence, static_cast<size_t>(bytes));
+        memset(stream, 0, static_cast<size_t>(bytes)); // silence in 16-bit samples
     else
         playback->m_Feed->Fill(stream, bytes);
     playback->m_Clock->Handed(bytes / playback->m_FrameBytes, SteadySeconds());

@@ -6,6 +6,7 @@
 #include "audio_clock.h"
 #include "signal.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,6 +41,12 @@ private:
     std::string m_Error;
 };
 
+// The sample rates that audio devices play: a device's block is at least 256
+// frames at any rate, so a lower rate would take seconds a block.
+const int kLowestDeviceRate = 8000;
+const int kHighestDeviceRate = 384000;
+bool DevicePlaysRate(int sampleRate);
+
 class AudioPlayback
 {
 public:
@@ -49,11 +56,11 @@ public:
     AudioPlayback& operator=(const AudioPlayback&) = delete;
 
     // Opens the default audio device for `music` (its rate and channels; SDL
-    // converts where the device wants another format). `mute` sends silence
-    // but keeps the clock. False with a one-line reason when there is no device.
-    bool Open(const Music& music, bool mute, std::string& error);
-    // Starts the sound, or the real clock when no device is open.
-    void Start();
+    // converts where the device wants another format) and starts the sound
+    // at once. `mute` sends silence but keeps the clock. Without a device,
+    // or for a rate that no device plays, the real clock starts instead and
+    // the result is false with a one-line reason.
+    bool Start(const Music& music, bool mute, std::string& error);
     // Stops the sound at once; the position stays where it was.
     void Stop();
     // Milliseconds of music heard since Start.
@@ -62,10 +69,22 @@ public:
 
 private:
     static void Callback(void* self, uint8_t* stream, int bytes);
+    // Whether the device played a block of silence before the music's first.
+    bool SilenceWentFirst() const;
+    static bool WaitedBeforeFirstCallback();
+    void CloseDevice();
+
+    enum
+    {
+        kNoBlockYet,
+        kFirst,
+        kAfterSilence
+    };
+    static const int kOpenAttempts = 3;
 
     uint32_t m_Device = 0;
+    std::atomic<int> m_FirstBlock{kNoBlockYet};
     bool m_Mute = false;
-    uint8_t m_Silence = 0;
     int m_FrameBytes = 1;
     std::unique_ptr<MusicFeed> m_Feed;
     std::unique_ptr<AudioClock> m_Clock;

@@ -1,28 +1,58 @@
 #include "live_window.h"
+#include "quiet_stderr.h"
 
 #include <SDL.h>
 #include <velmora_platform.h>
 
+#include <string.h>
+
 LiveWindow::~LiveWindow()
 {
-    if (m_Texture)
-        SDL_DestroyTexture(m_Texture);
-    if (m_Renderer)
-        SDL_DestroyRenderer(m_Renderer);
+    if (m_Picture)
+        SDL_FreeSurface(m_Picture);
     if (m_Window)
         SDL_DestroyWindow(m_Window);
     if (m_VideoStarted)
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
-bool LiveWindow::Open(const char* title, int width, int height, std::string& error)
+bool LiveWindow::StartVideo(std::string& error)
 {
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+    if (m_VideoStarted)
+        return true;
+    // The picture is already in memory: without a GPU, SDL's default of
+    // showing the window surface through an OpenGL texture costs a software
+    // OpenGL pass per frame, several times the copy that the window system
+    // takes. SDL_FRAMEBUFFER_ACCELERATION in the environment still decides.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    int started = 0;
+    {
+        QuietStderr quiet; // the Wayland client complains without a session
+        started = SDL_InitSubSystem(SDL_INIT_VIDEO);
+    }
+    if (started != 0)
     {
         error = std::string("no display for a window (") + SDL_GetError() + ")";
         return false;
     }
     m_VideoStarted = true;
+    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if ((!asked || !*asked) && driver && (strcmp(driver, "offscreen") == 0 || strcmp(driver, "dummy") == 0))
+    {
+        error = std::string("no display for a window (SDL found only its ") + driver +
+                " video driver, which shows nothing)";
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        m_VideoStarted = false;
+        return false;
+    }
+    return true;
+}
+
+bool LiveWindow::Open(const char* title, int width, int height, std::string& error)
+{
+    if (!StartVideo(error))
+        return false;
     m_Window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
                                 SDL_WINDOW_RESIZABLE);
     if (!m_Window)
@@ -30,8 +60,7 @@ bool LiveWindow::Open(const char* title, int width, int height, std::string& err
         error = std::string("cannot open a window (") + SDL_GetError() + ")";
         return false;
     }
-    m_Renderer = SDL_CreateRenderer(m_Window, -1, SDL_RENDERER_SOFTWARE);
-    if (!m_Renderer)
+    if (!SDL_GetWindowSurface(m_Window))
     {
         error = std::string("cannot draw into the window (") + SDL_GetError() + ")";
         return false;
@@ -113,6 +142,8 @@ bool LiveWindow::Pump(InputTarget& target)
         case SDL_WINDOWEVENT:
             if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
                 ResizeRenderWindow(target, event.window.data1, event.window.data2);
+            else if (event.window.event == SDL_WINDOWEVENT_EXPOSED)
+                m_Exposed = true;
             break;
         default:
             break;
@@ -126,26 +157,37 @@ void LiveWindow::Show(HWND renderWindow)
     int width = 0;
     int height = 0;
     const DWORD* pixels = VelmoraGetWindowPicture(renderWindow, &width, &height);
-    if (pixels && VelmoraGetWindowPictureSerial(renderWindow) != m_ShownSerial)
+    SDL_Surface* screen = SDL_GetWindowSurface(m_Window); // a new one after a resize
+    if (!pixels || !screen)
+        return;
+    const unsigned serial = VelmoraGetWindowPictureSerial(renderWindow);
+    if (serial == m_ShownSerial && screen == m_Shown && screen->w == m_ShownWidth && screen->h == m_ShownHeight &&
+        !m_Exposed)
+        return;
+    // The picture is A8R8G8B8 with an opaque alpha: described in the window's
+    // own 32-bit layout where that is one of the two it matches, the blit is a
+    // copy of rows; otherwise SDL converts.
+    const Uint32 format = screen->format->format == SDL_PIXELFORMAT_RGB888 ? SDL_PIXELFORMAT_RGB888
+                                                                            : SDL_PIXELFORMAT_ARGB8888;
+    if (!m_Picture || m_PicturePixels != pixels || m_Picture->w != width || m_Picture->h != height ||
+        m_Picture->format->format != format)
     {
-        m_ShownSerial = VelmoraGetWindowPictureSerial(renderWindow);
-        if (!m_Texture || width != m_TextureWidth || height != m_TextureHeight)
-        {
-            if (m_Texture)
-                SDL_DestroyTexture(m_Texture);
-            m_Texture =
-                SDL_CreateTexture(m_Renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height);
-            m_TextureWidth = width;
-            m_TextureHeight = height;
-            if (m_Texture)
-                SDL_SetTextureBlendMode(m_Texture, SDL_BLENDMODE_NONE);
-        }
-        if (m_Texture)
-            SDL_UpdateTexture(m_Texture, nullptr, pixels, width * 4);
+        if (m_Picture)
+            SDL_FreeSurface(m_Picture);
+        m_Picture = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<DWORD*>(pixels), width, height, 32, width * 4, format);
+        m_PicturePixels = pixels;
+        if (!m_Picture)
+            return;
+        SDL_SetSurfaceBlendMode(m_Picture, SDL_BLENDMODE_NONE);
     }
-    SDL_SetRenderDrawColor(m_Renderer, 0, 0, 0, 255);
-    SDL_RenderClear(m_Renderer);
-    if (m_Texture)
-        SDL_RenderCopy(m_Renderer, m_Texture, nullptr, nullptr);
-    SDL_RenderPresent(m_Renderer);
+    const bool same = screen->w == width && screen->h == height;
+    if ((same ? SDL_BlitSurface(m_Picture, nullptr, screen, nullptr)
+              : SDL_BlitScaled(m_Picture, nullptr, screen, nullptr)) != 0)
+        return;
+    SDL_UpdateWindowSurface(m_Window);
+    m_ShownSerial = serial;
+    m_Shown = screen;
+    m_ShownWidth = screen->w;
+    m_ShownHeight = screen->h;
+    m_Exposed = false;
 }

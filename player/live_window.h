@@ -8,8 +8,7 @@
 #include <string>
 
 struct SDL_Window;
-struct SDL_Renderer;
-struct SDL_Texture;
+struct SDL_Surface;
 
 class LiveWindow
 {
@@ -19,22 +18,29 @@ public:
     LiveWindow(const LiveWindow&) = delete;
     LiveWindow& operator=(const LiveWindow&) = delete;
 
-    // Opens a resizable window of the given size; false with a reason when
-    // there is no display.
+    // Starts SDL's video; false with a one-line reason when no display can be
+    // opened. SDL's offscreen and dummy drivers, which show nothing, count as
+    // no display unless SDL_VIDEODRIVER asks for one by name.
+    bool StartVideo(std::string& error);
+    // Opens a resizable window of the given size (after StartVideo); false
+    // with a reason when it cannot.
     bool Open(const char* title, int width, int height, std::string& error);
     // Handles the desktop's events: input is posted to the render window, a
     // resize resizes it. Returns false once the person closed the window.
     bool Pump(InputTarget& target);
-    // Shows the render window's last picture, scaled to the window.
+    // Shows the render window's last picture in the window's surface, scaled
+    // to the window: one copy, or one scaled copy after a resize.
     void Show(HWND renderWindow);
 
 private:
     SDL_Window* m_Window = nullptr;
-    SDL_Renderer* m_Renderer = nullptr;
-    SDL_Texture* m_Texture = nullptr;
-    int m_TextureWidth = 0;
-    int m_TextureHeight = 0;
+    SDL_Surface* m_Picture = nullptr; // the render window's picture, as SDL sees it
+    const void* m_PicturePixels = nullptr;
+    SDL_Surface* m_Shown = nullptr; // the window surface last drawn into
+    int m_ShownWidth = 0;
+    int m_ShownHeight = 0;
     unsigned m_ShownSerial = 0;
+    bool m_Exposed = false;
     bool m_VideoStarted = false;
 };
 

@@ -12,6 +12,7 @@
 #include <velmora_platform.h>
 
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -26,6 +27,31 @@ namespace {
 // The headless clock starts as a machine three hours up would: 0 is the
 // overlay's "no time", so a text set in the first frame would lose its timing.
 const DWORD kHeadlessStartMs = 3 * 60 * 60 * 1000;
+
+// SIGTERM and SIGINT end a run between frames: the sound stops, the module's
+// Quit runs. Before the module is loaded there is nothing to wind down.
+volatile sig_atomic_t g_StopSignal = 0;
+volatile sig_atomic_t g_ModuleLoaded = 0;
+
+extern "C" void OnStopSignal(int number)
+{
+    if (!g_ModuleLoaded)
+    {
+        signal(number, SIG_DFL);
+        raise(number);
+        return;
+    }
+    g_StopSignal = number;
+}
+
+void CatchStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
 
 struct Options
 {
@@ -53,10 +79,10 @@ void Usage(FILE* to)
             "  --audio FILE    music to play and analyse (default: the built-in signal)\n"
             "  --loop          play the music again from the start when it ends\n"
             "  --mute          with --window, send silence to the audio device (the picture still\n"
-            "                  follows the device's clock)\n"
+            "                  follows the device's clock); a headless run is always silent\n"
             "  --out DIR       write the render window's pictures as PNG files into DIR\n"
             "  --every N       with --out, write every N-th frame (default 1)\n"
-            "  --script FILE   timed input for a headless run, one step a line: FRAME ACTION ARGS\n"
+            "  --script FILE   timed input, headless or with --window, one step a line: FRAME ACTION ARGS\n"
             "                  actions: move X Y | lclick | rclick | key NAME | command NAME | resize W H\n"
             "                  keys: a letter or digit, F1-F12, NUMPAD0-NUMPAD9, or a virtual-key number\n"
             "                  commands: next-preset, previous-preset, cycle-view, next-profile, or an id\n"
@@ -64,7 +90,8 @@ void Usage(FILE* to)
             "                  real clock, until it is closed (or --frames N); needs a display.\n"
             "                  The music plays out loud and the spectrum is taken where the audio\n"
             "                  device is playing; without an audio device the music is silent and\n"
-            "                  the picture follows the real clock\n"
+            "                  the picture follows the real clock. The window's size is the module's:\n"
+            "                  SCREEN_WIDTH and SCREEN_HEIGHT in plugin.ini beside the module\n"
             "  --config        show the module's configuration box and exit\n"
             "  --help          show this help\n"
             "\n"
@@ -165,6 +192,7 @@ int Parse(int argc, char** argv, Options& options)
 
 int main(int argc, char** argv)
 {
+    CatchStopSignals();
     Options options;
     if (int status = Parse(argc, argv, options))
         return status < 0 ? 0 : status;
@@ -183,10 +211,23 @@ int main(int argc, char** argv)
         fprintf(stderr, "velmora-player: %s\n", error.c_str());
         return 2;
     }
+    // A window needs a display; without one the run stops here, before the module is loaded.
+    LiveWindow live;
+    if (options.window && !live.StartVideo(error))
+    {
+        fprintf(stderr, "velmora-player: %s\n", error.c_str());
+        return 1;
+    }
     Music music;
     if (!LoadMusic(options.audio, options.loop, music, error))
     {
         fprintf(stderr, "velmora-player: %s\n", error.c_str());
+        return 1;
+    }
+    if (options.window && !DevicePlaysRate(music.audio->sampleRate))
+    {
+        fprintf(stderr, "velmora-player: %s: %d Hz is a sample rate that no audio device plays (%d to %d Hz)\n",
+                options.audio.c_str(), music.audio->sampleRate, kLowestDeviceRate, kHighestDeviceRate);
         return 1;
     }
     std::unique_ptr<SpectrumSource> source = MakeSpectrumSource(music);
@@ -216,6 +257,7 @@ int main(int argc, char** argv)
         snprintf(logPath, sizeof(logPath), "%s", "C:\\winamplog.txt");
 
     Host host;
+    g_ModuleLoaded = 1;
     if (!host.Load(options.module, error))
     {
         fprintf(stderr, "velmora-player: %s\n", error.c_str());
@@ -240,7 +282,6 @@ int main(int argc, char** argv)
     target.renderWindow = host.RenderWindow();
     target.embeddedWindow = host.EmbeddedWindow();
 
-    LiveWindow live;
     bool showing = false;
     if (options.window)
     {
@@ -255,12 +296,8 @@ int main(int argc, char** argv)
 
     // Headless runs stay silent, so that they repeat exactly.
     AudioPlayback playback;
-    if (showing)
-    {
-        if (!playback.Open(music, options.mute, error))
-            fprintf(stderr, "velmora-player: %s; the music is silent\n", error.c_str());
-        playback.Start();
-    }
+    if (showing && !playback.Start(music, options.mute, error))
+        fprintf(stderr, "velmora-player: %s; the music is silent\n", error.c_str());
 
     int written = 0;
     int frame = 0;
@@ -268,6 +305,8 @@ int main(int argc, char** argv)
     auto next = std::chrono::steady_clock::now();
     for (; endless || frame < options.frames; ++frame)
     {
+        if (g_StopSignal)
+            break;
         if (showing && !live.Pump(target))
             break;
         script.Apply(frame, target);
@@ -304,5 +343,12 @@ int main(int argc, char** argv)
     printf("log: %s\n", logPath);
     if (!options.out.empty())
         printf("frames: %d written to %s\n", written, options.out.c_str());
+    if (g_StopSignal)
+    {
+        // Ended by the signal, as the one who sent it expects.
+        fflush(stdout);
+        signal(g_StopSignal, SIG_DFL);
+        raise(g_StopSignal);
+    }
     return 0;
 }

@@ -3,20 +3,52 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
 bool InputScript::Load(const std::string& path, std::string& error)
 {
-    std::ifstream file(path);
+    std::ifstream file(path, std::ios::binary);
     if (!file)
     {
         error = "cannot read the script " + path;
         return false;
     }
-    std::stringstream text;
-    text << file.rdbuf();
-    return Parse(text.str(), path, error);
+    return Parse(file, path, error);
+}
+
+bool InputScript::Parse(const std::string& text, const std::string& name, std::string& error)
+{
+    std::istringstream in(text);
+    return Parse(in, name, error);
+}
+
+// The next line into `line`, counting its bytes into `size`; false at the end
+// of the stream, or once the script is larger than a script may be (a stream
+// without end, /dev/zero, stops there). A line longer than a line may be is
+// cut, with `tooLong` set, so that memory stays that of one line.
+static bool ReadLine(std::istream& in, std::string& line, size_t& size, bool& tooLong)
+{
+    line.clear();
+    tooLong = false;
+    std::streambuf* buffer = in.rdbuf();
+    bool any = false;
+    while (size <= kMaxScriptBytes)
+    {
+        const int c = buffer->sbumpc();
+        if (c == std::char_traits<char>::eof())
+            return any;
+        ++size;
+        any = true;
+        if (c == '\n')
+            return true;
+        if (line.size() < kMaxLineBytes)
+            line.push_back(static_cast<char>(c));
+        else
+            tooLong = true;
+    }
+    return false;
 }
 
 static bool ReadInt(std::istringstream& in, int minimum, int& value)
@@ -28,28 +60,30 @@ static bool ReadInt(std::istringstream& in, int minimum, int& value)
     return true;
 }
 
-bool InputScript::Parse(const std::string& text, const std::string& name, std::string& error)
+bool InputScript::Parse(std::istream& lines, const std::string& name, std::string& error)
 {
     m_Steps.clear();
-    std::istringstream lines(text);
     std::string line;
     int number = 0;
-    while (std::getline(lines, line))
+    size_t size = 0;
+    bool tooLong = false;
+    while (ReadLine(lines, line, size, tooLong))
     {
         ++number;
-        const size_t hash = line.find('#');
-        if (hash != std::string::npos)
-            line.erase(hash);
-        std::istringstream in(line);
-        std::string first;
-        if (!(in >> first))
-            continue;
-
         auto fail = [&](const std::string& why) {
             error = name + ":" + std::to_string(number) + ": " + why;
             m_Steps.clear();
             return false;
         };
+        const size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.erase(hash); // what was cut of a long line was comment too
+        else if (tooLong)
+            return fail("a line may hold at most " + std::to_string(kMaxLineBytes) + " bytes");
+        std::istringstream in(line);
+        std::string first;
+        if (!(in >> first))
+            continue;
 
         ScriptStep step;
         char* end = nullptr;
@@ -99,15 +133,25 @@ bool InputScript::Parse(const std::string& text, const std::string& name, std::s
             return fail("unexpected '" + extra + "'");
         m_Steps.push_back(step);
     }
+    if (size > kMaxScriptBytes)
+    {
+        error = name + ": a script may hold at most " + std::to_string(kMaxScriptBytes >> 20) + " MB";
+        m_Steps.clear();
+        return false;
+    }
+    // Each frame looks up its own steps; a frame's steps keep their file order.
+    std::stable_sort(m_Steps.begin(), m_Steps.end(),
+                     [](const ScriptStep& a, const ScriptStep& b) { return a.frame < b.frame; });
     return true;
 }
 
 void InputScript::Apply(int frame, InputTarget& target) const
 {
-    for (const ScriptStep& step : m_Steps)
+    const auto first = std::lower_bound(m_Steps.begin(), m_Steps.end(), frame,
+                                        [](const ScriptStep& step, int value) { return step.frame < value; });
+    for (auto it = first; it != m_Steps.end() && it->frame == frame; ++it)
     {
-        if (step.frame != frame)
-            continue;
+        const ScriptStep& step = *it;
         switch (step.kind)
         {
         case ScriptStep::Move:

@@ -13,8 +13,15 @@
 
 #include "input.h"
 
+#include <cstddef>
+#include <istream>
 #include <string>
 #include <vector>
+
+// A script larger than this is refused, rather than read without end; so is
+// a line longer than a line needs to be.
+const size_t kMaxScriptBytes = size_t(64) << 20;
+const size_t kMaxLineBytes = 65536;
 
 struct ScriptStep
 {
@@ -36,11 +43,14 @@ struct ScriptStep
 class InputScript
 {
 public:
-    // Reads the script; on failure returns false with "FILE:LINE: reason" in `error`.
+    // Reads the script as a stream; on failure returns false with
+    // "FILE:LINE: reason" (or "FILE: reason" for its size) in `error`.
     bool Load(const std::string& path, std::string& error);
+    bool Parse(std::istream& in, const std::string& name, std::string& error);
     bool Parse(const std::string& text, const std::string& name, std::string& error);
     // Applies every step of `frame`, in file order.
     void Apply(int frame, InputTarget& target) const;
+    // In frame order; the steps of one frame in file order.
     const std::vector<ScriptStep>& Steps() const { return m_Steps; }
 
 private:

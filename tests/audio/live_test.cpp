@@ -6,6 +6,8 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <signal.h>
+#include <unistd.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -46,11 +48,16 @@ protected:
 
     ProcessResult Run(std::vector<std::string> args, std::vector<std::string> environment)
     {
+        return FinishProgram(Start(std::move(args), std::move(environment)), m_Folder.Path());
+    }
+    pid_t Start(std::vector<std::string> args, std::vector<std::string> environment)
+    {
         args.insert(args.begin(), {VELMORA_PLAYER_EXE, "--drive-c", m_Folder / "drive_c"});
         environment.push_back("SDL_VIDEODRIVER=dummy");
         environment.push_back("SDL_DISKAUDIOFILE=" + Sink());
-        return RunProgram(args, m_Folder.Path(), environment);
+        return StartProgram(args, m_Folder.Path(), environment);
     }
+    std::string LogPath() const { return m_Folder / "drive_c/winamplog.txt"; }
 
     // Runs with a window and the disk audio driver; `delayMs` is how long the
     // device takes for a block (SDL's default is the block's own length).
@@ -72,14 +79,12 @@ protected:
         return frames;
     }
 
-    // What the device played once the music started: the device plays
-    // silence while it waits to be started.
+    // What the device played: the music from its first block on.
     std::vector<int16_t> Played() const
     {
         const std::string bytes = ReadFile(Sink());
         std::vector<int16_t> samples(bytes.size() / sizeof(int16_t));
         memcpy(samples.data(), bytes.data(), samples.size() * sizeof(int16_t));
-        samples.erase(samples.begin(), std::find_if(samples.begin(), samples.end(), [](int16_t s) { return s != 0; }));
         return samples;
     }
 
@@ -166,4 +171,43 @@ TEST_F(LivePlayer, HeadlessRunsStaySilent)
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_FALSE(FileExists(Sink()));
+}
+
+TEST_F(LivePlayer, RatesThatNoDevicePlaysAreRefusedBeforeTheModuleLoads)
+{
+    // A device's block is at least 256 frames: at 20 Hz closing it would wait 13 s.
+    for (int rate : {1, 20, 7999})
+    {
+        WriteMusic(Music(rate, 1, 40));
+        ProcessResult run = RunLive({"--audio", MusicPath(), "--frames", "5"});
+        EXPECT_EQ(run.status, 1) << rate;
+        EXPECT_EQ(run.err, "velmora-player: " + MusicPath() + ": " + std::to_string(rate) +
+                               " Hz is a sample rate that no audio device plays (8000 to 384000 Hz)\n");
+        EXPECT_FALSE(FileExists(LogPath()));
+        EXPECT_FALSE(FileExists(Sink()));
+    }
+    // Headless runs play nothing, so any rate is analysed.
+    ProcessResult headless = Run({"--audio", MusicPath(), "--frames", "3"}, {});
+    EXPECT_EQ(headless.status, 0) << headless.err;
+}
+
+TEST_F(LivePlayer, SignalsEndAWindowRunPromptly)
+{
+    for (int number : {SIGTERM, SIGINT})
+    {
+        WriteMusic(Music(22050, 2, 22050));
+        unlink(LogPath().c_str()); // the last run's
+        pid_t pid = Start({"--window", "--audio", MusicPath(), "--loop"}, {"SDL_AUDIODRIVER=disk"});
+        ASSERT_TRUE(WaitForFileText(LogPath(), "====[INIT MODULE Tab End]====", 60.0));
+        usleep(200000); // into the frames, the music playing
+        kill(pid, number);
+        ProcessResult run = FinishProgramWithin(pid, m_Folder.Path(), 5.0);
+        ASSERT_FALSE(run.late) << "signal " << number << " did not end the run";
+        if (NoWindow(run))
+            GTEST_SKIP() << "no window could be opened: " << run.err;
+        EXPECT_EQ(run.signal, number) << run.err;
+        EXPECT_GT(FramesRendered(run), 0);
+        EXPECT_NE(ReadFile(LogPath()).find("\t\tquit\n"), std::string::npos) << "Quit did not run";
+        EXPECT_FALSE(Played().empty());
+    }
 }

@@ -161,3 +161,68 @@ TEST_F(Input, ResizeGivesTheRenderWindowItsNewClientSizeInPlace)
     EXPECT_EQ(embedded.right - embedded.left, 450);
     EXPECT_EQ(embedded.bottom - embedded.top, 350);
 }
+
+TEST(InputScriptParse, StepsAreKeptInFrameOrderAndEachFrameFindsItsOwn)
+{
+    InputScript script;
+    std::string error;
+    ASSERT_TRUE(script.Parse("5 key A\n2 move 1 1\n5 key B\n2 lclick\n3 rclick\n", "s", error)) << error;
+    const std::vector<ScriptStep>& steps = script.Steps();
+    ASSERT_EQ(steps.size(), 5u);
+    EXPECT_EQ(steps[0].kind, ScriptStep::Move);
+    EXPECT_EQ(steps[1].kind, ScriptStep::LeftClick);
+    EXPECT_EQ(steps[2].kind, ScriptStep::RightClick);
+    EXPECT_EQ(steps[3].a, 'A'); // file order within a frame
+    EXPECT_EQ(steps[4].a, 'B');
+
+    // A last line without its line break still counts.
+    ASSERT_TRUE(script.Parse("1 lclick", "s", error)) << error;
+    EXPECT_EQ(script.Steps().size(), 1u);
+}
+
+TEST(InputScriptParse, AScriptPastTheLimitIsRefusedWithoutReadingOn)
+{
+    InputScript script;
+    std::string error;
+    // A stream without end: the limit stops the reading, not the memory.
+    EXPECT_FALSE(script.Load("/dev/zero", error));
+    EXPECT_EQ(error, "/dev/zero: a script may hold at most 64 MB");
+    EXPECT_TRUE(script.Steps().empty());
+
+    // One byte past the limit, in comments that would parse.
+    std::string text(kMaxScriptBytes + 1, '#');
+    text[0] = '\n';
+    EXPECT_FALSE(script.Parse(text, "big.txt", error));
+    EXPECT_EQ(error, "big.txt: a script may hold at most 64 MB");
+    text.pop_back();
+    EXPECT_TRUE(script.Parse(text, "big.txt", error)) << error;
+
+    // A line is kept to its limit: past it, a step is refused and a comment stays one.
+    std::string longLine = "1 move 1 1" + std::string(kMaxLineBytes, ' ') + "\n";
+    EXPECT_FALSE(script.Parse("0 lclick\n" + longLine, "s", error));
+    EXPECT_EQ(error, "s:2: a line may hold at most 65536 bytes");
+    EXPECT_TRUE(script.Parse("1 lclick # " + std::string(kMaxLineBytes, 'x') + "\n2 rclick\n", "s", error)) << error;
+    EXPECT_EQ(script.Steps().size(), 2u);
+}
+
+TEST_F(Input, ALongScriptHandsEachFrameOnlyItsOwnSteps)
+{
+    // 612k steps in 10 MB: three a frame from frame 200 on, and one at frame 100.
+    std::string text;
+    for (int frame = 200; frame < 200 + 204000; ++frame)
+        text += std::to_string(frame) + " move 10 20\n" + std::to_string(frame) + " key H\n" +
+                std::to_string(frame) + " command cycle-view\n";
+    text += "100 key A\n";
+    InputScript script;
+    std::string error;
+    ASSERT_TRUE(script.Parse(text, "long.txt", error)) << error;
+    ASSERT_EQ(script.Steps().size(), 612001u);
+    for (int frame = 0; frame < 200; ++frame)
+        script.Apply(frame, m_Target);
+    Deliver();
+    ASSERT_EQ(g_Seen.size(), 1u);
+    EXPECT_EQ(g_Seen[0].wParam, static_cast<WPARAM>('A'));
+    script.Apply(204199, m_Target);
+    Deliver();
+    EXPECT_EQ(g_Seen.size(), 4u);
+}

@@ -7,6 +7,8 @@
 
 #include <velmora_platform.h>
 
+#include <signal.h>
+
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
@@ -93,6 +95,7 @@ TEST(Player, BadArgumentsGiveOneLineAndAFailureStatus)
     run = RunProgram({VELMORA_PLAYER_EXE, "--help"}, folder.Path());
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("--drive-c"), std::string::npos);
+    EXPECT_NE(run.out.find("plugin.ini beside the module"), std::string::npos) << "where the window's size comes from";
 }
 
 TEST(Player, HostAnswersTheModuleRequests)
@@ -171,4 +174,54 @@ TEST(Player, PicturesAreWrittenAsPng)
 
     EXPECT_TRUE(MakeFolders(folder / "a/b/c"));
     EXPECT_TRUE(FileExists(folder / "a/b/c"));
+}
+
+TEST(Player, WindowWithoutADisplayFailsInOneLineBeforeTheModuleLoads)
+{
+    // No display and no driver asked for by name: SDL would settle for its
+    // offscreen driver, which shows nothing.
+    TempFolder folder;
+    const std::string driveC = folder / "drive_c";
+    pid_t pid = StartProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--window", "--frames", "5"}, folder.Path(),
+                             {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "SDL_AUDIODRIVER=disk",
+                              "SDL_DISKAUDIOFILE=" + (folder / "device.raw")});
+    ProcessResult run = FinishProgramWithin(pid, folder.Path(), 20.0);
+    ASSERT_FALSE(run.late) << "the run went on without a display";
+    EXPECT_EQ(run.status, 1);
+    const std::vector<std::string> lines = Lines(run.err);
+    ASSERT_EQ(lines.size(), 1u) << run.err;
+    EXPECT_EQ(lines[0].rfind("velmora-player: no display for a window (", 0), 0u) << lines[0];
+    EXPECT_FALSE(FileExists(driveC + "/winamplog.txt")) << "the module was loaded";
+    EXPECT_FALSE(FileExists(folder / "device.raw")) << "the music played";
+}
+
+TEST(Player, SignalsEndAHeadlessRunThroughTheModulesQuit)
+{
+    for (int number : {SIGTERM, SIGINT})
+    {
+        TempFolder folder;
+        const std::string driveC = folder / "drive_c";
+        pid_t pid = StartProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--frames", "100000000"}, folder.Path());
+        ASSERT_TRUE(WaitForFileText(driveC + "/winamplog.txt", "====[INIT MODULE Tab End]====", 60.0));
+        kill(pid, number);
+        // Well within this; the player checks between frames.
+        ProcessResult run = FinishProgramWithin(pid, folder.Path(), 5.0);
+        ASSERT_FALSE(run.late) << "signal " << number << " did not end the run";
+        EXPECT_EQ(run.signal, number) << run.err;
+        EXPECT_NE(run.out.find(" frames rendered\n"), std::string::npos) << run.out;
+        const std::string log = ReadFile(driveC + "/winamplog.txt");
+        EXPECT_NE(log.find("\t\tquit\n"), std::string::npos) << "Quit did not run";
+        ASSERT_GE(log.size(), kEndBanner.size());
+        EXPECT_EQ(log.substr(log.size() - kEndBanner.size()), kEndBanner);
+    }
+}
+
+TEST(Player, AScriptWithoutEndIsRefusedInOneLine)
+{
+    TempFolder folder;
+    const std::string driveC = folder / "drive_c";
+    ProcessResult run = RunProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--script", "/dev/zero"}, folder.Path());
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "velmora-player: /dev/zero: a script may hold at most 64 MB\n");
+    EXPECT_FALSE(FileExists(driveC + "/winamplog.txt"));
 }

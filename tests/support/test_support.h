@@ -6,6 +6,7 @@
 #include <velmora_platform.h>
 
 #include <ftw.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -155,17 +156,19 @@ inline std::string NestedXml(const std::string& name, int depth, const std::stri
 
 struct ProcessResult
 {
-    int status = -1;
+    int status = -1; // the exit status; -1 when ended by a signal
+    int signal = 0;  // the signal that ended it
+    bool late = false; // it had to be killed at the deadline of FinishProgramWithin
     std::string out;
     std::string err;
 };
 
-// Runs a program with arguments (no shell) and collects its output;
-// `environment` holds NAME=VALUE settings added to the program's environment.
-inline ProcessResult RunProgram(const std::vector<std::string>& args, const std::string& folder,
-                                const std::vector<std::string>& environment = {})
+// Starts a program with arguments (no shell), its output going to files in
+// `folder`; `environment` holds NAME=VALUE settings added to the program's
+// environment, and NAME alone removes that variable. Returns its process id.
+inline pid_t StartProgram(const std::vector<std::string>& args, const std::string& folder,
+                          const std::vector<std::string>& environment = {})
 {
-    ProcessResult result;
     std::string outPath = folder + "/stdout.txt", errPath = folder + "/stderr.txt";
     pid_t pid = fork();
     if (pid == 0)
@@ -177,6 +180,8 @@ inline ProcessResult RunProgram(const std::vector<std::string>& args, const std:
             const size_t equals = setting.find('=');
             if (equals != std::string::npos)
                 setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+            else
+                unsetenv(setting.c_str());
         }
         std::vector<char*> argv;
         for (const std::string& a : args)
@@ -185,12 +190,66 @@ inline ProcessResult RunProgram(const std::vector<std::string>& args, const std:
         execv(argv[0], argv.data());
         _exit(127);
     }
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    return pid;
+}
+
+// The outcome of a program; `status` as waitpid gave it, when it did.
+inline ProcessResult Collected(bool ended, int status, const std::string& folder)
+{
+    ProcessResult result;
+    if (!ended)
+        ;
+    else if (WIFEXITED(status))
         result.status = WEXITSTATUS(status);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
+    result.out = ReadFile(folder + "/stdout.txt");
+    result.err = ReadFile(folder + "/stderr.txt");
     return result;
+}
+
+// Waits for a program from StartProgram and collects its output.
+inline ProcessResult FinishProgram(pid_t pid, const std::string& folder)
+{
+    int status = 0;
+    const bool ended = pid > 0 && waitpid(pid, &status, 0) == pid;
+    return Collected(ended, status, folder);
+}
+
+// Waits for a program from StartProgram for up to `seconds`; past that it is
+// killed and `late` is set.
+inline ProcessResult FinishProgramWithin(pid_t pid, const std::string& folder, double seconds)
+{
+    for (int waited = 0; waited < seconds * 100; ++waited)
+    {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) != 0)
+            return Collected(true, status, folder);
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    ProcessResult result = FinishProgram(pid, folder);
+    result.late = true;
+    return result;
+}
+
+// Waits up to `seconds` for `text` to appear in the file at `path`.
+inline bool WaitForFileText(const std::string& path, const std::string& text, double seconds)
+{
+    for (int waited = 0; waited < seconds * 100; ++waited)
+    {
+        if (ReadFile(path).find(text) != std::string::npos)
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+// Runs a program to its end (see StartProgram).
+inline ProcessResult RunProgram(const std::vector<std::string>& args, const std::string& folder,
+                                const std::vector<std::string>& environment = {})
+{
+    return FinishProgram(StartProgram(args, folder, environment), folder);
 }
 
 } // namespace testing_support
