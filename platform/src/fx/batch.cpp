@@ -44,6 +44,8 @@ __attribute__((flatten)) bool Batch::Run(int count)
         // the code generator's.
         if (I.n > 16 || (I.op == OpMulMM && I.n * I.i1 > 16))
             return false;
+        if (ops::RunForm<W>(f, I, tab))
+            continue;
         switch (ops::Step<W>(f, I, tab, count)) {
         case ops::Flow::Next:
             break;

@@ -48,6 +48,18 @@ inline void Put(float* d, const float* t)
         memcpy(d, t, sizeof(float) * W);
 }
 
+// Rows [0, n) of a buffer to d. One float at a time for one lane: a copy of
+// a few floats costs less than a call or a string move.
+template <int W>
+inline void PutRows(float* d, const float* t, int n)
+{
+    if (W == 1)
+        for (int i = 0; i < n; ++i)
+            d[i] = t[i];
+    else
+        memcpy(d, t, sizeof(float) * W * (size_t)n);
+}
+
 // A count of floats: an int, or Fixed<N> for a width known as the program
 // is analysed (see Form), whose loops are then unrolled.
 template <int N>
@@ -219,7 +231,58 @@ inline void MulVM(float* f, const Instr& I, N n, N rows, int cols)
 {
     float t[16 * W];
     Each(n, [&](int j) { Dot<W>(f, I.a, 1, I.b + j, cols, rows, t + j * W); });
-    memcpy(Row<W>(f, I.d), t, sizeof(float) * W * (size_t)(int)n);
+    PutRows<W>(Row<W>(f, I.d), t, n);
+}
+
+// Runs instruction I in its specialised form: the operation at the width
+// and strides Analyse found, unrolled. False for an instruction of no form.
+template <int W>
+inline bool RunForm(float* f, const Instr& I, const int* tab)
+{
+#define FORM_BINARY_N(OP, F, N)                                              \
+    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 0:                   \
+        Binary<W>(f, I, Fixed<N>(), 1, 1, F());                                  \
+        return true;                                                         \
+    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 1:                   \
+        Binary<W>(f, I, Fixed<N>(), 0, 1, F());                                  \
+        return true;                                                         \
+    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 2:                   \
+        Binary<W>(f, I, Fixed<N>(), 1, 0, F());                                  \
+        return true;
+#define FORM_BINARY(OP, F) FORM_BINARY_N(OP, F, 1) FORM_BINARY_N(OP, F, 2) FORM_BINARY_N(OP, F, 3) FORM_BINARY_N(OP, F, 4)
+#define FORM_WIDTHS(FORM, CALL)                                              \
+    case FORM + 0: CALL(1); return true;                                     \
+    case FORM + 1: CALL(2); return true;                                     \
+    case FORM + 2: CALL(3); return true;                                     \
+    case FORM + 3: CALL(4); return true;
+#define MOV(N) Mov<W>(f, I, Fixed<N>())
+#define BROADCAST(N) Broadcast<W>(f, I, Fixed<N>())
+#define GATHER(N) Move<W>(f, I.d, nullptr, I.a, tab + I.i0, Fixed<N>())
+    switch (I.form) {
+    FORM_WIDTHS(FormMov, MOV)
+    FORM_WIDTHS(FormBroadcast, BROADCAST)
+    FORM_WIDTHS(FormGather, GATHER)
+    case FormDot3: DotOp<W>(f, I, Fixed<3>()); return true;
+    case FormDot4: DotOp<W>(f, I, Fixed<4>()); return true;
+    case FormLength3: Length<W>(f, I, Fixed<3>()); return true;
+    case FormNormalize3: Normalize<W>(f, I, Fixed<3>()); return true;
+    case FormMulVM3: MulVM<W>(f, I, Fixed<3>(), Fixed<3>(), 3); return true;
+    case FormMulVM4: MulVM<W>(f, I, Fixed<4>(), Fixed<4>(), 4); return true;
+    FORM_BINARY(OpAdd, Add)
+    FORM_BINARY(OpSub, Sub)
+    FORM_BINARY(OpMul, Mul)
+    FORM_BINARY(OpDiv, Div)
+    FORM_BINARY(OpMin, Min)
+    FORM_BINARY(OpMax, Max)
+    default:
+        return false;
+    }
+#undef GATHER
+#undef BROADCAST
+#undef MOV
+#undef FORM_WIDTHS
+#undef FORM_BINARY
+#undef FORM_BINARY_N
 }
 
 // What an instruction does to the run of the lanes.
@@ -344,7 +407,7 @@ inline Flow Step(float* f, const Instr& I, const int* tab, int count)
             for (int l = 0; l < W; ++l)
                 t[i * W + l] = a[l] - 2.f * s[l] * b[l];
         }
-        memcpy(Row<W>(f, I.d), t, sizeof(float) * W * (size_t)n);
+        PutRows<W>(Row<W>(f, I.d), t, n);
         return Flow::Next;
     }
     case OpAny:
@@ -367,7 +430,7 @@ inline Flow Step(float* f, const Instr& I, const int* tab, int count)
         float t[16 * W];
         for (int i = 0; i < n; ++i)
             Dot<W>(f, I.a + i * I.i1, 1, I.b, 1, I.i0, t + i * W);
-        memcpy(Row<W>(f, I.d), t, sizeof(float) * W * (size_t)n);
+        PutRows<W>(Row<W>(f, I.d), t, n);
         return Flow::Next;
     }
     case OpMulMM: {
@@ -376,7 +439,7 @@ inline Flow Step(float* f, const Instr& I, const int* tab, int count)
         for (int r = 0; r < n; ++r)
             for (int col = 0; col < cols; ++col)
                 Dot<W>(f, I.a + r * k, 1, I.b + col, cols, k, t + (r * cols + col) * W);
-        memcpy(Row<W>(f, I.d), t, sizeof(float) * W * (size_t)(n * cols));
+        PutRows<W>(Row<W>(f, I.d), t, n * cols);
         return Flow::Next;
     }
     case OpLoadIdx:
