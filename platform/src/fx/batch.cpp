@@ -40,8 +40,8 @@ __attribute__((flatten)) bool Batch::Run(int count)
     int backJumps = 0;
     for (int pc = 0; pc < end;) {
         const Instr& I = code[pc++];
-        // Run keeps at most 16 floats aside; a larger instruction is not
-        // the code generator's.
+        // The operations keep at most 16 floats a lane aside; a larger
+        // instruction is not the code generator's.
         if (I.n > 16 || (I.op == OpMulMM && I.n * I.i1 > 16))
             return false;
         if (ops::RunForm<W>(f, I, tab))

@@ -239,21 +239,21 @@ inline void MulVM(float* f, const Instr& I, N n, N rows, int cols)
 template <int W>
 inline bool RunForm(float* f, const Instr& I, const int* tab)
 {
-#define FORM_BINARY_N(OP, F, N)                                              \
-    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 0:                   \
-        Binary<W>(f, I, Fixed<N>(), 1, 1, F());                                  \
-        return true;                                                         \
-    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 1:                   \
-        Binary<W>(f, I, Fixed<N>(), 0, 1, F());                                  \
-        return true;                                                         \
-    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 2:                   \
-        Binary<W>(f, I, Fixed<N>(), 1, 0, F());                                  \
+#define FORM_BINARY_N(OP, F, N)                              \
+    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 0:   \
+        Binary<W>(f, I, Fixed<N>(), 1, 1, F());             \
+        return true;                                         \
+    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 1:   \
+        Binary<W>(f, I, Fixed<N>(), 0, 1, F());             \
+        return true;                                         \
+    case FormBinary + ((OP - OpAdd) * 4 + N - 1) * 3 + 2:   \
+        Binary<W>(f, I, Fixed<N>(), 1, 0, F());             \
         return true;
 #define FORM_BINARY(OP, F) FORM_BINARY_N(OP, F, 1) FORM_BINARY_N(OP, F, 2) FORM_BINARY_N(OP, F, 3) FORM_BINARY_N(OP, F, 4)
-#define FORM_WIDTHS(FORM, CALL)                                              \
-    case FORM + 0: CALL(1); return true;                                     \
-    case FORM + 1: CALL(2); return true;                                     \
-    case FORM + 2: CALL(3); return true;                                     \
+#define FORM_WIDTHS(FORM, CALL)                              \
+    case FORM + 0: CALL(1); return true;                     \
+    case FORM + 1: CALL(2); return true;                     \
+    case FORM + 2: CALL(3); return true;                     \
     case FORM + 3: CALL(4); return true;
 #define MOV(N) Mov<W>(f, I, Fixed<N>())
 #define BROADCAST(N) Broadcast<W>(f, I, Fixed<N>())
