@@ -35,9 +35,8 @@ std::vector<float> EdgeValues()
     memcpy(&payload, &bits, sizeof payload);
     const float inf = std::numeric_limits<float>::infinity();
     const float denormal = std::numeric_limits<float>::denorm_min();
-    return {0.f,  -0.f,      1.f,     -1.f,     0.5f,         -2.5f,   2.f,     3.f,    0.75f,
-            1e9f, -1e9f,     FLT_MAX, -FLT_MAX, FLT_MIN,      denormal, -denormal, 1.5e-39f, inf,
-            -inf, nan,       -nan,    payload,  1.5707964f,   -100.f};
+    return {0.f, -0.f, 1.f, -1.f, 0.5f, -2.5f, 2.f, 3.f, 0.75f, 1e9f, -1e9f, FLT_MAX, -FLT_MAX, FLT_MIN,
+            denormal, -denormal, 1.5e-39f, inf, -inf, nan, -nan, payload, 1.5707964f, -100.f};
 }
 
 // One instruction or a few, and how to run them.
