@@ -50,6 +50,7 @@ enum Op : uint16_t {
     OpJz,       // if a[0] == 0: pc = i0
     OpDiscardIf, // stop, pixel discarded, when any a[i] < 0
     OpDiscard,
+    OpCount,  // not an operation: the number of them (fx/ops.h defines each)
 };
 
 // Specialised forms of frequent instructions, picked by Program::Analyse:
