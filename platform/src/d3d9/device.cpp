@@ -822,7 +822,6 @@ void Device::PreparePixels(vr::PixelProgram* program, int programAttrs)
     ps.colorWriteMask = rs[D3DRS_COLORWRITEENABLE] & 0xf;
     ps.cullMode = rs[D3DRS_CULLMODE];
     ps.textureFactor = rs[D3DRS_TEXTUREFACTOR];
-    ps.lastPixel = rs[D3DRS_LASTPIXEL] != 0;
     ps.stageCount = 0;
     for (int s = 0; s < vr::kMaxStages; ++s) {
         const DWORD* t = stageStates_[s];

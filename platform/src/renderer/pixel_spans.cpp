@@ -609,14 +609,13 @@ void Rasterizer::FlushSpans()
     for (SpanJob& job : q.jobs)
         if (job.tableIndex >= 0)
             job.table = q.tables[job.tableIndex].t;
-    if (q.area >= kParallelArea && (q.maxY - q.minY) / kBandRows >= 3) {
-        if (!q.workers)
-            q.workers.reset(new Workers(q.threads));
+    Workers* workers = q.area >= kParallelArea && (q.maxY - q.minY) / kBandRows >= 3 ? SharedWorkers() : nullptr;
+    if (workers) {
         // Every band draws the draw's triangles in their order over its own
         // rows, so each pixel sees what one thread would have drawn.
         q.written.store(0);
         const int bands = (q.maxY - q.minY) / kBandRows + 1;
-        q.workers->Run(bands, [](void* context, int band) {
+        workers->Run(bands, [](void* context, int band) {
             SpanQueue& q = *(SpanQueue*)context;
             const int y0 = q.minY + band * kBandRows, y1 = y0 + kBandRows - 1;
             uint64_t written = 0;
@@ -647,13 +646,11 @@ void Rasterizer::FlushSpans()
 void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z)
 {
     Flush();
-    SpanQueue& q = *spans_;
-    if (q.threads <= 1 || (int64_t)(x1 - x0) * (y1 - y0) < kParallelClear) {
+    Workers* workers = (int64_t)(x1 - x0) * (y1 - y0) >= kParallelClear ? SharedWorkers() : nullptr;
+    if (!workers) {
         ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
         return;
     }
-    if (!q.workers)
-        q.workers.reset(new Workers(q.threads));
     struct Job {
         const Target* target;
         int x0, y0, x1, y1;
@@ -661,7 +658,7 @@ void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t valu
         uint32_t value;
         float z;
     } job = {&target_, x0, y0, x1, y1, color, depth, value, z};
-    q.workers->Run((y1 - y0 + kBandRows - 1) / kBandRows, [](void* context, int band) {
+    workers->Run((y1 - y0 + kBandRows - 1) / kBandRows, [](void* context, int band) {
         const Job& j = *(const Job*)context;
         const int top = j.y0 + band * kBandRows;
         ClearTarget(*j.target, j.x0, top, j.x1, std::min(j.y1, top + kBandRows), j.color, j.value, j.depth, j.z);
@@ -883,6 +880,8 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
         }
     }
     if (q.threads > 1) {
+        // Program triangles drawn before this one go first.
+        FlushPrograms();
         if (q.jobs.empty())
             q.minY = minY, q.maxY = maxY;
         q.minY = std::min(q.minY, minY), q.maxY = std::max(q.maxY, maxY);

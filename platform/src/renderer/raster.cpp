@@ -32,7 +32,7 @@ void Rasterizer::VertexPlanes(const ScreenVertex& v, int planes, int padded, flo
         out[k] = 0.f;
 }
 
-void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, const ScreenVertex& vc0, bool)
+void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, const ScreenVertex& vc0)
 {
     // Guard against values no pixel can use (NaN, infinity from w = 0).
     if (!(fabsf(va.x) < 1e7f && fabsf(va.y) < 1e7f && fabsf(vb0.x) < 1e7f && fabsf(vb0.y) < 1e7f &&

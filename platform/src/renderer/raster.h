@@ -120,7 +120,6 @@ struct PixelState {
     DWORD colorWriteMask;
     DWORD cullMode;
     DWORD textureFactor;
-    bool lastPixel;
     StageState stages[kMaxStages];
     int stageCount;  // stages before the first disabled one
     PixelProgram* program;  // null: the texture stages colour the pixel
@@ -266,7 +265,7 @@ private:
     };
     void ToScreen(const Vertex& v, bool pretransformed, ScreenVertex* out) const;
     static void VertexPlanes(const ScreenVertex& v, int planes, int padded, float* out);
-    void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, bool frontCcw);
+    void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c);
     void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
     void ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base,
                          const float* ddx, const float* ddy);
