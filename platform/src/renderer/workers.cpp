@@ -22,10 +22,10 @@ namespace {
 
 thread_local int t_current = 0;
 
-// A frame hands the workers work many times over, a few hundred
-// microseconds apart at most: they wait that long awake (and the caller for
-// them) before they sleep, as a wake-up costs more than the work of a band.
-const auto kAwake = std::chrono::microseconds(1000);
+// The hand-outs of one flush come a few microseconds apart: a worker spins
+// that long for the next before it sleeps, so that an idle renderer, and a
+// frame drawn on the calling thread, cost the workers nothing.
+const auto kAwake = std::chrono::microseconds(50);
 
 inline void Relax()
 {
@@ -34,9 +34,7 @@ inline void Relax()
 #endif
 }
 
-// Calls `done` until it says yes or the time to stay awake has passed;
-// past the first moments it yields, so that on a machine with more threads
-// than cores the waiting gives way to work.
+// Calls `done` until it says yes or the time to stay awake has passed.
 template <class Done>
 bool AwaitAwake(Done done)
 {
@@ -44,11 +42,8 @@ bool AwaitAwake(Done done)
     for (int i = 1;; ++i) {
         if (done())
             return true;
-        if (i < 256)
-            Relax();
-        else
-            std::this_thread::yield();
-        if (i % 64 == 0 && std::chrono::steady_clock::now() > until)
+        Relax();
+        if (i % 32 == 0 && std::chrono::steady_clock::now() > until)
             return false;
     }
 }
