@@ -77,8 +77,10 @@ VELMORA_API void VelmoraFailCreateDevice(BOOL fail);
 VELMORA_API void VelmoraSetDesktopSize(UINT width, UINT height);
 // Back to a shader 2.0 card that refuses nothing, with the default desktop.
 VELMORA_API void VelmoraResetGraphicsCard(void);
-// Reuse of shaded vertices by the effect programs (on by default); off, every vertex runs its program.
-VELMORA_API void VelmoraSetVertexCache(BOOL enable);
+// Reuse of shaded vertices by the effect programs, the waiting of their small draws to run together
+// and the shading of their vertices in batches (on by default); off, every vertex runs its program
+// alone, in the call that draws it.
+VELMORA_API void VelmoraSetVertexCacheAndBatching(BOOL enable);
 // Specialised pixel loops for common textured draws (on by default); off, every pixel takes the general path.
 VELMORA_API void VelmoraSetFastPixelPaths(BOOL enable);
 // Pixel programs shaded in batches of pixels on the general path (on by default, with the specialised

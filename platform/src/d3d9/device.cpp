@@ -409,7 +409,7 @@ HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3
 
 HRESULT WINAPI Device::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (!pMatrix)
         return D3DERR_INVALIDCALL;
     DWORD s = (DWORD)State;
@@ -464,7 +464,7 @@ HRESULT WINAPI Device::MultiplyTransform(D3DTRANSFORMSTATETYPE State, const D3DM
 
 HRESULT WINAPI Device::SetViewport(const D3DVIEWPORT9* pViewport)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (!pViewport)
         return D3DERR_INVALIDCALL;
     const D3DVIEWPORT9& v = *pViewport;
@@ -487,7 +487,7 @@ HRESULT WINAPI Device::GetViewport(D3DVIEWPORT9* pViewport)
 
 HRESULT WINAPI Device::SetMaterial(const D3DMATERIAL9* pMaterial)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (!pMaterial)
         return D3DERR_INVALIDCALL;
     material_ = *pMaterial;
@@ -504,7 +504,7 @@ HRESULT WINAPI Device::GetMaterial(D3DMATERIAL9* pMaterial)
 
 HRESULT WINAPI Device::SetLight(DWORD Index, const D3DLIGHT9* pLight)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (!pLight)
         return D3DERR_INVALIDCALL;
     const D3DLIGHT9& l = *pLight;
@@ -535,7 +535,7 @@ HRESULT WINAPI Device::GetLight(DWORD Index, D3DLIGHT9* pLight)
 
 HRESULT WINAPI Device::LightEnable(DWORD Index, BOOL Enable)
 {
-    FlushDeferred();
+    Changing(Change::State);
     auto it = lights_.find(Index);
     if (it == lights_.end()) {
         // Enabling a light never set makes the default white directional light.
@@ -570,7 +570,7 @@ HRESULT WINAPI Device::GetLightEnable(DWORD Index, BOOL* pEnable)
 
 HRESULT WINAPI Device::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if ((DWORD)State >= 256)
         return D3DERR_INVALIDCALL;
     renderStates_[State] = Value;
@@ -601,7 +601,7 @@ HRESULT WINAPI Device::GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture
 
 HRESULT WINAPI Device::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture)
 {
-    FlushPixels();
+    Changing(Change::Texture);
     if (Stage >= (DWORD)vr::kMaxStages)
         return D3DERR_INVALIDCALL;
     Texture* t = nullptr;
@@ -631,7 +631,7 @@ HRESULT WINAPI Device::GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYP
 
 HRESULT WINAPI Device::SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (Stage >= (DWORD)vr::kMaxStages || (DWORD)Type >= 33)
         return D3DERR_INVALIDCALL;
     stageStates_[Stage][Type] = Value;
@@ -648,7 +648,7 @@ HRESULT WINAPI Device::GetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, 
 
 HRESULT WINAPI Device::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (Sampler >= 16 || (DWORD)Type >= 14)
         return D3DERR_INVALIDCALL;
     samplerStates_[Sampler][Type] = Value;
@@ -657,7 +657,7 @@ HRESULT WINAPI Device::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, 
 
 HRESULT WINAPI Device::SetFVF(DWORD FVF)
 {
-    FlushDeferred();
+    Changing(Change::State);
     fvf_ = FVF;
     return D3D_OK;
 }
@@ -672,7 +672,7 @@ HRESULT WINAPI Device::GetFVF(DWORD* pFVF)
 
 HRESULT WINAPI Device::SetVertexShader(IDirect3DVertexShader9* pShader)
 {
-    FlushDeferred();
+    Changing(Change::State);
     vertexShader_ = pShader;
     return D3D_OK;
 }
@@ -689,7 +689,7 @@ HRESULT WINAPI Device::GetVertexShader(IDirect3DVertexShader9** ppShader)
 
 HRESULT WINAPI Device::SetPixelShader(IDirect3DPixelShader9* pShader)
 {
-    FlushDeferred();
+    Changing(Change::State);
     pixelShader_ = pShader;
     return D3D_OK;
 }
@@ -707,7 +707,7 @@ HRESULT WINAPI Device::GetPixelShader(IDirect3DPixelShader9** ppShader)
 HRESULT WINAPI Device::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
                                        UINT Stride)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (StreamNumber != 0)
         return D3DERR_INVALIDCALL;
     VertexBuffer* vb = nullptr;
@@ -741,7 +741,7 @@ HRESULT WINAPI Device::GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9
 
 HRESULT WINAPI Device::SetIndices(IDirect3DIndexBuffer9* pIndexData)
 {
-    FlushDeferred();
+    Changing(Change::State);
     IndexBuffer* ib = nullptr;
     if (pIndexData) {
         ib = dynamic_cast<IndexBuffer*>(pIndexData);
@@ -952,7 +952,18 @@ void Device::FlushPixels()
 void FlushDeviceDraws(IDirect3DDevice9* device)
 {
     if (Device* d = dynamic_cast<Device*>(device))
-        d->FlushDeferred();
+        d->Changing(Device::Change::State);
+}
+
+void Device::Changing(Change change)
+{
+    // The draws waiting to be shaded together take the device's state when
+    // they run: they run before it changes.
+    FlushDeferred();
+    // The renderer's triangles carry what they read, but not the texture
+    // itself, whose last hold a binding may let go.
+    if (change == Change::Texture)
+        raster_.Flush();
 }
 
 void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount,
