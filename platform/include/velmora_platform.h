@@ -86,6 +86,9 @@ VELMORA_API void VelmoraSetFastPixelPaths(BOOL enable);
 // Pixel programs shaded in batches of pixels on the general path (on by default, with the specialised
 // loops); off, one run a pixel.
 VELMORA_API void VelmoraSetPixelBatches(BOOL enable);
+// Every piece of the renderer's work goes to its threads, however small the piece or the last frame
+// (off by default; for tests of the threads).
+VELMORA_API void VelmoraShareAllRenderWork(BOOL enable);
 // Number of Direct3D objects (the Direct3D object, devices, textures, surfaces,
 // buffers) alive in the process: tests use it to find leaks.
 VELMORA_API int VelmoraLiveGraphicsObjects(void);

@@ -59,6 +59,8 @@ const DWORD kMaxPrimitives = 0xfffff;
 // most kDeferPrimitives triangles wait at once.
 const UINT kDeferPerDraw = 16;
 const UINT kDeferPrimitives = 4096;
+// What a vertex program costs a vertex, shaded in batches.
+const int64_t kVertexNanoseconds = 100;
 
 }  // namespace
 
@@ -246,6 +248,7 @@ HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, H
         if (picture)
             CopyToPicture(picture);
     }
+    raster_.EndFrame();
     return ok ? D3D_OK : D3DERR_INVALIDCALL;
 }
 
@@ -924,9 +927,9 @@ void Device::FlushDeferred()
 
 void Device::CopyToPicture(uint32_t* picture)
 {
-    // Bound by memory: only large pictures pay for the workers.
+    // Bound by memory, at several pixels a nanosecond.
     static const size_t kBlock = 256 * 1024;
-    vr::Workers* workers = color_.size() >= 4 * kBlock ? raster_.SharedWorkers() : nullptr;
+    vr::Workers* workers = raster_.WorkersFor((int64_t)color_.size() / 8);
     if (!workers) {
         vr::CopyOpaque(color_.data(), picture, color_.size());
         return;
@@ -993,7 +996,7 @@ void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
             pending_.push_back((uint32_t)idx);
         }
         programLink_.ShadeVertices(vertices, stride, pending_.data(), (int)pending_.size(), transformed_.data(),
-                                    raster_.SharedWorkers());
+                                    raster_.WorkersFor((int64_t)pending_.size() * kVertexNanoseconds));
     }
     auto fetch = [&](UINT k, const vr::Vertex** out) -> bool {
         const int64_t idx = indexOf(k);

@@ -512,3 +512,8 @@ extern "C" void VelmoraSetPixelBatches(BOOL enable)
 {
     vr::SetPixelBatches(enable != FALSE);
 }
+
+extern "C" void VelmoraShareAllRenderWork(BOOL enable)
+{
+    vr::SetShareAllWork(enable != FALSE);
+}

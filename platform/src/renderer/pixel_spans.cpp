@@ -549,14 +549,17 @@ const int64_t kTableArea = 2048;
 // Rows a worker takes at a time: enough to share the work of one
 // full-screen triangle, few enough to keep the set-up per band small.
 const int kBandRows = 16;
-// Below this many pixels (bounding boxes) a draw is not worth waking the workers.
-const int64_t kParallelArea = 128 * 1024;
 // Triangles, and blend tables, that may wait at once (room for them is
 // taken up front: a steady frame allocates nothing).
 const size_t kMaxQueued = 4096;
 const size_t kMaxTables = 32;
-// Clearing is bound by memory: only the largest pay for the workers.
-const int64_t kParallelClear = 1024 * 1024;
+// Work below this many nanoseconds stays on the calling thread: waking the
+// workers, and their spinning for the next hand-out, cost more than it saves.
+const int64_t kShareFrom = 200 * 1000;
+// A frame whose work took less stays on the calling thread whole: its few
+// large hand-outs would keep the workers awake for little gain.
+const int64_t kFrameShareFrom = 3000 * 1000;
+std::atomic<bool> g_shareAll{false};
 
 }  // namespace
 
@@ -584,14 +587,31 @@ Rasterizer::Rasterizer() : spans_(new SpanQueue), lanes_(new PixelLanes()), prog
 
 Rasterizer::~Rasterizer() = default;
 
-Workers* Rasterizer::SharedWorkers()
+Workers* Rasterizer::WorkersFor(int64_t nanoseconds)
 {
     SpanQueue& q = *spans_;
-    if (q.threads <= 1)
+    frameWork_ += nanoseconds;
+    if (!Sharing() || (nanoseconds < kShareFrom && !g_shareAll.load(std::memory_order_relaxed)))
         return nullptr;
     if (!q.workers)
         q.workers.reset(new Workers(q.threads));
     return q.workers.get();
+}
+
+void SetShareAllWork(bool enable)
+{
+    g_shareAll.store(enable);
+}
+
+bool Rasterizer::Sharing() const
+{
+    return spans_->threads > 1 && (lastFrameWork_ >= kFrameShareFrom || g_shareAll.load(std::memory_order_relaxed));
+}
+
+void Rasterizer::EndFrame()
+{
+    lastFrameWork_ = frameWork_;
+    frameWork_ = 0;
 }
 
 void Rasterizer::Flush()
@@ -609,7 +629,10 @@ void Rasterizer::FlushSpans()
     for (SpanJob& job : q.jobs)
         if (job.tableIndex >= 0)
             job.table = q.tables[job.tableIndex].t;
-    Workers* workers = q.area >= kParallelArea && (q.maxY - q.minY) / kBandRows >= 3 ? SharedWorkers() : nullptr;
+    // A span pixel costs about a nanosecond; bounding boxes count twice the pixels.
+    Workers* workers = WorkersFor(q.area / 2);
+    if ((q.maxY - q.minY) / kBandRows < 3)
+        workers = nullptr;
     if (workers) {
         // Every band draws the draw's triangles in their order over its own
         // rows, so each pixel sees what one thread would have drawn.
@@ -646,7 +669,8 @@ void Rasterizer::FlushSpans()
 void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z)
 {
     Flush();
-    Workers* workers = (int64_t)(x1 - x0) * (y1 - y0) >= kParallelClear ? SharedWorkers() : nullptr;
+    // Clearing is bound by memory, at several pixels a nanosecond.
+    Workers* workers = WorkersFor((int64_t)(x1 - x0) * (y1 - y0) / 8);
     if (!workers) {
         ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
         return;
@@ -879,7 +903,7 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
             memcpy(j.add, t.add, sizeof j.add);
         }
     }
-    if (q.threads > 1) {
+    if (Sharing()) {
         // Program triangles drawn before this one go first.
         FlushPrograms();
         if (q.jobs.empty())
@@ -891,6 +915,7 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
             Flush();
         return true;
     }
+    frameWork_ += (int64_t)(maxX - minX + 1) * (maxY - minY + 1) / 2;  // as FlushSpans counts it
     RunSpans(j);
     pixelsWritten += j.written;
     return true;

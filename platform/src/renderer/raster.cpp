@@ -239,7 +239,7 @@ void Rasterizer::ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, 
                                  const float* ddx, const float* ddy)
 {
     ProgramQueue& q = *programs_;
-    if (q.lanes.size() > 1) {
+    if (q.lanes.size() > 1 && Sharing()) {
         if (q.tris.empty())
             q.shared = state_.program->ShareAmong((int)q.lanes.size());
         if (q.shared) {
@@ -260,6 +260,7 @@ void Rasterizer::ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, 
             return;
         }
     }
+    frameWork_ += (int64_t)(maxX - minX + 1) * (maxY - minY + 1) * 4;  // as FlushPrograms counts it
     uint64_t written = 0;
     ProgramRows(e, minX, maxX, minY, minY, maxY, base, ddx, ddy, *lanes_, 0, &written);
     pixelsWritten += written;
@@ -270,11 +271,10 @@ void Rasterizer::FlushPrograms()
     ProgramQueue& q = *programs_;
     if (q.tris.empty())
         return;
-    // Rows a thread takes at a time, and the area below which one thread
-    // draws alone (a pixel program's pixel costs several of the span loops').
+    // Rows a thread takes at a time; a pixel program's pixel costs several
+    // nanoseconds, bounding boxes count twice the pixels.
     const int kBandRows = 8;
-    const int64_t kShareArea = 16 * 1024;
-    Workers* workers = q.area >= kShareArea ? SharedWorkers() : nullptr;
+    Workers* workers = WorkersFor(q.area * 4);  // ProgramTriangle counts the same
     struct Job {
         Rasterizer* r;
         std::atomic<uint64_t> written{0};

@@ -211,6 +211,9 @@ void SetFastPixelPaths(bool enable);
 // Whether the general path shades a pixel program's pixels in batches (on
 // by default, and only with the fast paths); off, one pixel at a time.
 void SetPixelBatches(bool enable);
+// Whether every piece of work goes to the threads, however small it or the
+// last frame was (off by default; for tests of the threads).
+void SetShareAllWork(bool enable);
 // Whether blends of one source colour compute their tables' linear fits
 // (on by default); off, they look every byte up (for tests).
 void SetBlendTableFits(bool enable);
@@ -241,9 +244,15 @@ public:
     // by several threads at once; this draws them. Each carries its own state:
     // the device calls it before pixels are read, a texture changes or goes.
     void Flush();
-    // The threads the rasteriser draws with, for other stages of the device
-    // to share between draws; null with one thread.
-    Workers* SharedWorkers();
+    // The one rule for sharing work among the threads: the rasteriser's
+    // threads for work that takes one thread about `nanoseconds`, or null when
+    // it, or the last frame's work, is too little to pay for waking them.
+    Workers* WorkersFor(int64_t nanoseconds);
+    // A frame was shown: the work asked for since the last is the frame's.
+    void EndFrame();
+    // Whether triangles wait to be shared: there are threads and the last
+    // frame was large enough for them.
+    bool Sharing() const;
 
     // Pixels written since the last reset (for tests and figures).
     uint64_t pixelsWritten = 0;
@@ -326,6 +335,8 @@ private:
         bool shared = false;  // the program took the threads for this draw
     };
     std::unique_ptr<ProgramQueue> programs_;
+    int64_t frameWork_ = 0;  // nanoseconds asked of WorkersFor since the frame began
+    int64_t lastFrameWork_ = INT64_MAX;  // unknown before the first frame: as if large
     template <bool kBlend, bool kSpecular>
     void FastFill(const FastTri& t);
 
