@@ -113,10 +113,13 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
         memcpy(base + k, &b0, sizeof b0);
     }
 
-    if (spanMode_ != kSpanOff && FillSpans(e, minX, maxX, minY, maxY, base, ddx, ddy))
+    if (spanMode_ != kSpanOff && FillSpans(e, minX, maxX, minY, maxY, base, ddx, ddy)) {
+        CountTriangle(kPathSpans, false);
         return;
+    }
     FlushSpans();  // triangles waiting for the span loops come first
     if (pixelBatches_) {
+        CountTriangle(kPathProgramBatch, spanMode_ != kSpanOff);
         ProgramTriangle(e, minX, maxX, minY, maxY, base, ddx, ddy);
         return;
     }
@@ -150,6 +153,7 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
     }
     const bool program = state_.program != nullptr;
 
+    CountTriangle(fastModulate_ && !program ? kPathModulate : kPathGeneral, spanMode_ != kSpanOff);
     if (fastModulate_ && !program) {
         const StageState& st = state_.stages[0];
         const int set = prep_[0].set;

@@ -300,6 +300,23 @@ private:
     // Shades and writes the waiting pixels as ShadePixel would one by one.
     void ShadeLanes(PixelLanes& lanes, int attrs, int thread, uint64_t* written);
     void Sample(int stage, float u, float v, float lod, float out[4]) const;
+    // Why a draw's triangles miss the span loops.
+    enum SpanMiss {
+        kMissNone,
+        kMissReference,  // the fast paths are switched off
+        kMissAlphaTest,
+        kMissWriteMask,
+        kMissBlend,    // a blend other than none or source alpha
+        kMissProgram,  // the pixel program does more than hand on floats
+        kMissStages,   // the stages do more than pass the colour or modulate one texture
+        kMissLod,      // the texture's level of detail may change from pixel to pixel
+        kMissLevel,    // the texture level is empty or wider than 2048
+    };
+    // The paths a triangle takes, counted for the report at exit.
+    enum PixelPath { kPathSpans, kPathProgramBatch, kPathModulate, kPathGeneral, kPathCount };
+    static void CountDraw(SpanMiss miss);
+    static void CountTriangle(PixelPath path, bool planesMissed);
+    static bool PixelBatches();
     // The span loops (pixel_spans.cpp): chosen once a draw, false from
     // FillSpans when a triangle's planes are not all finite.
     enum SpanMode {
@@ -311,7 +328,8 @@ private:
         kSpanSampledLinear,
         kSpanCopy
     };
-    void PrepareSpans(bool plainBlend);
+    void ChoosePixelPaths(bool plainBlend);
+    SpanMiss spanMiss_ = kMissNone;
     bool FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
                    const float* ddy);
     void FastModulate(const FastTri& t);
