@@ -22,10 +22,11 @@ namespace {
 
 thread_local int t_current = 0;
 
-// The hand-outs of one flush come a few microseconds apart: a worker spins
-// that long for the next before it sleeps, so that an idle renderer, and a
-// frame drawn on the calling thread, cost the workers nothing.
-const auto kAwake = std::chrono::microseconds(50);
+// The hand-outs of a frame come some microseconds apart: a worker spins
+// briefly for the next before it sleeps, so that an idle renderer, and a
+// frame drawn on the calling thread, cost the workers nothing. Each worker's
+// spin after a hand-out is processor time spent for nothing when none comes.
+const auto kAwake = std::chrono::microseconds(20);
 
 inline void Relax()
 {
