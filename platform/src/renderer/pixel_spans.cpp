@@ -553,14 +553,6 @@ const int kBandRows = 16;
 // taken up front: a steady frame allocates nothing).
 const size_t kMaxQueued = 4096;
 const size_t kMaxTables = 32;
-// Work below this many nanoseconds stays on the calling thread: waking the
-// workers, and their spinning for the next hand-out, cost more than it saves.
-const int64_t kShareFrom = 200 * 1000;
-// A frame whose work took less stays on the calling thread whole: its few
-// large hand-outs would keep the workers awake for little gain. (The demo
-// at 800 x 600 counts 2.4 to 3.5 ms, at 1920 x 1080 4.2 to 6.4 ms.)
-const int64_t kFrameShareFrom = 4000 * 1000;
-std::atomic<bool> g_shareAll{false};
 
 }  // namespace
 
@@ -568,59 +560,25 @@ struct Rasterizer::SpanQueue {
     std::vector<SpanJob, PageAllocator<SpanJob>> jobs;
     int64_t area = 0;
     int minY = 0, maxY = -1;
-    int threads = 1;
-    std::unique_ptr<Workers> workers;
     std::atomic<uint64_t> written{0};
     std::vector<BlendTable, PageAllocator<BlendTable>> tables;  // the queued jobs' tables
 };
 
-Rasterizer::Rasterizer() : spans_(new SpanQueue), lanes_(new PixelLanes()), programs_(new ProgramQueue)
+Rasterizer::SpanQueue* Rasterizer::NewSpanQueue(bool shared)
 {
-    spans_->threads = RenderThreads();
-    if (spans_->threads > 1) {
-        spans_->jobs.reserve(kMaxQueued);
-        spans_->tables.reserve(kMaxTables);
-        programs_->tris.reserve(kMaxQueued / 2);
-        for (int t = 0; t < spans_->threads; ++t)
-            programs_->lanes.emplace_back(new PixelLanes());
+    SpanQueue* q = new SpanQueue;
+    if (shared) {
+        q->jobs.reserve(kMaxQueued);
+        q->tables.reserve(kMaxTables);
     }
+    return q;
 }
 
-Rasterizer::~Rasterizer() = default;
-
-Workers* Rasterizer::WorkersFor(int64_t nanoseconds)
+void Rasterizer::SpanQueueFree::operator()(SpanQueue* q) const
 {
-    SpanQueue& q = *spans_;
-    frameWork_ += nanoseconds;
-    if (!Sharing() || (nanoseconds < kShareFrom && !g_shareAll.load(std::memory_order_relaxed)))
-        return nullptr;
-    if (!q.workers)
-        q.workers.reset(new Workers(q.threads));
-    return q.workers.get();
+    delete q;
 }
 
-void SetShareAllWork(bool enable)
-{
-    g_shareAll.store(enable);
-}
-
-bool Rasterizer::Sharing() const
-{
-    return spans_->threads > 1 && (lastFrameWork_ >= kFrameShareFrom || g_shareAll.load(std::memory_order_relaxed));
-}
-
-void Rasterizer::EndFrame()
-{
-    lastFrameWork_ = frameWork_;
-    frameWork_ = 0;
-}
-
-void Rasterizer::Flush()
-{
-    // A program's triangles only wait behind span triangles already drawn.
-    FlushPrograms();
-    FlushSpans();
-}
 
 void Rasterizer::FlushSpans()
 {
@@ -667,28 +625,6 @@ void Rasterizer::FlushSpans()
     q.minY = 0, q.maxY = -1;
 }
 
-void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z)
-{
-    Flush();
-    // Clearing is bound by memory, at several pixels a nanosecond.
-    Workers* workers = WorkersFor((int64_t)(x1 - x0) * (y1 - y0) / 8);
-    if (!workers) {
-        ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
-        return;
-    }
-    struct Job {
-        const Target* target;
-        int x0, y0, x1, y1;
-        bool color, depth;
-        uint32_t value;
-        float z;
-    } job = {&target_, x0, y0, x1, y1, color, depth, value, z};
-    workers->Run((y1 - y0 + kBandRows - 1) / kBandRows, [](void* context, int band) {
-        const Job& j = *(const Job*)context;
-        const int top = j.y0 + band * kBandRows;
-        ClearTarget(*j.target, j.x0, top, j.x1, std::min(j.y1, top + kBandRows), j.color, j.value, j.depth, j.z);
-    }, &job);
-}
 
 // Every rule of who may take which pixel path, once a draw; FillTriangle
 // follows it, the span loops falling back to the general path for a

@@ -2,7 +2,9 @@
 // fixed-function vertex processing (vertex.cpp), clipping (clip.cpp), set-up
 // and a half-space rasteriser with Direct3D 9's fill conventions, pixel
 // centres on integer coordinates and the top-left rule (raster.cpp), the
-// pixel stage (pixel.cpp) and the target (framebuffer.cpp).
+// queues of waiting triangles and their flush (queue.cpp), the threads
+// (workers.cpp), the pixel paths (pixel_spans.cpp, pixel.cpp; paths.cpp
+// reports them) and the target (framebuffer.cpp).
 #ifndef VELMORA_RASTER_H
 #define VELMORA_RASTER_H
 
@@ -335,7 +337,14 @@ private:
     void FastModulate(const FastTri& t);
     void FlushSpans();
     struct SpanQueue;
-    std::unique_ptr<SpanQueue> spans_;
+    struct SpanQueueFree {
+        void operator()(SpanQueue* q) const;
+    };
+    // Room for the waiting span triangles taken up front when `shared`.
+    static SpanQueue* NewSpanQueue(bool shared);
+    int threads_;  // RenderThreads() when made
+    std::unique_ptr<Workers> workers_;  // made when work is first shared
+    std::unique_ptr<SpanQueue, SpanQueueFree> spans_;
     // Made once (zeroed): lanes past a batch's pixels hold earlier numbers.
     std::unique_ptr<PixelLanes> lanes_;
     // A program's triangles waiting for the threads: edges and planes as
