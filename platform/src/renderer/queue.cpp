@@ -15,7 +15,7 @@ namespace {
 
 // Work below this many nanoseconds stays on the calling thread: waking the
 // workers, and their spinning for the next hand-out, cost more than it saves.
-const int64_t kShareFrom = 200 * 1000;
+const int64_t kShareFrom = 100 * 1000;
 // A frame whose work took less stays on the calling thread whole: its few
 // large hand-outs would keep the workers awake for little gain. (The demo
 // at 800 x 600 counts 2.4 to 3.5 ms, at 1920 x 1080 4.2 to 6.4 ms.)

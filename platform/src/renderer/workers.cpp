@@ -26,7 +26,10 @@ thread_local int t_current = 0;
 // briefly for the next before it sleeps, so that an idle renderer, and a
 // frame drawn on the calling thread, cost the workers nothing. Each worker's
 // spin after a hand-out is processor time spent for nothing when none comes.
-const auto kAwake = std::chrono::microseconds(20);
+const auto kAwake = std::chrono::microseconds(50);
+// The caller waits only for tasks that workers have claimed and are running:
+// it stays awake longer, as its own wake-up would come after theirs.
+const auto kCallerAwake = std::chrono::microseconds(2000);
 
 inline void Relax()
 {
@@ -37,9 +40,9 @@ inline void Relax()
 
 // Calls `done` until it says yes or the time to stay awake has passed.
 template <class Done>
-bool AwaitAwake(Done done)
+bool AwaitAwake(Done done, std::chrono::microseconds awake = kAwake)
 {
-    const auto until = std::chrono::steady_clock::now() + kAwake;
+    const auto until = std::chrono::steady_clock::now() + awake;
     for (int i = 1;; ++i) {
         if (done())
             return true;
@@ -136,7 +139,7 @@ void Workers::RunRound(int count, void (*task)(void*, int), void* context)
     }
     Drain(round);
     auto finished = [&] { return completed_.load(std::memory_order_acquire) == count; };
-    if (AwaitAwake(finished))
+    if (AwaitAwake(finished, kCallerAwake))
         return;
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, finished);
