@@ -236,14 +236,14 @@ void BM_EffectMeshes(benchmark::State& state)
         state.SkipWithError("no device or effects");
         return;
     }
-    VelmoraSetVertexCache(state.range(0) != 0);
+    VelmoraSetVertexCacheAndBatching(state.range(0) != 0);
     for (auto _ : state) {
         rig.dev->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xff101020, 1.f, 0);
         rig.dev->BeginScene();
         rig.DrawMeshes();
         rig.dev->EndScene();
     }
-    VelmoraSetVertexCache(TRUE);
+    VelmoraSetVertexCacheAndBatching(TRUE);
     state.counters["ms_per_frame"] =
         benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }

@@ -82,13 +82,18 @@ VELMORA_API void VelmoraSetTextureMemory(UINT bytes);
 // Back to a shader 2.0 card that refuses nothing, with the default desktop
 // and texture memory.
 VELMORA_API void VelmoraResetGraphicsCard(void);
-// Reuse of shaded vertices by the effect programs (on by default); off, every vertex runs its program.
-VELMORA_API void VelmoraSetVertexCache(BOOL enable);
+// Reuse of shaded vertices by the effect programs, the waiting of their small draws to run together
+// and the shading of their vertices in batches (on by default); off, every vertex runs its program
+// alone, in the call that draws it.
+VELMORA_API void VelmoraSetVertexCacheAndBatching(BOOL enable);
 // Specialised pixel loops for common textured draws (on by default); off, every pixel takes the general path.
 VELMORA_API void VelmoraSetFastPixelPaths(BOOL enable);
 // Pixel programs shaded in batches of pixels on the general path (on by default, with the specialised
 // loops); off, one run a pixel.
 VELMORA_API void VelmoraSetPixelBatches(BOOL enable);
+// Every piece of the renderer's work goes to its threads, however small the piece or the last frame
+// (off by default; for tests of the threads).
+VELMORA_API void VelmoraShareAllRenderWork(BOOL enable);
 // Number of Direct3D objects (the Direct3D object, devices, textures, surfaces,
 // buffers) alive in the process: tests use it to find leaks.
 VELMORA_API int VelmoraLiveGraphicsObjects(void);

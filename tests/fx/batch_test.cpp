@@ -377,9 +377,9 @@ TEST(Batch, DrawsInBatchesGiveThePicturesOfOneRunAVertex)
         return d.Pixels();
     };
     const std::vector<DWORD> batched = frame();
-    VelmoraSetVertexCache(FALSE);
+    VelmoraSetVertexCacheAndBatching(FALSE);
     const std::vector<DWORD> plain = frame();
-    VelmoraSetVertexCache(TRUE);
+    VelmoraSetVertexCacheAndBatching(TRUE);
     ASSERT_EQ(batched.size(), plain.size());
     size_t differ = 0, drawn = 0;
     for (size_t i = 0; i < plain.size(); ++i) {

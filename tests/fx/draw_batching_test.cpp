@@ -83,7 +83,7 @@ Both Draw(const std::function<void(IDirect3DDevice9*, ID3DXEffect*)>& draw)
 {
     Both out;
     for (int pass = 0; pass < 2; ++pass) {
-        VelmoraSetVertexCache(pass == 0 ? TRUE : FALSE);
+        VelmoraSetVertexCacheAndBatching(pass == 0 ? TRUE : FALSE);
         OpenPass p(true);
         if (!p.fx)
             break;
@@ -92,7 +92,7 @@ Both Draw(const std::function<void(IDirect3DDevice9*, ID3DXEffect*)>& draw)
         p.d.device->EndScene();
         (pass == 0 ? out.fast : out.reference) = p.d.Pixels();
     }
-    VelmoraSetVertexCache(TRUE);
+    VelmoraSetVertexCacheAndBatching(TRUE);
     return out;
 }
 
@@ -297,5 +297,116 @@ TEST(DrawBatching, PixelProgramsDrawAsOneThreadWhateverTheThreads)
         }
         EXPECT_TRUE(pictures[0] == pictures[1]) << (source == kCounting ? "counting" : "plain");
         EXPECT_GT(Colours(pictures[0]), 10u);
+    }
+}
+
+namespace {
+
+// The colour from the normal, texture coordinates from the position: the
+// device's texture stages colour the pixels.
+const char* const kStagesColour =
+    "struct O { float4 p : POSITION; float4 c : COLOR0; float2 t : TEXCOORD0; };\n"
+    "O VS(float4 p : POSITION, float3 n : NORMAL) { O o; o.p = p; o.c = float4(n, 1); o.t = p.xy * 3; return o; }\n"
+    "technique T { pass P { ZEnable = false; CullMode = None; VertexShader = compile vs_2_0 VS(); } }\n";
+
+IDirect3DTexture9* Checks(IDirect3DDevice9* dev, DWORD even, DWORD odd)
+{
+    IDirect3DTexture9* t = nullptr;
+    if (FAILED(dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr)))
+        return nullptr;
+    D3DLOCKED_RECT r;
+    t->LockRect(0, &r, nullptr, 0);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            ((DWORD*)((uint8_t*)r.pBits + y * r.Pitch))[x] = (x + y) % 2 ? odd : even + (DWORD)(x * 0x10 + y * 0x2000);
+    t->UnlockRect(0);
+    return t;
+}
+
+}  // namespace
+
+// Every setter of the device between two small draws that wait: the first
+// draw is drawn as the state was, the second as it is, just as when every
+// draw is drawn at its call. A setter whose state no waiting draw reads
+// must still leave the picture as drawing at once does.
+TEST(DrawBatching, EverySetterTakesEffectAfterTheDrawsBeforeIt)
+{
+    const std::vector<NormalVertex> fan = Fan(8);
+    struct Setter {
+        const char* name;
+        bool stages;  // the vertex program only, the texture stages colour
+        std::function<void(IDirect3DDevice9*, IDirect3DTexture9*)> change;
+    };
+    D3DMATRIX shift = {};
+    shift._11 = shift._22 = shift._33 = shift._44 = 1.f;
+    shift._41 = 0.5f;
+    D3DMATERIAL9 material = {};
+    material.Diffuse = {1.f, 0.f, 0.f, 1.f};
+    D3DLIGHT9 light = {};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = {0.f, 1.f, 0.f, 0.f};
+    light.Direction = {0.f, 0.f, 1.f};
+    const D3DVIEWPORT9 half = {8, 4, kSize / 2, kSize / 2, 0.f, 1.f};
+    const std::vector<Setter> setters = {
+        {"SetRenderState", true, [](IDirect3DDevice9* d, IDirect3DTexture9*) {
+             d->SetRenderState(D3DRS_COLORWRITEENABLE, D3DCOLORWRITEENABLE_RED);
+         }},
+        {"SetTextureStageState", true, [](IDirect3DDevice9* d, IDirect3DTexture9*) {
+             d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
+         }},
+        {"SetSamplerState", true, [](IDirect3DDevice9* d, IDirect3DTexture9*) {
+             d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+         }},
+        {"SetTexture", true, [](IDirect3DDevice9* d, IDirect3DTexture9* other) { d->SetTexture(0, other); }},
+        {"SetTexture(none)", true, [](IDirect3DDevice9* d, IDirect3DTexture9*) { d->SetTexture(0, nullptr); }},
+        {"SetViewport", false, [&](IDirect3DDevice9* d, IDirect3DTexture9*) { d->SetViewport(&half); }},
+        {"SetFVF", false, [](IDirect3DDevice9* d, IDirect3DTexture9*) { d->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE); }},
+        {"SetVertexShader", false, [](IDirect3DDevice9* d, IDirect3DTexture9*) { d->SetVertexShader(nullptr); }},
+        {"SetPixelShader", false, [](IDirect3DDevice9* d, IDirect3DTexture9*) { d->SetPixelShader(nullptr); }},
+        {"SetTransform", false, [&](IDirect3DDevice9* d, IDirect3DTexture9*) { d->SetTransform(D3DTS_WORLD, &shift); }},
+        {"MultiplyTransform", false, [&](IDirect3DDevice9* d, IDirect3DTexture9*) {
+             d->MultiplyTransform(D3DTS_VIEW, &shift);
+         }},
+        {"SetMaterial", false, [&](IDirect3DDevice9* d, IDirect3DTexture9*) { d->SetMaterial(&material); }},
+        {"SetLight", false, [&](IDirect3DDevice9* d, IDirect3DTexture9*) { d->SetLight(0, &light); }},
+        {"LightEnable", false, [](IDirect3DDevice9* d, IDirect3DTexture9*) { d->LightEnable(0, TRUE); }},
+        {"SetStreamSource", false, [](IDirect3DDevice9* d, IDirect3DTexture9*) {
+             d->SetStreamSource(0, nullptr, 0, 0);
+         }},
+        {"SetIndices", false, [](IDirect3DDevice9* d, IDirect3DTexture9*) { d->SetIndices(nullptr); }},
+    };
+    for (const Setter& setter : setters) {
+        std::vector<DWORD> pictures[2];
+        for (int pass = 0; pass < 2; ++pass) {
+            VelmoraSetVertexCacheAndBatching(pass == 0 ? TRUE : FALSE);
+            Device d(kSize, kSize);
+            ASSERT_TRUE(d.device);
+            IDirect3DDevice9* dev = d.device;
+            ID3DXEffect* fx = nullptr;
+            std::string errors;
+            ASSERT_EQ(MakeEffect(dev, setter.stages ? kStagesColour : kNormalColour, &fx, &errors), D3D_OK) << errors;
+            IDirect3DTexture9* texture = Checks(dev, 0xff40c0ff, 0xffff4020);
+            IDirect3DTexture9* other = Checks(dev, 0xff20ff40, 0xff8080c0);
+            ASSERT_TRUE(texture && other);
+            dev->SetTexture(0, texture);
+            dev->Clear(0, NULL, D3DCLEAR_TARGET, 0xff202020, 1.f, 0);
+            dev->BeginScene();
+            Passes(fx, [&] {
+                dev->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL);
+                for (size_t t = 0; t < fan.size() / 2; t += 3)
+                    dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, &fan[t], sizeof(NormalVertex));
+                setter.change(dev, other);
+                for (size_t t = fan.size() / 2; t < fan.size(); t += 3)
+                    dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, &fan[t], sizeof(NormalVertex));
+            });
+            dev->EndScene();
+            pictures[pass] = d.Pixels();
+            texture->Release();
+            other->Release();
+            fx->Release();
+        }
+        VelmoraSetVertexCacheAndBatching(TRUE);
+        EXPECT_TRUE(pictures[0] == pictures[1]) << setter.name;
+        EXPECT_GT(Colours(pictures[1]), 3u) << setter.name;
     }
 }

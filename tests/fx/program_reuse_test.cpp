@@ -52,8 +52,8 @@ const fx::Program* CompiledPixelProgram(const std::string& source, fx::CompiledE
 }
 
 struct CacheOff {
-    CacheOff() { VelmoraSetVertexCache(FALSE); }
-    ~CacheOff() { VelmoraSetVertexCache(TRUE); }
+    CacheOff() { VelmoraSetVertexCacheAndBatching(FALSE); }
+    ~CacheOff() { VelmoraSetVertexCacheAndBatching(TRUE); }
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The framebuffer stage: clearing rectangles and reading texels of every
 // supported format.
+#include "render_threads.h"
 #include "stage_support.h"
 
 #include <gtest/gtest.h>
@@ -65,15 +66,9 @@ TEST(RendererFramebuffer, TexelsOfEachFormatReadAsArgb)
 
 TEST(RendererFramebuffer, ClearSharedAmongThreadsFillsTheSameRectangle)
 {
-    const char* before = getenv("VELMORA_RENDER_THREADS");
-    const std::string saved = before ? before : "";
-    setenv("VELMORA_RENDER_THREADS", "4", 1);
+    ScopedRenderThreads scope("4");
     Canvas shared(1201, 901, 0x01020304u);
     Canvas alone(1201, 901, 0x01020304u);
-    if (before)
-        setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
-    else
-        unsetenv("VELMORA_RENDER_THREADS");
     // Large enough for the workers; the rows do not split evenly into bands.
     shared.raster.Clear(3, 5, 1197, 899, true, 0xffa0b0c0u, true, 0.5f);
     vr::ClearTarget(alone.raster.GetTarget(), 3, 5, 1197, 899, true, 0xffa0b0c0u, true, 0.5f);

@@ -2,6 +2,7 @@
 // stage gathers a triangle's pixels for its program, and must still test,
 // blend and write each exactly as the general path does.
 #include "d3d_test_device.h"
+#include "render_threads.h"
 #include "stage_support.h"
 #include "test_support.h"
 
@@ -401,18 +402,17 @@ TEST(RendererPixelBatches, DancerProgramsDrawTheReferencePictures)
     }
 }
 
-TEST(RendererPixelBatches, SeveralThreadsDrawWhatOneDraws)
+TEST(RendererPixelBatches, EveryThreadCountDrawsTheReference)
 {
-    const char* before = getenv("VELMORA_RENDER_THREADS");
-    const std::string saved = before ? before : "";
-    setenv("VELMORA_RENDER_THREADS", "1", 1);
-    const std::vector<std::vector<DWORD>> one = DrawDancerScenes(Mode::Batched);
-    setenv("VELMORA_RENDER_THREADS", "4", 1);
-    const std::vector<std::vector<DWORD>> several = DrawDancerScenes(Mode::Batched);
-    if (before)
-        setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
-    else
-        unsetenv("VELMORA_RENDER_THREADS");
-    ASSERT_EQ(one.size(), 6u);
-    EXPECT_TRUE(several == one);
+    // Every thread count against the reference: one thread, one run a pixel.
+    std::vector<std::vector<DWORD>> ref;
+    {
+        ScopedRenderThreads scope("1");
+        ref = DrawDancerScenes(Mode::Reference);
+    }
+    ASSERT_EQ(ref.size(), 6u);
+    for (int threads = 1; threads <= 8; ++threads) {
+        ScopedRenderThreads scope(std::to_string(threads).c_str());
+        EXPECT_TRUE(DrawDancerScenes(Mode::Batched) == ref) << threads << " threads";
+    }
 }

@@ -4,6 +4,8 @@
 // formats, so that the destination alpha is checked too.
 #include "d3d_test_device.h"
 #include "renderer/raster.h"
+#include "render_threads.h"
+#include "stage_support.h"
 
 #include <d3dx9.h>
 
@@ -283,23 +285,21 @@ TEST(RendererPixels, SpanLoopsKeepTheDestinationAlpha)
     ExpectSamePictures(D3DFMT_A8R8G8B8, "span_loops_a8");
 }
 
-TEST(RendererPixels, SeveralThreadsDrawWhatOneDraws)
+TEST(RendererPixels, EveryThreadCountDrawsTheReference)
 {
-    const char* before = getenv("VELMORA_RENDER_THREADS");
-    const std::string saved = before ? before : "";
-    setenv("VELMORA_RENDER_THREADS", "1", 1);
-    std::vector<std::vector<DWORD>> one = DrawScenes(true, D3DFMT_X8R8G8B8);
-    for (const char* threads : {"3", "8"}) {
-        setenv("VELMORA_RENDER_THREADS", threads, 1);
+    std::vector<std::vector<DWORD>> one;
+    {
+        ScopedRenderThreads scope("1");
+        one = DrawScenes(false, D3DFMT_X8R8G8B8);
+    }
+    // The fast paths on every thread count against the reference.
+    for (int threads = 1; threads <= 8; ++threads) {
+        ScopedRenderThreads scope(std::to_string(threads).c_str());
         std::vector<std::vector<DWORD>> several = DrawScenes(true, D3DFMT_X8R8G8B8);
         ASSERT_EQ(several.size(), one.size());
         for (size_t i = 0; i < one.size(); ++i)
             EXPECT_TRUE(several[i] == one[i]) << threads << " threads, part " << i;
     }
-    if (before)
-        setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
-    else
-        unsetenv("VELMORA_RENDER_THREADS");
 }
 
 namespace {

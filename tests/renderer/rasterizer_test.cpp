@@ -1,8 +1,11 @@
 // The raster stage on its own: the fill rule and interpolation across a
 // triangle, drawn straight into a target.
+#include "render_threads.h"
 #include "stage_support.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 using namespace stagetest;
 
@@ -53,4 +56,54 @@ TEST(RendererRaster, CullingAndDegenerateTriangles)
     c.raster.pixelsWritten = 0;
     c.raster.DrawTriangle(a, b, ScreenVertex(4, 0, 0, 1, 1, 1), true);  // no area
     EXPECT_EQ(c.Written(), 0u);
+}
+
+namespace {
+
+// Hands the diffuse colour on: the span loops may draw it, and a triangle
+// whose colour they cannot take goes to the program's own queue.
+class PassThrough final : public vr::PixelProgram {
+public:
+    bool Shade(const float* attr, float out[4]) override
+    {
+        for (int c = 0; c < 4; ++c)
+            out[c] = attr[c];
+        return true;
+    }
+    bool ShareAmong(int) override { return true; }
+    bool Copies(int source[4], float constant[4]) const override
+    {
+        for (int c = 0; c < 4; ++c)
+            source[c] = c, constant[c] = 0.f;
+        return true;
+    }
+};
+
+}  // namespace
+
+// Triangles reach the screen in the order they were drawn, whichever queue
+// of the several threads each waits in.
+TEST(RendererRaster, SpanAndProgramTrianglesKeepTheirOrder)
+{
+    const float nan = __builtin_nanf("");
+    for (int threads : {1, 2, 4, 8}) {
+        ScopedRenderThreads scope(std::to_string(threads).c_str());
+        Canvas c(64, 64);
+        PassThrough program;
+        vr::PixelState ps = PlainState();
+        ps.program = &program;
+        ps.programAttrs = 4;
+        c.raster.SetState(ps);
+        // A red the span loops cannot take, then green over it, then another
+        // red elsewhere, all in one draw.
+        c.raster.DrawTriangle(ScreenVertex(0, 0, 0, nan, 0, 0), ScreenVertex(64, 0, 0, nan, 0, 0),
+                              ScreenVertex(0, 64, 0, nan, 0, 0), true);
+        c.raster.DrawTriangle(ScreenVertex(0, 0, 0, 0, 1, 0), ScreenVertex(64, 0, 0, 0, 1, 0),
+                              ScreenVertex(0, 64, 0, 0, 1, 0), true);
+        c.raster.DrawTriangle(ScreenVertex(64, 64, 0, nan, 0, 0), ScreenVertex(64, 60, 0, nan, 0, 0),
+                              ScreenVertex(60, 64, 0, nan, 0, 0), true);
+        c.raster.Flush();
+        EXPECT_EQ(c.At(5, 5), 0xff00ff00u) << threads << " threads";
+        EXPECT_EQ(c.At(30, 30), 0xff00ff00u) << threads << " threads";
+    }
 }

@@ -1,7 +1,11 @@
 // Sets VELMORA_RENDER_THREADS for the devices made in a scope (the renderer
-// reads it when a device is made) and puts the old value back.
+// reads it when a device is made) and puts the old value back. Meanwhile all
+// the renderer's work goes to its threads, however small, so that the
+// threads' paths are the ones tested.
 #ifndef VELMORA_TEST_RENDER_THREADS_H
 #define VELMORA_TEST_RENDER_THREADS_H
+
+#include <velmora_platform.h>
 
 #include <stdlib.h>
 
@@ -15,9 +19,11 @@ public:
         had_ = before != nullptr;
         saved_ = before ? before : "";
         Set(threads);
+        VelmoraShareAllRenderWork(TRUE);
     }
     ~ScopedRenderThreads()
     {
+        VelmoraShareAllRenderWork(FALSE);
         if (had_)
             setenv("VELMORA_RENDER_THREADS", saved_.c_str(), 1);
         else

@@ -59,6 +59,8 @@ const DWORD kMaxPrimitives = 0xfffff;
 // most kDeferPrimitives triangles wait at once.
 const UINT kDeferPerDraw = 16;
 const UINT kDeferPrimitives = 4096;
+// What a vertex program costs a vertex, shaded in batches.
+const int64_t kVertexNanoseconds = 100;
 
 }  // namespace
 
@@ -247,6 +249,7 @@ HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, H
         if (picture)
             CopyToPicture(picture);
     }
+    raster_.EndFrame();
     return ok ? D3D_OK : D3DERR_INVALIDCALL;
 }
 
@@ -437,7 +440,7 @@ HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3
 
 HRESULT WINAPI Device::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (!pMatrix)
         return D3DERR_INVALIDCALL;
     DWORD s = (DWORD)State;
@@ -492,7 +495,7 @@ HRESULT WINAPI Device::MultiplyTransform(D3DTRANSFORMSTATETYPE State, const D3DM
 
 HRESULT WINAPI Device::SetViewport(const D3DVIEWPORT9* pViewport)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (!pViewport)
         return D3DERR_INVALIDCALL;
     const D3DVIEWPORT9& v = *pViewport;
@@ -515,7 +518,7 @@ HRESULT WINAPI Device::GetViewport(D3DVIEWPORT9* pViewport)
 
 HRESULT WINAPI Device::SetMaterial(const D3DMATERIAL9* pMaterial)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (!pMaterial)
         return D3DERR_INVALIDCALL;
     material_ = *pMaterial;
@@ -532,7 +535,7 @@ HRESULT WINAPI Device::GetMaterial(D3DMATERIAL9* pMaterial)
 
 HRESULT WINAPI Device::SetLight(DWORD Index, const D3DLIGHT9* pLight)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (!pLight)
         return D3DERR_INVALIDCALL;
     const D3DLIGHT9& l = *pLight;
@@ -563,7 +566,7 @@ HRESULT WINAPI Device::GetLight(DWORD Index, D3DLIGHT9* pLight)
 
 HRESULT WINAPI Device::LightEnable(DWORD Index, BOOL Enable)
 {
-    FlushDeferred();
+    Changing(Change::State);
     auto it = lights_.find(Index);
     if (it == lights_.end()) {
         // Enabling a light never set makes the default white directional light.
@@ -598,7 +601,7 @@ HRESULT WINAPI Device::GetLightEnable(DWORD Index, BOOL* pEnable)
 
 HRESULT WINAPI Device::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if ((DWORD)State >= 256)
         return D3DERR_INVALIDCALL;
     renderStates_[State] = Value;
@@ -629,7 +632,7 @@ HRESULT WINAPI Device::GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture
 
 HRESULT WINAPI Device::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture)
 {
-    FlushPixels();
+    Changing(Change::Texture);
     if (Stage >= (DWORD)vr::kMaxStages)
         return D3DERR_INVALIDCALL;
     Texture* t = nullptr;
@@ -659,7 +662,7 @@ HRESULT WINAPI Device::GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYP
 
 HRESULT WINAPI Device::SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (Stage >= (DWORD)vr::kMaxStages || (DWORD)Type >= 33)
         return D3DERR_INVALIDCALL;
     stageStates_[Stage][Type] = Value;
@@ -676,7 +679,7 @@ HRESULT WINAPI Device::GetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, 
 
 HRESULT WINAPI Device::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (Sampler >= 16 || (DWORD)Type >= 14)
         return D3DERR_INVALIDCALL;
     samplerStates_[Sampler][Type] = Value;
@@ -685,7 +688,7 @@ HRESULT WINAPI Device::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, 
 
 HRESULT WINAPI Device::SetFVF(DWORD FVF)
 {
-    FlushDeferred();
+    Changing(Change::State);
     fvf_ = FVF;
     return D3D_OK;
 }
@@ -700,7 +703,7 @@ HRESULT WINAPI Device::GetFVF(DWORD* pFVF)
 
 HRESULT WINAPI Device::SetVertexShader(IDirect3DVertexShader9* pShader)
 {
-    FlushDeferred();
+    Changing(Change::State);
     vertexShader_ = pShader;
     return D3D_OK;
 }
@@ -717,7 +720,7 @@ HRESULT WINAPI Device::GetVertexShader(IDirect3DVertexShader9** ppShader)
 
 HRESULT WINAPI Device::SetPixelShader(IDirect3DPixelShader9* pShader)
 {
-    FlushDeferred();
+    Changing(Change::State);
     pixelShader_ = pShader;
     return D3D_OK;
 }
@@ -735,7 +738,7 @@ HRESULT WINAPI Device::GetPixelShader(IDirect3DPixelShader9** ppShader)
 HRESULT WINAPI Device::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
                                        UINT Stride)
 {
-    FlushDeferred();
+    Changing(Change::State);
     if (StreamNumber != 0)
         return D3DERR_INVALIDCALL;
     VertexBuffer* vb = nullptr;
@@ -769,7 +772,7 @@ HRESULT WINAPI Device::GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9
 
 HRESULT WINAPI Device::SetIndices(IDirect3DIndexBuffer9* pIndexData)
 {
-    FlushDeferred();
+    Changing(Change::State);
     IndexBuffer* ib = nullptr;
     if (pIndexData) {
         ib = dynamic_cast<IndexBuffer*>(pIndexData);
@@ -850,7 +853,6 @@ void Device::PreparePixels(vr::PixelProgram* program, int programAttrs)
     ps.colorWriteMask = rs[D3DRS_COLORWRITEENABLE] & 0xf;
     ps.cullMode = rs[D3DRS_CULLMODE];
     ps.textureFactor = rs[D3DRS_TEXTUREFACTOR];
-    ps.lastPixel = rs[D3DRS_LASTPIXEL] != 0;
     ps.stageCount = 0;
     for (int s = 0; s < vr::kMaxStages; ++s) {
         const DWORD* t = stageStates_[s];
@@ -953,9 +955,9 @@ void Device::FlushDeferred()
 
 void Device::CopyToPicture(uint32_t* picture)
 {
-    // Bound by memory: only large pictures pay for the workers.
+    // Bound by memory, at several pixels a nanosecond.
     static const size_t kBlock = 256 * 1024;
-    vr::Workers* workers = color_.size() >= 4 * kBlock ? raster_.SharedWorkers() : nullptr;
+    vr::Workers* workers = raster_.WorkersFor((int64_t)color_.size() / 8);
     if (!workers) {
         vr::CopyOpaque(color_.data(), picture, color_.size());
         return;
@@ -981,7 +983,18 @@ void Device::FlushPixels()
 void FlushDeviceDraws(IDirect3DDevice9* device)
 {
     if (Device* d = dynamic_cast<Device*>(device))
-        d->FlushDeferred();
+        d->Changing(Device::Change::State);
+}
+
+void Device::Changing(Change change)
+{
+    // The draws waiting to be shaded together take the device's state when
+    // they run: they run before it changes.
+    FlushDeferred();
+    // The renderer's triangles carry what they read, but not the texture
+    // itself, whose last hold a binding may let go.
+    if (change == Change::Texture)
+        raster_.Flush();
 }
 
 void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount,
@@ -1011,7 +1024,7 @@ void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
             pending_.push_back((uint32_t)idx);
         }
         programLink_.ShadeVertices(vertices, stride, pending_.data(), (int)pending_.size(), transformed_.data(),
-                                    raster_.SharedWorkers());
+                                    raster_.WorkersFor((int64_t)pending_.size() * kVertexNanoseconds));
     }
     auto fetch = [&](UINT k, const vr::Vertex** out) -> bool {
         const int64_t idx = indexOf(k);

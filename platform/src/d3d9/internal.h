@@ -298,8 +298,12 @@ public:
         FlushPixels();
         return raster_.pixelsWritten;
     }
+    // Every setter of the device, and new effect constants, come here before
+    // they change the state: the one place that knows what waiting work reads.
+    enum class Change { State, Texture };
+    void Changing(Change change);
     // Runs the small draws held back to be shaded together (see Draw). Every
-    // call that changes what a draw depends on, or reads pixels, runs it first.
+    // change of state, and every call that reads pixels, runs them first.
     void FlushDeferred();
     // ... and lets the rasteriser finish the triangles it holds: before
     // pixels are read, or a texture is written or let go.

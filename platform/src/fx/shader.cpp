@@ -525,7 +525,7 @@ void ProgramLink::ShadeBatch(const float* attr, int attrs, int count, float* out
 
 }  // namespace vd3d
 
-extern "C" void VelmoraSetVertexCache(BOOL enable)
+extern "C" void VelmoraSetVertexCacheAndBatching(BOOL enable)
 {
     vd3d::g_vertexCache.store(enable != FALSE);
 }

@@ -146,7 +146,7 @@ void Rasterizer::DrawTriangle(const Vertex& a, const Vertex& b, const Vertex& c,
                 s[i].attr[k] = first.attr[k] / first.iw * s[i].iw;
     }
     for (int i = 1; i + 1 < count; ++i)
-        FillTriangle(s[0], s[i], s[i + 1], false);
+        FillTriangle(s[0], s[i], s[i + 1]);
 }
 
 void Rasterizer::DrawLine(const Vertex& a, const Vertex& b, bool pretransformed, bool lastPixel)

@@ -217,23 +217,17 @@ void Rasterizer::SetState(const PixelState& state)
     Color f = passThrough_ ? Color{0, 0, 0, 0} : Unpack(state_.textureFactor);
     factor_[0] = f.r, factor_[1] = f.g, factor_[2] = f.b, factor_[3] = f.a;
 
-    const StageState& s0 = state_.stages[0];
-    // At the first stage the current colour is the diffuse one.
-    auto modulates = [](DWORD op, DWORD a1, DWORD a2) {
-        auto diffuse = [](DWORD a) { return a == D3DTA_DIFFUSE || a == D3DTA_CURRENT; };
-        return op == D3DTOP_MODULATE && ((a1 == D3DTA_TEXTURE && diffuse(a2)) || (diffuse(a1) && a2 == D3DTA_TEXTURE));
-    };
     const bool plainBlend = !state_.alphaBlend || (state_.srcBlend == D3DBLEND_SRCALPHA &&
                                                    state_.destBlend == D3DBLEND_INVSRCALPHA &&
                                                    state_.blendOp == D3DBLENDOP_ADD);
     fastPaths_ = g_fastPixelPaths.load(std::memory_order_relaxed);
-    fastModulate_ = fastPaths_ && !state_.program && state_.stageCount == 1 &&
-                    s0.texture && s0.texture->levelCount > 0 && s0.resultArg != D3DTA_TEMP &&
-                    modulates(s0.colorOp, s0.colorArg1, s0.colorArg2) &&
-                    modulates(s0.alphaOp, s0.alphaArg1, s0.alphaArg2) &&
-                    !state_.alphaTest && state_.colorWriteMask == 0xF && plainBlend;
-    PrepareSpans(plainBlend);
-    pixelBatches_ = fastPaths_ && state_.program && g_pixelBatches.load(std::memory_order_relaxed);
+    ChoosePixelPaths(plainBlend);
+    CountDraw(spanMiss_);
+}
+
+bool Rasterizer::PixelBatches()
+{
+    return g_pixelBatches.load(std::memory_order_relaxed);
 }
 void Rasterizer::FastModulate(const FastTri& t)
 {
@@ -511,4 +505,9 @@ extern "C" void VelmoraSetFastPixelPaths(BOOL enable)
 extern "C" void VelmoraSetPixelBatches(BOOL enable)
 {
     vr::SetPixelBatches(enable != FALSE);
+}
+
+extern "C" void VelmoraShareAllRenderWork(BOOL enable)
+{
+    vr::SetShareAllWork(enable != FALSE);
 }

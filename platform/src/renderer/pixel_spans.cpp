@@ -549,14 +549,10 @@ const int64_t kTableArea = 2048;
 // Rows a worker takes at a time: enough to share the work of one
 // full-screen triangle, few enough to keep the set-up per band small.
 const int kBandRows = 16;
-// Below this many pixels (bounding boxes) a draw is not worth waking the workers.
-const int64_t kParallelArea = 128 * 1024;
 // Triangles, and blend tables, that may wait at once (room for them is
 // taken up front: a steady frame allocates nothing).
 const size_t kMaxQueued = 4096;
 const size_t kMaxTables = 32;
-// Clearing is bound by memory: only the largest pay for the workers.
-const int64_t kParallelClear = 1024 * 1024;
 
 }  // namespace
 
@@ -564,42 +560,25 @@ struct Rasterizer::SpanQueue {
     std::vector<SpanJob, PageAllocator<SpanJob>> jobs;
     int64_t area = 0;
     int minY = 0, maxY = -1;
-    int threads = 1;
-    std::unique_ptr<Workers> workers;
     std::atomic<uint64_t> written{0};
     std::vector<BlendTable, PageAllocator<BlendTable>> tables;  // the queued jobs' tables
 };
 
-Rasterizer::Rasterizer() : spans_(new SpanQueue), lanes_(new PixelLanes()), programs_(new ProgramQueue)
+Rasterizer::SpanQueue* Rasterizer::NewSpanQueue(bool shared)
 {
-    spans_->threads = RenderThreads();
-    if (spans_->threads > 1) {
-        spans_->jobs.reserve(kMaxQueued);
-        spans_->tables.reserve(kMaxTables);
-        programs_->tris.reserve(kMaxQueued / 2);
-        for (int t = 0; t < spans_->threads; ++t)
-            programs_->lanes.emplace_back(new PixelLanes());
+    SpanQueue* q = new SpanQueue;
+    if (shared) {
+        q->jobs.reserve(kMaxQueued);
+        q->tables.reserve(kMaxTables);
     }
+    return q;
 }
 
-Rasterizer::~Rasterizer() = default;
-
-Workers* Rasterizer::SharedWorkers()
+void Rasterizer::SpanQueueFree::operator()(SpanQueue* q) const
 {
-    SpanQueue& q = *spans_;
-    if (q.threads <= 1)
-        return nullptr;
-    if (!q.workers)
-        q.workers.reset(new Workers(q.threads));
-    return q.workers.get();
+    delete q;
 }
 
-void Rasterizer::Flush()
-{
-    // A program's triangles only wait behind span triangles already drawn.
-    FlushPrograms();
-    FlushSpans();
-}
 
 void Rasterizer::FlushSpans()
 {
@@ -609,14 +588,16 @@ void Rasterizer::FlushSpans()
     for (SpanJob& job : q.jobs)
         if (job.tableIndex >= 0)
             job.table = q.tables[job.tableIndex].t;
-    if (q.area >= kParallelArea && (q.maxY - q.minY) / kBandRows >= 3) {
-        if (!q.workers)
-            q.workers.reset(new Workers(q.threads));
+    // A span pixel costs about a nanosecond; bounding boxes count twice the pixels.
+    Workers* workers = WorkersFor(q.area / 2);
+    if ((q.maxY - q.minY) / kBandRows < 3)
+        workers = nullptr;
+    if (workers) {
         // Every band draws the draw's triangles in their order over its own
         // rows, so each pixel sees what one thread would have drawn.
         q.written.store(0);
         const int bands = (q.maxY - q.minY) / kBandRows + 1;
-        q.workers->Run(bands, [](void* context, int band) {
+        workers->Run(bands, [](void* context, int band) {
             SpanQueue& q = *(SpanQueue*)context;
             const int y0 = q.minY + band * kBandRows, y1 = y0 + kBandRows - 1;
             uint64_t written = 0;
@@ -644,36 +625,33 @@ void Rasterizer::FlushSpans()
     q.minY = 0, q.maxY = -1;
 }
 
-void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z)
-{
-    Flush();
-    SpanQueue& q = *spans_;
-    if (q.threads <= 1 || (int64_t)(x1 - x0) * (y1 - y0) < kParallelClear) {
-        ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
-        return;
-    }
-    if (!q.workers)
-        q.workers.reset(new Workers(q.threads));
-    struct Job {
-        const Target* target;
-        int x0, y0, x1, y1;
-        bool color, depth;
-        uint32_t value;
-        float z;
-    } job = {&target_, x0, y0, x1, y1, color, depth, value, z};
-    q.workers->Run((y1 - y0 + kBandRows - 1) / kBandRows, [](void* context, int band) {
-        const Job& j = *(const Job*)context;
-        const int top = j.y0 + band * kBandRows;
-        ClearTarget(*j.target, j.x0, top, j.x1, std::min(j.y1, top + kBandRows), j.color, j.value, j.depth, j.z);
-    }, &job);
-}
 
-void Rasterizer::PrepareSpans(bool plainBlend)
+// Every rule of who may take which pixel path, once a draw; FillTriangle
+// follows it, the span loops falling back to the general path for a
+// triangle whose planes are not finite.
+void Rasterizer::ChoosePixelPaths(bool plainBlend)
 {
+    const StageState& s0 = state_.stages[0];
+    // At the first stage the current colour is the diffuse one.
+    auto modulates = [](DWORD op, DWORD a1, DWORD a2) {
+        auto diffuse = [](DWORD a) { return a == D3DTA_DIFFUSE || a == D3DTA_CURRENT; };
+        return op == D3DTOP_MODULATE && ((a1 == D3DTA_TEXTURE && diffuse(a2)) || (diffuse(a1) && a2 == D3DTA_TEXTURE));
+    };
+    fastModulate_ = fastPaths_ && !state_.program && state_.stageCount == 1 &&
+                    s0.texture && s0.texture->levelCount > 0 && s0.resultArg != D3DTA_TEMP &&
+                    modulates(s0.colorOp, s0.colorArg1, s0.colorArg2) &&
+                    modulates(s0.alphaOp, s0.alphaArg1, s0.alphaArg2) &&
+                    !state_.alphaTest && state_.colorWriteMask == 0xF && plainBlend;
+    pixelBatches_ = fastPaths_ && state_.program && PixelBatches();
     spanMode_ = kSpanOff;
-    if (!fastPaths_ || state_.alphaTest || state_.colorWriteMask != 0xF || !plainBlend)
+    spanMiss_ = !fastPaths_ ? kMissReference
+                : state_.alphaTest ? kMissAlphaTest
+                : state_.colorWriteMask != 0xF ? kMissWriteMask
+                : !plainBlend ? kMissBlend : kMissNone;
+    if (spanMiss_ != kMissNone)
         return;
     if (state_.program) {
+        spanMiss_ = kMissProgram;
         if (!state_.program->Copies(spanSource_, spanConst_))
             return;
         #pragma GCC unroll 4
@@ -681,23 +659,28 @@ void Rasterizer::PrepareSpans(bool plainBlend)
             if (spanSource_[c] >= attrs_)
                 return;
         spanMode_ = kSpanCopy;
+        spanMiss_ = kMissNone;
         return;
     }
     if (passThrough_) {
         spanMode_ = kSpanColor;
         return;
     }
+    spanMiss_ = kMissStages;
     if (!fastModulate_)
         return;
     const StageState& st = state_.stages[0];
     const bool lodPerDraw = !((st.texture->levelCount > 1 && st.mipFilter != D3DTEXF_NONE) || st.magFilter != st.minFilter);
+    spanMiss_ = kMissLod;
     if (!lodPerDraw)
         return;
     const Resolved r = Resolve(st, prep_[0].log2Size, 0.f);
     const TexLevel& level = *r.level;
     // Texel indices stay inside int for coordinates below the sampler's 1e6.
+    spanMiss_ = kMissLevel;
     if (!level.bits || level.width <= 0 || level.height <= 0 || level.width > 2048 || level.height > 2048)
         return;
+    spanMiss_ = kMissNone;
     spanLevel_ = &level;
     spanTexSize_[0] = (float)level.width, spanTexSize_[1] = (float)level.height;
     uint32_t texel;
@@ -882,7 +865,9 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
             memcpy(j.add, t.add, sizeof j.add);
         }
     }
-    if (q.threads > 1) {
+    if (Sharing()) {
+        // Program triangles drawn before this one go first.
+        FlushPrograms();
         if (q.jobs.empty())
             q.minY = minY, q.maxY = maxY;
         q.minY = std::min(q.minY, minY), q.maxY = std::max(q.maxY, maxY);
@@ -892,6 +877,7 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
             Flush();
         return true;
     }
+    frameWork_ += (int64_t)(maxX - minX + 1) * (maxY - minY + 1) / 2;  // as FlushSpans counts it
     RunSpans(j);
     pixelsWritten += j.written;
     return true;

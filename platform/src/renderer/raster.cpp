@@ -1,13 +1,11 @@
 // Triangle set-up (edge functions and attribute planes) and the walk over
 // the covered pixels; lines step along their major axis.
 #include "renderer/pixel_ops.h"
-#include "renderer/workers.h"
 
 #include <math.h>
 #include <string.h>
 
 #include <algorithm>
-#include <atomic>
 
 namespace vr {
 
@@ -32,7 +30,7 @@ void Rasterizer::VertexPlanes(const ScreenVertex& v, int planes, int padded, flo
         out[k] = 0.f;
 }
 
-void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, const ScreenVertex& vc0, bool)
+void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, const ScreenVertex& vc0)
 {
     // Guard against values no pixel can use (NaN, infinity from w = 0).
     if (!(fabsf(va.x) < 1e7f && fabsf(va.y) < 1e7f && fabsf(vb0.x) < 1e7f && fabsf(vb0.y) < 1e7f &&
@@ -113,10 +111,13 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
         memcpy(base + k, &b0, sizeof b0);
     }
 
-    if (spanMode_ != kSpanOff && FillSpans(e, minX, maxX, minY, maxY, base, ddx, ddy))
+    if (spanMode_ != kSpanOff && FillSpans(e, minX, maxX, minY, maxY, base, ddx, ddy)) {
+        CountTriangle(kPathSpans, false);
         return;
+    }
     FlushSpans();  // triangles waiting for the span loops come first
     if (pixelBatches_) {
+        CountTriangle(kPathProgramBatch, spanMode_ != kSpanOff);
         ProgramTriangle(e, minX, maxX, minY, maxY, base, ddx, ddy);
         return;
     }
@@ -150,6 +151,7 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
     }
     const bool program = state_.program != nullptr;
 
+    CountTriangle(fastModulate_ && !program ? kPathModulate : kPathGeneral, spanMode_ != kSpanOff);
     if (fastModulate_ && !program) {
         const StageState& st = state_.stages[0];
         const int set = prep_[0].set;
@@ -229,83 +231,11 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
     }
 }
 
+
 // The general path's walk for a pixel program: the pixels that pass the
 // depth test wait in lanes for one run a batch, each float as the walk above
 // computes it. The pixels of one triangle never meet, so a pixel's depth
-// test comes out the same before the others are written. With threads the
-// triangles of a draw wait, and each thread draws them all, in order, over
-// bands of rows of its own.
-void Rasterizer::ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base,
-                                 const float* ddx, const float* ddy)
-{
-    ProgramQueue& q = *programs_;
-    if (q.lanes.size() > 1) {
-        if (q.tris.empty())
-            q.shared = state_.program->ShareAmong((int)q.lanes.size());
-        if (q.shared) {
-            ProgramTri& t = q.tris.emplace_back();
-            for (int i = 0; i < 3; ++i)
-                t.e[i] = e[i];
-            t.minX = minX, t.maxX = maxX, t.minY = minY, t.maxY = maxY;
-            const int planes = 2 + attrs_;
-            memcpy(t.base, base, sizeof(float) * (size_t)planes);
-            memcpy(t.ddx, ddx, sizeof(float) * (size_t)planes);
-            memcpy(t.ddy, ddy, sizeof(float) * (size_t)planes);
-            if (q.tris.size() == 1)
-                q.minY = minY, q.maxY = maxY;
-            q.minY = std::min(q.minY, minY), q.maxY = std::max(q.maxY, maxY);
-            q.area += (int64_t)(maxX - minX + 1) * (maxY - minY + 1);
-            if (q.tris.size() == q.tris.capacity())
-                FlushPrograms();
-            return;
-        }
-    }
-    uint64_t written = 0;
-    ProgramRows(e, minX, maxX, minY, minY, maxY, base, ddx, ddy, *lanes_, 0, &written);
-    pixelsWritten += written;
-}
-
-void Rasterizer::FlushPrograms()
-{
-    ProgramQueue& q = *programs_;
-    if (q.tris.empty())
-        return;
-    // Rows a thread takes at a time, and the area below which one thread
-    // draws alone (a pixel program's pixel costs several of the span loops').
-    const int kBandRows = 8;
-    const int64_t kShareArea = 16 * 1024;
-    Workers* workers = q.area >= kShareArea ? SharedWorkers() : nullptr;
-    struct Job {
-        Rasterizer* r;
-        std::atomic<uint64_t> written{0};
-    } job;
-    job.r = this;
-    auto band = [](void* context, int index) {
-        Job& j = *(Job*)context;
-        ProgramQueue& q = *j.r->programs_;
-        const int thread = Workers::Current();
-        const int y0 = q.minY + index * kBandRows, y1 = y0 + kBandRows - 1;
-        uint64_t written = 0;
-        for (const ProgramTri& t : q.tris) {
-            if (t.maxY < y0 || t.minY > y1)
-                continue;
-            j.r->ProgramRows(t.e, t.minX, t.maxX, t.minY, std::max(t.minY, y0), std::min(t.maxY, y1), t.base, t.ddx,
-                             t.ddy, *q.lanes[(size_t)thread], thread, &written);
-        }
-        j.written.fetch_add(written, std::memory_order_relaxed);
-    };
-    const int bands = (q.maxY - q.minY) / kBandRows + 1;
-    if (workers) {
-        workers->Run(bands, band, &job);
-    } else {
-        for (int i = 0; i < bands; ++i)
-            band(&job, i);
-    }
-    pixelsWritten += job.written.load();
-    q.tris.clear();
-    q.area = 0;
-}
-
+// test comes out the same before the others are written.
 void Rasterizer::ProgramRows(const EdgeFn* e, int minX, int maxX, int minY, int y0, int y1, const float* base,
                              const float* ddx, const float* ddy, PixelLanes& lanes, int thread, uint64_t* written)
 {

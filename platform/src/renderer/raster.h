@@ -2,7 +2,9 @@
 // fixed-function vertex processing (vertex.cpp), clipping (clip.cpp), set-up
 // and a half-space rasteriser with Direct3D 9's fill conventions, pixel
 // centres on integer coordinates and the top-left rule (raster.cpp), the
-// pixel stage (pixel.cpp) and the target (framebuffer.cpp).
+// queues of waiting triangles and their flush (queue.cpp), the threads
+// (workers.cpp), the pixel paths (pixel_spans.cpp, pixel.cpp; paths.cpp
+// reports them) and the target (framebuffer.cpp).
 #ifndef VELMORA_RASTER_H
 #define VELMORA_RASTER_H
 
@@ -120,7 +122,6 @@ struct PixelState {
     DWORD colorWriteMask;
     DWORD cullMode;
     DWORD textureFactor;
-    bool lastPixel;
     StageState stages[kMaxStages];
     int stageCount;  // stages before the first disabled one
     PixelProgram* program;  // null: the texture stages colour the pixel
@@ -212,6 +213,9 @@ void SetFastPixelPaths(bool enable);
 // Whether the general path shades a pixel program's pixels in batches (on
 // by default, and only with the fast paths); off, one pixel at a time.
 void SetPixelBatches(bool enable);
+// Whether every piece of work goes to the threads, however small it or the
+// last frame was (off by default; for tests of the threads).
+void SetShareAllWork(bool enable);
 // Whether blends of one source colour compute their tables' linear fits
 // (on by default); off, they look every byte up (for tests).
 void SetBlendTableFits(bool enable);
@@ -242,9 +246,15 @@ public:
     // by several threads at once; this draws them. Each carries its own state:
     // the device calls it before pixels are read, a texture changes or goes.
     void Flush();
-    // The threads the rasteriser draws with, for other stages of the device
-    // to share between draws; null with one thread.
-    Workers* SharedWorkers();
+    // The one rule for sharing work among the threads: the rasteriser's
+    // threads for work that takes one thread about `nanoseconds`, or null when
+    // it, or the last frame's work, is too little to pay for waking them.
+    Workers* WorkersFor(int64_t nanoseconds);
+    // A frame was shown: the work asked for since the last is the frame's.
+    void EndFrame();
+    // Whether triangles wait to be shared: there are threads and the last
+    // frame was large enough for them.
+    bool Sharing() const;
 
     // Pixels written since the last reset (for tests and figures).
     uint64_t pixelsWritten = 0;
@@ -266,7 +276,7 @@ private:
     };
     void ToScreen(const Vertex& v, bool pretransformed, ScreenVertex* out) const;
     static void VertexPlanes(const ScreenVertex& v, int planes, int padded, float* out);
-    void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, bool frontCcw);
+    void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c);
     void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
     void ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base,
                          const float* ddx, const float* ddy);
@@ -292,6 +302,23 @@ private:
     // Shades and writes the waiting pixels as ShadePixel would one by one.
     void ShadeLanes(PixelLanes& lanes, int attrs, int thread, uint64_t* written);
     void Sample(int stage, float u, float v, float lod, float out[4]) const;
+    // Why a draw's triangles miss the span loops.
+    enum SpanMiss {
+        kMissNone,
+        kMissReference,  // the fast paths are switched off
+        kMissAlphaTest,
+        kMissWriteMask,
+        kMissBlend,    // a blend other than none or source alpha
+        kMissProgram,  // the pixel program does more than hand on floats
+        kMissStages,   // the stages do more than pass the colour or modulate one texture
+        kMissLod,      // the texture's level of detail may change from pixel to pixel
+        kMissLevel,    // the texture level is empty or wider than 2048
+    };
+    // The paths a triangle takes, counted for the report at exit.
+    enum PixelPath { kPathSpans, kPathProgramBatch, kPathModulate, kPathGeneral, kPathCount };
+    static void CountDraw(SpanMiss miss);
+    static void CountTriangle(PixelPath path, bool planesMissed);
+    static bool PixelBatches();
     // The span loops (pixel_spans.cpp): chosen once a draw, false from
     // FillSpans when a triangle's planes are not all finite.
     enum SpanMode {
@@ -303,13 +330,21 @@ private:
         kSpanSampledLinear,
         kSpanCopy
     };
-    void PrepareSpans(bool plainBlend);
+    void ChoosePixelPaths(bool plainBlend);
+    SpanMiss spanMiss_ = kMissNone;
     bool FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
                    const float* ddy);
     void FastModulate(const FastTri& t);
     void FlushSpans();
     struct SpanQueue;
-    std::unique_ptr<SpanQueue> spans_;
+    struct SpanQueueFree {
+        void operator()(SpanQueue* q) const;
+    };
+    // Room for the waiting span triangles taken up front when `shared`.
+    static SpanQueue* NewSpanQueue(bool shared);
+    int threads_;  // RenderThreads() when made
+    std::unique_ptr<Workers> workers_;  // made when work is first shared
+    std::unique_ptr<SpanQueue, SpanQueueFree> spans_;
     // Made once (zeroed): lanes past a batch's pixels hold earlier numbers.
     std::unique_ptr<PixelLanes> lanes_;
     // A program's triangles waiting for the threads: edges and planes as
@@ -327,6 +362,8 @@ private:
         bool shared = false;  // the program took the threads for this draw
     };
     std::unique_ptr<ProgramQueue> programs_;
+    int64_t frameWork_ = 0;  // nanoseconds asked of WorkersFor since the frame began
+    int64_t lastFrameWork_ = INT64_MAX;  // unknown before the first frame: as if large
     template <bool kBlend, bool kSpecular>
     void FastFill(const FastTri& t);
 

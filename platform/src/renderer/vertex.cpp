@@ -1,6 +1,6 @@
 // Fixed-function vertex processing: transform to clip space and the vertex
 // lighting of Direct3D 9, computed in view space.
-#include "renderer/raster.h"
+#include "renderer/pixel_ops.h"
 
 #include <math.h>
 #include <string.h>
@@ -32,11 +32,6 @@ void ValueToFloats(const D3DCOLORVALUE& c, float out[4])
     out[1] = c.g;
     out[2] = c.b;
     out[3] = c.a;
-}
-
-float Clamp01(float v)
-{
-    return v < 0.f ? 0.f : (v > 1.f ? 1.f : v);
 }
 
 void Normalize3(float v[3])

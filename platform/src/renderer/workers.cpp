@@ -1,7 +1,12 @@
 // The raster stage's worker threads.
 #include "renderer/workers.h"
 
+#include <linux/futex.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <climits>
 
 #include <algorithm>
 #include <chrono>
@@ -22,10 +27,14 @@ namespace {
 
 thread_local int t_current = 0;
 
-// A frame hands the workers work many times over, a few hundred
-// microseconds apart at most: they wait that long awake (and the caller for
-// them) before they sleep, as a wake-up costs more than the work of a band.
-const auto kAwake = std::chrono::microseconds(1000);
+// The hand-outs of a frame come some microseconds apart: a worker spins
+// briefly for the next before it sleeps, so that an idle renderer, and a
+// frame drawn on the calling thread, cost the workers nothing. Each worker's
+// spin after a hand-out is processor time spent for nothing when none comes.
+const auto kAwake = std::chrono::microseconds(50);
+// The caller waits only for tasks that workers have claimed and are running:
+// it stays awake longer, as its own wake-up would come after theirs.
+const auto kCallerAwake = std::chrono::microseconds(2000);
 
 inline void Relax()
 {
@@ -34,21 +43,30 @@ inline void Relax()
 #endif
 }
 
-// Calls `done` until it says yes or the time to stay awake has passed;
-// past the first moments it yields, so that on a machine with more threads
-// than cores the waiting gives way to work.
-template <class Done>
-bool AwaitAwake(Done done)
+// Sleeping workers wait on the round word itself: a hand-out wakes them
+// all with one call, and none queues for a lock on its way out.
+static_assert(sizeof(std::atomic<unsigned>) == sizeof(int), "the round word is a futex");
+
+void FutexWait(std::atomic<unsigned>* word, unsigned expected)
 {
-    const auto until = std::chrono::steady_clock::now() + kAwake;
+    syscall(SYS_futex, reinterpret_cast<int*>(word), FUTEX_WAIT_PRIVATE, (int)expected, nullptr, nullptr, 0);
+}
+
+void FutexWakeAll(std::atomic<unsigned>* word)
+{
+    syscall(SYS_futex, reinterpret_cast<int*>(word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+}
+
+// Calls `done` until it says yes or the time to stay awake has passed.
+template <class Done>
+bool AwaitAwake(Done done, std::chrono::microseconds awake = kAwake)
+{
+    const auto until = std::chrono::steady_clock::now() + awake;
     for (int i = 1;; ++i) {
         if (done())
             return true;
-        if (i < 256)
-            Relax();
-        else
-            std::this_thread::yield();
-        if (i % 64 == 0 && std::chrono::steady_clock::now() > until)
+        Relax();
+        if (i % 32 == 0 && std::chrono::steady_clock::now() > until)
             return false;
     }
 }
@@ -68,12 +86,9 @@ Workers::Workers(int threads)
 
 Workers::~Workers()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_.store(true);
-        generation_.fetch_add(1);
-        wake_.notify_all();
-    }
+    stop_.store(true);
+    generation_.fetch_add(1);
+    FutexWakeAll(&generation_);
     for (std::thread& t : threads_)
         t.join();
 }
@@ -130,17 +145,15 @@ void Workers::RunRound(int count, void (*task)(void*, int), void* context)
     completed_.store(0, std::memory_order_relaxed);
     const unsigned round = ++round_;
     claims_.store(((uint64_t)round << 32) | ((uint64_t)count << 16), std::memory_order_release);
-    {
-        // Under the lock: a worker going to sleep sees the new round or is
-        // counted among the sleepers.
-        std::lock_guard<std::mutex> lock(mutex_);
-        generation_.store(round, std::memory_order_release);
-        if (sleeping_ > 0)
-            wake_.notify_all();
-    }
+    // A worker going to sleep counts itself among the sleepers before it
+    // reads the round (both in one total order): it sees this round, or is
+    // seen here and woken.
+    generation_.store(round);
+    if (sleeping_.load() > 0)
+        FutexWakeAll(&generation_);
     Drain(round);
     auto finished = [&] { return completed_.load(std::memory_order_acquire) == count; };
-    if (AwaitAwake(finished))
+    if (AwaitAwake(finished, kCallerAwake))
         return;
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, finished);
@@ -157,10 +170,11 @@ void Workers::Loop(int index)
         // reading of the round.
         auto fresh = [&] { return stop_.load() || generation_.load(std::memory_order_acquire) != seen; };
         if (!AwaitAwake(fresh)) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            ++sleeping_;
-            wake_.wait(lock, fresh);
-            --sleeping_;
+            sleeping_.fetch_add(1);
+            // The wait returns at once when the round moved on meanwhile.
+            while (!fresh())
+                FutexWait(&generation_, seen);
+            sleeping_.fetch_sub(1);
         }
         if (stop_.load())
             return;

@@ -39,13 +39,13 @@ private:
 
     std::vector<std::thread> threads_;
     std::mutex mutex_;
-    std::condition_variable wake_, done_;
+    std::condition_variable done_;
     std::atomic<unsigned> generation_{0};  // the round handed out last
     std::atomic<uint64_t> claims_{0};      // round << 32 | tasks << 16 | claimed
     std::atomic<int> completed_{0};        // tasks of the round done
     std::atomic<bool> stop_{false};
     unsigned round_ = 0;  // the caller's count of rounds
-    int sleeping_ = 0;    // workers waiting on wake_ (under mutex_)
+    std::atomic<int> sleeping_{0};  // workers asleep on generation_
     void (*task_)(void*, int) = nullptr;
     void* context_ = nullptr;
 };
