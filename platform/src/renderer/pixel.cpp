@@ -171,6 +171,18 @@ void PixelProgram::ShadeBatch(const float* attr, int attrs, int count, float* ou
     ShadeOneByOne(attr, attrs, count, out, keep, [this](const float* a, float* c) { return Shade(a, c); });
 }
 
+// A program that cannot be frozen is never asked to shade frozen.
+bool PixelProgram::ShadeFrozen(int /*frozen*/, int /*thread*/, const float* attr, float out[4])
+{
+    return Shade(attr, out);
+}
+
+void PixelProgram::ShadeBatchFrozen(int /*frozen*/, int /*thread*/, const float* attr, int attrs, int count,
+                                    float* out, bool* keep)
+{
+    ShadeOneByOne(attr, attrs, count, out, keep, [this](const float* a, float* c) { return Shade(a, c); });
+}
+
 void Rasterizer::SetState(const PixelState& state)
 {
     FlushPrograms();

@@ -580,6 +580,11 @@ void Rasterizer::SpanQueueFree::operator()(SpanQueue* q) const
 }
 
 
+bool Rasterizer::WaitingSpans() const
+{
+    return !spans_->jobs.empty();
+}
+
 void Rasterizer::FlushSpans()
 {
     SpanQueue& q = *spans_;

@@ -69,8 +69,14 @@ void Rasterizer::EndFrame()
     frameWork_ = 0;
 }
 
+bool Rasterizer::Waiting() const
+{
+    return !programs_->tris.empty() || WaitingSpans();
+}
+
 void Rasterizer::Flush()
 {
+    ++epoch_;
     // A program's triangles only wait behind span triangles already drawn.
     FlushPrograms();
     FlushSpans();

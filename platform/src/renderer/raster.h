@@ -92,6 +92,22 @@ protected:
     }
 
 public:
+    // The program as it stands now, its constants included, frozen for
+    // pixels drawn later by any thread: a handle for ShadeFrozen and
+    // ShadeBatchFrozen, or -1 when the program carries values from one pixel
+    // to the next (its pixels are then drawn at once, in order, on the
+    // drawing thread, through Shade and ShadeBatch).
+    virtual int Freeze() { return -1; }
+    // Every handle is let go: the pixels that held them are drawn.
+    virtual void Thaw() {}
+    // Room for threads 0 to `threads` - 1, taken once, before they shade.
+    virtual void ReadyThreads(int /*threads*/) {}
+    // Shade and ShadeBatch of a frozen program, as `thread`; several threads
+    // may call at once, each with its own number.
+    virtual bool ShadeFrozen(int frozen, int thread, const float* attr, float out[4]);
+    virtual void ShadeBatchFrozen(int frozen, int thread, const float* attr, int attrs, int count, float* out,
+                                  bool* keep);
+
     // True for a program that only hands on interpolated floats or constants:
     // for r, g, b and a the float's index, or -1 and the constant.
     virtual bool Copies(int /*source*/[4], float /*constant*/[4]) const { return false; }
@@ -255,6 +271,11 @@ public:
     // Whether triangles wait to be shared: there are threads and the last
     // frame was large enough for them.
     bool Sharing() const;
+    // Counts the flushes: work queued now is drawn by the flush that ends
+    // this epoch. A resource read by queued work is stamped with it.
+    uint64_t Epoch() const { return epoch_; }
+    // Whether queued work waits to be drawn.
+    bool Waiting() const;
 
     // Pixels written since the last reset (for tests and figures).
     uint64_t pixelsWritten = 0;
@@ -336,12 +357,14 @@ private:
                    const float* ddy);
     void FastModulate(const FastTri& t);
     void FlushSpans();
+    bool WaitingSpans() const;
     struct SpanQueue;
     struct SpanQueueFree {
         void operator()(SpanQueue* q) const;
     };
     // Room for the waiting span triangles taken up front when `shared`.
     static SpanQueue* NewSpanQueue(bool shared);
+    uint64_t epoch_ = 1;
     int threads_;  // RenderThreads() when made
     std::unique_ptr<Workers> workers_;  // made when work is first shared
     std::unique_ptr<SpanQueue, SpanQueueFree> spans_;
