@@ -71,6 +71,7 @@ TEST(RendererFramebuffer, ClearSharedAmongThreadsFillsTheSameRectangle)
     Canvas alone(1201, 901, 0x01020304u);
     // Large enough for the workers; the rows do not split evenly into bands.
     shared.raster.Clear(3, 5, 1197, 899, true, 0xffa0b0c0u, true, 0.5f);
+    shared.raster.Flush();  // a clear waits in the queue like a draw
     vr::ClearTarget(alone.raster.GetTarget(), 3, 5, 1197, 899, true, 0xffa0b0c0u, true, 0.5f);
     EXPECT_TRUE(shared.color == alone.color);
     EXPECT_TRUE(shared.depth == alone.depth);

@@ -1078,9 +1078,6 @@ void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
             break;
         }
     }
-    // A pixel program's triangles wait only within the draw: its constants
-    // may change after it.
-    raster_.FlushPrograms();
 }
 
 HRESULT WINAPI Device::DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,

@@ -176,7 +176,6 @@ void Rasterizer::DrawLine(const Vertex& a, const Vertex& b, bool pretransformed,
 
 void Rasterizer::DrawPoint(const Vertex& a, bool pretransformed)
 {
-    Flush();
     if (clipX0_ >= clipX1_ || clipY0_ >= clipY1_)
         return;
     if (!pretransformed)
@@ -190,11 +189,11 @@ void Rasterizer::DrawPoint(const Vertex& a, bool pretransformed)
     int x = (int)floorf(s.x + 0.5f), y = (int)floorf(s.y + 0.5f);
     if (x < clipX0_ || x >= clipX1_ || y < clipY0_ || y >= clipY1_)
         return;
-    float attr[kMaxVaryings];
+    Dot d;
+    d.x = x, d.y = y, d.z = s.z;
     for (int j = 0; j < attrs_; ++j)
-        attr[j] = s.attr[j] / s.iw;
-    float lod[kTexSets] = {};
-    ShadePixel(y * target_.width + x, s.z, attr, lod);
+        d.attr[j] = s.attr[j] / s.iw;
+    QueueDot(d);
 }
 
 }  // namespace vr

@@ -102,14 +102,10 @@ uint32_t FetchTexel(const TexLevel& level, int x, int y)
     }
 }
 
-void Rasterizer::SetTarget(const Target& target)
-{
-    Flush();
-    target_ = target;
-}
-
 void Rasterizer::SetViewport(const Viewport& viewport)
 {
+    pipe_ = -1;
+    pipeDirect_ = false;
     viewport_ = viewport;
     clipX0_ = std::max(0, viewport.x);
     clipY0_ = std::max(0, viewport.y);

@@ -48,7 +48,7 @@ PathReport g_report;
 
 }  // namespace
 
-void Rasterizer::CountDraw(SpanMiss miss)
+void PixelPipe::CountDraw(SpanMiss miss)
 {
     if (!g_report.on)
         return;
@@ -56,7 +56,7 @@ void Rasterizer::CountDraw(SpanMiss miss)
     g_report.misses[miss].fetch_add(1, std::memory_order_relaxed);
 }
 
-void Rasterizer::CountTriangle(PixelPath path, bool planesMissed)
+void PixelPipe::CountTriangle(PixelPath path, bool planesMissed)
 {
     if (!g_report.on)
         return;

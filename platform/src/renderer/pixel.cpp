@@ -185,7 +185,8 @@ void PixelProgram::ShadeBatchFrozen(int /*frozen*/, int /*thread*/, const float*
 
 void Rasterizer::SetState(const PixelState& state)
 {
-    FlushPrograms();
+    pipe_ = -1;
+    pipeDirect_ = false;
     state_ = state;
     // The special case that D3DBLEND_BOTH* replaces the destination factor.
     if (state_.srcBlend == D3DBLEND_BOTHSRCALPHA)
@@ -237,20 +238,20 @@ void Rasterizer::SetState(const PixelState& state)
     CountDraw(spanMiss_);
 }
 
-bool Rasterizer::PixelBatches()
+bool PixelPipe::PixelBatches()
 {
     return g_pixelBatches.load(std::memory_order_relaxed);
 }
-void Rasterizer::FastModulate(const FastTri& t)
+void PixelPipe::FastModulate(const FastTri& t, const Rect& r, uint64_t* written) const
 {
     if (state_.alphaBlend)
-        state_.specularEnable ? FastFill<true, true>(t) : FastFill<true, false>(t);
+        state_.specularEnable ? FastFill<true, true>(t, r, written) : FastFill<true, false>(t, r, written);
     else
-        state_.specularEnable ? FastFill<false, true>(t) : FastFill<false, false>(t);
+        state_.specularEnable ? FastFill<false, true>(t, r, written) : FastFill<false, false>(t, r, written);
 }
 
 template <bool kBlend, bool kSpecular>
-void Rasterizer::FastFill(const FastTri& t)
+void PixelPipe::FastFill(const FastTri& t, const Rect& r, uint64_t* written) const
 {
     // Locals throughout: the compiler cannot tell the pixel and depth stores
     // from the state, the planes or the texture.
@@ -273,10 +274,14 @@ void Rasterizer::FastFill(const FastTri& t)
     float* const depth = target_.depth;
     uint32_t* const color = target_.color;
     const int width = target_.width;
-    const int minX = t.minX, maxX = t.maxX;
+    const int minX = t.minX;
+    const int x0 = std::max(minX, r.x0), x1 = std::min(t.maxX, r.x1);
+    const int y0 = std::max(t.minY, r.y0), y1 = std::min(t.maxY, r.y1);
     EdgeFn e[3] = {t.e[0], t.e[1], t.e[2]};
-    uint64_t written = 0;
-    for (int y = t.minY; y <= t.maxY; ++y) {
+    for (int i = 0; i < 3; ++i)
+        e[i].row += e[i].stepY * (y0 - t.minY) + e[i].stepX * (x0 - minX);
+    uint64_t count = 0;
+    for (int y = y0; y <= y1; ++y) {
         int64_t w0 = e[0].row, w1 = e[1].row, w2 = e[2].row;
         const int dy = y - t.minY;
         const float rz = base[0] + ddy[0] * dy, riw = base[1] + ddy[1] * dy;
@@ -286,8 +291,8 @@ void Rasterizer::FastFill(const FastTri& t)
         const float rsg = kSpecular ? base[7] + ddy[7] * dy : 0.f;
         const float rsb = kSpecular ? base[8] + ddy[8] * dy : 0.f;
         const float ru = base[ku] + ddy[ku] * dy, rv = base[ku + 1] + ddy[ku + 1] * dy;
-        uint32_t index = (uint32_t)y * width + minX;
-        for (int x = minX; x <= maxX; ++x, ++index, w0 += e[0].stepX, w1 += e[1].stepX, w2 += e[2].stepX) {
+        uint32_t index = (uint32_t)y * width + x0;
+        for (int x = x0; x <= x1; ++x, ++index, w0 += e[0].stepX, w1 += e[1].stepX, w2 += e[2].stepX) {
             if ((w0 | w1 | w2) < 0)
                 continue;
             const float dxk = (float)(x - minX);
@@ -321,22 +326,22 @@ void Rasterizer::FastFill(const FastTri& t)
             *pixel = (ToByte(out.a) << 24) | (ToByte(out.r) << 16) | (ToByte(out.g) << 8) | ToByte(out.b);
             if (zWrite)
                 depth[index] = z;
-            ++written;
+            ++count;
         }
         e[0].row += e[0].stepY;
         e[1].row += e[1].stepY;
         e[2].row += e[2].stepY;
     }
-    pixelsWritten += written;
+    *written += count;
 }
 
-void Rasterizer::Sample(int stage, float u, float v, float lodUnscaled, float out[4]) const
+void PixelPipe::Sample(int stage, float u, float v, float lodUnscaled, float out[4]) const
 {
     const StageState& st = state_.stages[stage];
     SampleLevel(st, Resolve(st, prep_[stage].log2Size, lodUnscaled), u, v, out);
 }
 
-inline __attribute__((always_inline)) bool Rasterizer::WritePixel(int index, float z, const Color& current)
+inline __attribute__((always_inline)) bool PixelPipe::WritePixel(int index, float z, const Color& current) const
 {
     float* depth = target_.depth ? target_.depth + index : nullptr;
     if (state_.alphaTest) {
@@ -396,7 +401,14 @@ inline __attribute__((always_inline)) bool Rasterizer::WritePixel(int index, flo
     return true;
 }
 
-void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* lod)
+bool PixelPipe::Shade(const float* attr, float out[4], int thread) const
+{
+    if (frozen_ >= 0)
+        return state_.program->ShadeFrozen(frozen_, thread, attr, out);
+    return state_.program->Shade(attr, out);
+}
+
+void PixelPipe::ShadePixel(int index, float z, const float* attr, const float* lod, int thread, uint64_t* written) const
 {
     float* depth = target_.depth ? target_.depth + index : nullptr;
     if (state_.zEnable && !Compare(state_.zFunc, z, *depth))
@@ -407,7 +419,7 @@ void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* 
     Color current = diffuse, temp = {0, 0, 0, 0};
     if (state_.program) {
         float c[4];
-        if (!state_.program->Shade(attr, c))
+        if (!Shade(attr, c, thread))
             return;
         // Colours leave the pixel shader saturated, as for a fixed-point target.
         current = {Clamp01(c[0]), Clamp01(c[1]), Clamp01(c[2]), Clamp01(c[3])};
@@ -454,14 +466,17 @@ void Rasterizer::ShadePixel(int index, float z, const float* attr, const float* 
         current.b = Clamp01(current.b + specular.b);
     }
     if (WritePixel(index, z, current))
-        ++pixelsWritten;
+        ++*written;
 }
 
-void Rasterizer::ShadeLanes(PixelLanes& lanes, int attrs, int thread, uint64_t* written)
+void PixelPipe::ShadeLanes(PixelLanes& lanes, int attrs, int thread, uint64_t* written) const
 {
     const int n = lanes.count;
     lanes.count = 0;
-    state_.program->ShadeBatch(lanes.attr, attrs, n, lanes.color, lanes.keep, thread);
+    if (frozen_ >= 0)
+        state_.program->ShadeBatchFrozen(frozen_, thread, lanes.attr, attrs, n, lanes.color, lanes.keep);
+    else
+        state_.program->ShadeBatch(lanes.attr, attrs, n, lanes.color, lanes.keep);
     const int W = PixelProgram::kLanes;
     if (!state_.alphaTest && !state_.alphaBlend && state_.colorWriteMask == 0xF) {
         // The colours packed for all lanes at once, as WritePixel packs
@@ -505,6 +520,228 @@ void Rasterizer::ShadeLanes(PixelLanes& lanes, int attrs, int thread, uint64_t* 
         if (WritePixel(index, z, current))
             ++*written;
     }
+}
+
+// The general path: the walk over the triangle's pixels inside `r`, the
+// texture stages or the pixel program one pixel at a time (and the loop
+// for one modulated texture).
+void PixelPipe::DrawGeneral(const Tri& t, const Rect& r, int thread, uint64_t* written) const
+{
+    const int minX = t.minX, maxX = t.maxX, minY = t.minY;
+    const float *base = t.base, *ddx = t.ddx, *ddy = t.ddy;
+    const int x0 = std::max(minX, r.x0), x1 = std::min(maxX, r.x1);
+    const int y0 = std::max(minY, r.y0), y1 = std::min(t.maxY, r.y1);
+    if (x0 > x1 || y0 > y1)
+        return;
+    const int n = 2 + kMaxVaryings;
+    // Which texture sets need a level of detail per pixel, and which of those
+    // have the same one at every pixel: 1/w is constant over the triangle and
+    // the coordinates' derivatives are finite, so only u and v themselves
+    // (finite, they cancel out) would vary.
+    bool needLod[kTexSets] = {};
+    bool lodConst[kTexSets] = {};
+    float constLod[kTexSets] = {};
+    int usedSets = 0;
+    for (int s = 0; s < state_.stageCount; ++s) {
+        const StageState& st = state_.stages[s];
+        if (!st.texture)
+            continue;
+        int set = prep_[s].set;
+        usedSets = std::max(usedSets, set + 1);
+        if ((st.texture->levelCount > 1 && st.mipFilter != D3DTEXF_NONE) || st.magFilter != st.minFilter)
+            needLod[set] = true;
+    }
+    const bool flatW = fastPaths_ && ddx[1] == 0.f && ddy[1] == 0.f && std::isfinite(base[1]) && base[1] != 0.f;
+    for (int s = 0; s < usedSets; ++s) {
+        int ku = 2 + 8 + 2 * s;
+        if (needLod[s] && flatW && std::isfinite(ddx[ku]) && std::isfinite(ddx[ku + 1]) && std::isfinite(ddy[ku]) &&
+            std::isfinite(ddy[ku + 1])) {
+            lodConst[s] = true;
+            constLod[s] = PixelLod(ddx, ddy, ku, 0.f, 0.f, 1.f / base[1]);
+        }
+    }
+    const bool program = state_.program != nullptr;
+
+    if (fastModulate_ && !program) {
+        const StageState& st = state_.stages[0];
+        const int set = prep_[0].set;
+        FastTri f;
+        for (int i = 0; i < 3; ++i)
+            f.e[i] = t.e[i];
+        f.minX = minX, f.maxX = maxX, f.minY = minY, f.maxY = t.maxY;
+        f.base = base, f.ddx = ddx, f.ddy = ddy;
+        f.ku = 2 + 8 + 2 * set;
+        f.lodPerPixel = needLod[set];
+        f.lodConst = lodConst[set];
+        Resolved fixed = Resolve(st, prep_[0].log2Size, needLod[set] ? constLod[set] : 0.f);
+        f.level = fixed.level;
+        f.linear = fixed.linear;
+        FastModulate(f, Rect{x0, y0, x1, y1}, written);
+        return;
+    }
+
+    const int attrsNeeded = program ? attrs_ : 8 + 2 * usedSets;
+    const bool needSpecular = state_.specularEnable || !passThrough_;
+    const float* depthRow = target_.depth;
+
+    EdgeFn e[3] = {t.e[0], t.e[1], t.e[2]};
+    for (int i = 0; i < 3; ++i)
+        e[i].row += e[i].stepY * (y0 - minY) + e[i].stepX * (x0 - minX);
+    for (int y = y0; y <= y1; ++y) {
+        int64_t w0 = e[0].row, w1 = e[1].row, w2 = e[2].row;
+        float row[n];
+        for (int k = 0; k < 2 + attrsNeeded; ++k)
+            row[k] = base[k] + ddy[k] * (y - minY);
+        const bool zTest = state_.zEnable;
+        uint32_t index = (uint32_t)y * target_.width + x0;
+        for (int x = x0; x <= x1; ++x, ++index) {
+            if ((w0 | w1 | w2) >= 0) {
+                float dxk = (float)(x - minX);
+                float z = row[0] + ddx[0] * dxk;
+                if (zTest && !Compare(state_.zFunc, z, depthRow[index])) {
+                    w0 += e[0].stepX;
+                    w1 += e[1].stepX;
+                    w2 += e[2].stepX;
+                    continue;
+                }
+                float iw = row[1] + ddx[1] * dxk;
+                float w = 1.f / iw;
+                float attr[kMaxVaryings];
+                if (program) {
+                    for (int k = 0; k < attrsNeeded; ++k)
+                        attr[k] = (row[2 + k] + ddx[2 + k] * dxk) * w;
+                    float lod0[kTexSets] = {};
+                    ShadePixel((int)index, z, attr, lod0, thread, written);
+                    w0 += e[0].stepX;
+                    w1 += e[1].stepX;
+                    w2 += e[2].stepX;
+                    continue;
+                }
+                for (int k = 0; k < 4; ++k)
+                    attr[k] = (row[2 + k] + ddx[2 + k] * dxk) * w;
+                for (int k = 4; k < 8; ++k)
+                    attr[k] = needSpecular ? (row[2 + k] + ddx[2 + k] * dxk) * w : 0.f;
+                for (int k = 8; k < attrsNeeded; ++k)
+                    attr[k] = (row[2 + k] + ddx[2 + k] * dxk) * w;
+                float lod[kTexSets] = {};
+                for (int s = 0; s < usedSets; ++s) {
+                    if (!needLod[s])
+                        continue;
+                    float u = attr[8 + 2 * s], v = attr[9 + 2 * s];
+                    lod[s] = lodConst[s] && std::isfinite(u) && std::isfinite(v)
+                                 ? constLod[s]
+                                 : PixelLod(ddx, ddy, 2 + 8 + 2 * s, u, v, w);
+                }
+                ShadePixel((int)index, z, attr, lod, thread, written);
+            }
+            w0 += e[0].stepX;
+            w1 += e[1].stepX;
+            w2 += e[2].stepX;
+        }
+        e[0].row += e[0].stepY;
+        e[1].row += e[1].stepY;
+        e[2].row += e[2].stepY;
+    }
+}
+
+// The general path's walk for a pixel program: the pixels that pass the
+// depth test wait in lanes for one run a batch, each float as the walk above
+// computes it. The pixels of one triangle never meet, so a pixel's depth
+// test comes out the same before the others are written.
+void PixelPipe::DrawProgram(const Tri& t, const Rect& r, PixelLanes& lanes, int thread, uint64_t* written) const
+{
+    const EdgeFn* const e = t.e;
+    const int minX = t.minX, maxX = t.maxX, minY = t.minY;
+    const float *base = t.base, *ddx = t.ddx, *ddy = t.ddy;
+    const int x0 = std::max(minX, r.x0) - minX, x1 = std::min(maxX, r.x1) - minX;
+    const int y0 = std::max(minY, r.y0), y1 = std::min(t.maxY, r.y1);
+    if (x0 > x1 || y0 > y1)
+        return;
+    const int W = PixelProgram::kLanes;
+    const int attrs = attrs_;
+    const bool zTest = state_.zEnable;
+    const DWORD zFunc = state_.zFunc;
+    const float* const depth = target_.depth;
+    const int64_t stepX[3] = {e[0].stepX, e[1].stepX, e[2].stepX};
+    int64_t w[3];
+    for (int i = 0; i < 3; ++i)
+        w[i] = e[i].row + e[i].stepY * (y0 - minY);
+    float row[2 + kMaxVaryings];
+    for (int y = y0; y <= y1; ++y) {
+        int first, last;
+        const bool any = RowRun(stepX, w, maxX - minX, &first, &last);
+        for (int i = 0; i < 3; ++i)
+            w[i] += e[i].stepY;
+        if (!any)
+            continue;
+        first = std::max(first, x0), last = std::min(last, x1);
+        if (first > last)
+            continue;
+        for (int k = 0; k < 2 + attrs; ++k)
+            row[k] = base[k] + ddy[k] * (y - minY);
+        const uint32_t rowIndex = (uint32_t)y * target_.width + minX;
+        for (int d = first; d <= last; ++d) {
+            const uint32_t index = rowIndex + (uint32_t)d;
+            const float dxk = (float)d;
+            const float z = row[0] + ddx[0] * dxk;
+            if (zTest && !Compare(zFunc, z, depth[index]))
+                continue;
+            const float iw = row[1] + ddx[1] * dxk;
+            const float pw = 1.f / iw;
+            const int l = lanes.count++;
+            lanes.index[l] = index;
+            lanes.z[l] = z;
+            for (int k = 0; k < attrs; ++k)
+                lanes.attr[k * W + l] = (row[2 + k] + ddx[2 + k] * dxk) * pw;
+            if (lanes.count == W)
+                ShadeLanes(lanes, attrs, thread, written);
+        }
+    }
+    if (lanes.count > 0)
+        ShadeLanes(lanes, attrs, thread, written);
+}
+
+// A line's pixels inside `r`, stepped along its major axis.
+void PixelPipe::DrawLine(const Line& l, const Rect& r, int thread, uint64_t* written) const
+{
+    const ScreenVertex &a = l.a, &b = l.b;
+    const bool lastPixel = l.lastPixel;
+    float dx = b.x - a.x, dy = b.y - a.y;
+    bool xMajor = fabsf(dx) >= fabsf(dy);
+    float len = xMajor ? fabsf(dx) : fabsf(dy);
+    // Step along the major axis through pixel centres.
+    float start = xMajor ? a.x : a.y, end = xMajor ? b.x : b.y;
+    int i0 = (int)floorf(start + 0.5f), i1 = (int)floorf(end + 0.5f);
+    int step = i1 >= i0 ? 1 : -1;
+    int count = abs(i1 - i0) + (lastPixel ? 1 : 0);
+    if (count == 0 && len == 0.f)
+        count = lastPixel ? 1 : 0;
+    for (int k = 0; k < count; ++k) {
+        int major = i0 + k * step;
+        float t = len > 0.f ? ((float)major - start) / (end - start) : 0.f;
+        t = Clamp01(t);
+        float minor = xMajor ? a.y + dy * t : a.x + dx * t;
+        int x = xMajor ? major : (int)floorf(minor + 0.5f);
+        int y = xMajor ? (int)floorf(minor + 0.5f) : major;
+        if (x < clipX0_ || x >= clipX1_ || y < clipY0_ || y >= clipY1_ || x < r.x0 || x > r.x1 || y < r.y0 ||
+            y > r.y1)
+            continue;
+        float iw = a.iw + (b.iw - a.iw) * t;
+        float w = 1.f / iw;
+        float attr[kMaxVaryings];
+        for (int j = 0; j < attrs_; ++j)
+            attr[j] = (a.attr[j] + (b.attr[j] - a.attr[j]) * t) * w;
+        float lod[kTexSets] = {};
+        ShadePixel(y * target_.width + x, a.z + (b.z - a.z) * t, attr, lod, thread, written);
+    }
+}
+
+void PixelPipe::DrawDot(const Dot& d, const Rect& r, int thread, uint64_t* written) const
+{
+    if (d.x < r.x0 || d.x > r.x1 || d.y < r.y0 || d.y > r.y1)
+        return;
+    float lod[kTexSets] = {};
+    ShadePixel(d.y * target_.width + d.x, d.z, d.attr, lod, thread, written);
 }
 
 }  // namespace vr

@@ -212,7 +212,7 @@ inline __attribute__((always_inline)) bool RowRun(const int64_t stepX[3], const 
 // One triangle of the common textured configuration: stage 0 modulates one
 // texture with the diffuse colour, nothing after it. Every operation is the
 // general path's, in its order, so the bytes are the same.
-struct Rasterizer::FastTri {
+struct PixelPipe::FastTri {
     EdgeFn e[3];
     int minX, maxX, minY, maxY;
     const float *base, *ddx, *ddy;

@@ -5,7 +5,8 @@
 // order, so the bytes are the same. GCC's vector types keep one source for
 // SSE2 and AVX2; the AVX2 clone is chosen at load time when the CPU has it.
 #include "renderer/pixel_ops.h"
-#include "renderer/workers.h"
+#include "renderer/queue.h"
+#include "renderer/spans.h"
 
 #include <math.h>
 #include <string.h>
@@ -18,57 +19,12 @@ namespace vr {
 namespace {
 
 const int kLanes = 8;
-// Tables a job may have: for the key and the two floats either side of it,
-// where the bilinear weights' rounding leaves the filtered texel.
-const int kKeys = 5, kKeyMid = 2;
 // Fixed point of the blend tables' linear fits: 255 << 22 plus the offset
 // stays inside 31 bits.
 const int kFitShift = 22;
 typedef float VF __attribute__((vector_size(4 * kLanes)));
 typedef int32_t VI __attribute__((vector_size(4 * kLanes)));
 typedef uint32_t VU __attribute__((vector_size(4 * kLanes)));
-
-// Planes the loops read: depth, 1/w, diffuse, specular, u and v.
-enum { kZ, kIw, kR, kG, kB, kA, kSr, kSg, kSb, kU, kV, kSpanPlanes };
-
-enum SpanTex { kNoTexture, kUniformPoint, kUniformLinear, kSampledPoint, kSampledLinear, kCopy };
-
-struct SpanJob {
-    int64_t row[3], stepX[3], stepY[3];
-    int minX, maxX, minY, maxY;
-    int yStart, yEnd;  // the rows to draw, inside minY..maxY
-    int width;
-    uint32_t* color;
-    float* depth;
-    float base[kSpanPlanes], ddx[kSpanPlanes], ddy[kSpanPlanes];
-    DWORD zFunc;
-    bool zTest, zWrite, dstAlpha, blend, specular;
-    bool specularZero;  // its planes are 0 and 1/w is constant
-    bool unchanged;  // blended at alpha 0 everywhere: at most the destination alpha becomes opaque
-    int tex;
-    float texel[4];  // r, g, b, a of the uniform texture
-    bool grey;       // ... with r, g and b equal
-    float texW, texH;
-    const TexLevel* level;  // the sampled textures' level and addressing
-    DWORD addressU, addressV;
-    D3DCOLOR border;
-    bool constant[4];  // a copying program's constant channels
-    float value[4];
-    // The same source colour at every pixel: the blend is a function of the
-    // destination bytes, looked up in tables built with the float formula.
-    // Filtered uniform texels must come out as `key` for a lane to use them;
-    // with all four channels alike (`spread`), one of the nearest floats to
-    // it, each with a table of its own.
-    const uint32_t* table;  // kKeys x 4 x 256 entries, a r g b, already shifted
-    int tableIndex;
-    float key[4];
-    bool spread;
-    // Every table (all keys) is byte * mul + add in fixed point for each of
-    // a, r, g, b: the lanes compute it rather than look it up.
-    bool affine;
-    uint32_t mul[4], add[4];
-    uint64_t written;
-};
 
 // A triangle's plane values splatted into locals: the depth stores could
 // otherwise alias them and force a reload at every step.
@@ -324,7 +280,7 @@ inline __attribute__((always_inline)) VU LookUp(const uint32_t* tables, VU dst, 
 }
 
 template <int kTex, bool kBlend, bool kSpecular, bool kUnchanged, bool kTable = false>
-inline __attribute__((always_inline)) void Fill(SpanJob& j)
+inline __attribute__((always_inline)) uint64_t Fill(const SpanJob& j)
 {
     VI lane;
     for (int i = 0; i < kLanes; ++i)
@@ -348,6 +304,10 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
         for (int i = 0; i < 3; ++i)
             e[i] += j.stepY[i];
         if (!any)
+            continue;
+        first = std::max(first, j.xStart - j.minX);
+        last = std::min(last, j.xEnd - j.minX);
+        if (first > last)
             continue;
         if (kUnchanged && dstAlpha && !zTest) {
             written += (uint64_t)(last - first + 1);
@@ -443,21 +403,22 @@ inline __attribute__((always_inline)) void Fill(SpanJob& j)
             }
         }
     }
-    j.written += written + SumLanes(counts);
+    return written + SumLanes(counts);
 }
 
 template <int kTex>
-inline __attribute__((always_inline)) void FillTexture(SpanJob& j)
+inline __attribute__((always_inline)) uint64_t FillTexture(const SpanJob& j)
 {
     if (j.table)
-        j.specular ? Fill<kTex, true, true, false, true>(j) : Fill<kTex, true, false, false, true>(j);
-    else if (j.blend)
-        j.specular ? Fill<kTex, true, true, false>(j) : Fill<kTex, true, false, false>(j);
-    else
-        j.specular ? Fill<kTex, false, true, false>(j) : Fill<kTex, false, false, false>(j);
+        return j.specular ? Fill<kTex, true, true, false, true>(j) : Fill<kTex, true, false, false, true>(j);
+    if (j.blend)
+        return j.specular ? Fill<kTex, true, true, false>(j) : Fill<kTex, true, false, false>(j);
+    return j.specular ? Fill<kTex, false, true, false>(j) : Fill<kTex, false, false, false>(j);
 }
 
-VELMORA_TARGET_CLONES("avx2", "default") void RunSpans(SpanJob& j)
+}  // namespace
+
+VELMORA_TARGET_CLONES("avx2", "default") uint64_t RunSpans(const SpanJob& j)
 {
     if (j.unchanged)
         return Fill<kNoTexture, true, false, true>(j);
@@ -477,6 +438,8 @@ VELMORA_TARGET_CLONES("avx2", "default") void RunSpans(SpanJob& j)
     }
 }
 
+namespace {
+
 // The one texel every sample of a level gives, when all texels are alike
 // (small levels only: the check runs once a draw).
 bool UniformTexel(const TexLevel& level, uint32_t* texel)
@@ -494,13 +457,6 @@ bool UniformTexel(const TexLevel& level, uint32_t* texel)
 
 // What a source colour blends to over each destination byte, by the float
 // formula of the other loops: a, r, g, b tables of 256 shifted bytes.
-struct BlendTable {
-    float src[4], key[4];
-    bool dstAlpha, spread, affine;
-    uint32_t mul[4], add[4];
-    uint32_t t[kKeys * 4 * 256];
-};
-
 void BuildBlendTable(const float src[4], bool dstAlpha, uint32_t* table)
 {
     const float fs = src[3], fd = 1.f - src[3];
@@ -546,90 +502,7 @@ std::atomic<bool> g_blendFits{true};
 // A table costs about as much as blending a thousand pixels.
 const int64_t kTableArea = 2048;
 
-// Rows a worker takes at a time: enough to share the work of one
-// full-screen triangle, few enough to keep the set-up per band small.
-const int kBandRows = 16;
-// Triangles, and blend tables, that may wait at once (room for them is
-// taken up front: a steady frame allocates nothing).
-const size_t kMaxQueued = 4096;
-const size_t kMaxTables = 32;
-
 }  // namespace
-
-struct Rasterizer::SpanQueue {
-    std::vector<SpanJob, PageAllocator<SpanJob>> jobs;
-    int64_t area = 0;
-    int minY = 0, maxY = -1;
-    std::atomic<uint64_t> written{0};
-    std::vector<BlendTable, PageAllocator<BlendTable>> tables;  // the queued jobs' tables
-};
-
-Rasterizer::SpanQueue* Rasterizer::NewSpanQueue(bool shared)
-{
-    SpanQueue* q = new SpanQueue;
-    if (shared) {
-        q->jobs.reserve(kMaxQueued);
-        q->tables.reserve(kMaxTables);
-    }
-    return q;
-}
-
-void Rasterizer::SpanQueueFree::operator()(SpanQueue* q) const
-{
-    delete q;
-}
-
-
-bool Rasterizer::WaitingSpans() const
-{
-    return !spans_->jobs.empty();
-}
-
-void Rasterizer::FlushSpans()
-{
-    SpanQueue& q = *spans_;
-    if (q.jobs.empty())
-        return;
-    for (SpanJob& job : q.jobs)
-        if (job.tableIndex >= 0)
-            job.table = q.tables[job.tableIndex].t;
-    // A span pixel costs about a nanosecond; bounding boxes count twice the pixels.
-    Workers* workers = WorkersFor(q.area / 2);
-    if ((q.maxY - q.minY) / kBandRows < 3)
-        workers = nullptr;
-    if (workers) {
-        // Every band draws the draw's triangles in their order over its own
-        // rows, so each pixel sees what one thread would have drawn.
-        q.written.store(0);
-        const int bands = (q.maxY - q.minY) / kBandRows + 1;
-        workers->Run(bands, [](void* context, int band) {
-            SpanQueue& q = *(SpanQueue*)context;
-            const int y0 = q.minY + band * kBandRows, y1 = y0 + kBandRows - 1;
-            uint64_t written = 0;
-            for (const SpanJob& job : q.jobs) {
-                if (job.maxY < y0 || job.minY > y1)
-                    continue;
-                SpanJob part = job;
-                part.yStart = std::max(job.minY, y0);
-                part.yEnd = std::min(job.maxY, y1);
-                part.written = 0;
-                RunSpans(part);
-                written += part.written;
-            }
-            q.written.fetch_add(written, std::memory_order_relaxed);
-        }, &q);
-        pixelsWritten += q.written.load();
-    } else {
-        for (SpanJob& job : q.jobs) {
-            RunSpans(job);
-            pixelsWritten += job.written;
-        }
-    }
-    q.jobs.clear();
-    q.area = 0;
-    q.minY = 0, q.maxY = -1;
-}
-
 
 // Every rule of who may take which pixel path, once a draw; FillTriangle
 // follows it, the span loops falling back to the general path for a
@@ -735,12 +608,13 @@ void SetBlendTableFits(bool enable)
     g_blendFits.store(enable);
 }
 
-bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
-                           const float* ddy)
+bool Rasterizer::FillSpans(const Tri& t, SpanJob* job)
 {
-    SpanJob j;
+    SpanJob& j = *job;
+    const float *base = t.base, *ddx = t.ddx, *ddy = t.ddy;
+    const int minX = t.minX, maxX = t.maxX, minY = t.minY, maxY = t.maxY;
     for (int i = 0; i < 3; ++i)
-        j.row[i] = e[i].row, j.stepX[i] = e[i].stepX, j.stepY[i] = e[i].stepY;
+        j.row[i] = t.e[i].row, j.stepX[i] = t.e[i].stepX, j.stepY[i] = t.e[i].stepY;
     j.minX = minX, j.maxX = maxX, j.minY = minY, j.maxY = maxY;
     j.width = target_.width;
     j.color = target_.color;
@@ -815,9 +689,9 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
     for (int k = kSr; k <= kSb; ++k)
         j.specularZero = j.specularZero && j.base[k] == 0.f && j.ddx[k] == 0.f && j.ddy[k] == 0.f;
     j.unchanged = j.blend && flatW && (diffuseAlphaZero || texelAlphaZero) && !(j.zTest && j.zWrite);
-    j.written = 0;
+    j.xStart = minX, j.xEnd = maxX;
     j.yStart = minY, j.yEnd = maxY;
-    SpanQueue& q = *spans_;
+    FrameQueue& q = *queue_;
     j.table = nullptr;
     j.tableIndex = -1;
     j.affine = false;
@@ -829,9 +703,9 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
             memcmp(last->src, src, sizeof src) == 0 && memcmp(last->key, j.key, sizeof src) == 0) {
             j.tableIndex = (int)q.tables.size() - 1;
         } else if ((int64_t)(maxX - minX + 1) * (maxY - minY + 1) >= kTableArea) {
-            if (!q.jobs.empty() && q.tables.size() == kMaxTables)
+            if (!q.commands.empty() && q.tables.size() == q.tables.capacity())
                 Flush();
-            if (q.jobs.empty())
+            if (q.commands.empty())
                 q.tables.clear();
             q.tables.emplace_back();
             BlendTable& t = q.tables.back();
@@ -870,21 +744,6 @@ bool Rasterizer::FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int ma
             memcpy(j.add, t.add, sizeof j.add);
         }
     }
-    if (Sharing()) {
-        // Program triangles drawn before this one go first.
-        FlushPrograms();
-        if (q.jobs.empty())
-            q.minY = minY, q.maxY = maxY;
-        q.minY = std::min(q.minY, minY), q.maxY = std::max(q.maxY, maxY);
-        q.area += (int64_t)(maxX - minX + 1) * (maxY - minY + 1);
-        q.jobs.push_back(j);
-        if (q.jobs.size() >= kMaxQueued)
-            Flush();
-        return true;
-    }
-    frameWork_ += (int64_t)(maxX - minX + 1) * (maxY - minY + 1) / 2;  // as FlushSpans counts it
-    RunSpans(j);
-    pixelsWritten += j.written;
     return true;
 }
 

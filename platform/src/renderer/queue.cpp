@@ -1,13 +1,14 @@
-// The rasteriser's queues and their flush: the waiting triangles of the
-// span loops (pixel_spans.cpp) and of pixel programs, drawn in the order they
-// came, and the one rule for handing work to the threads (workers.cpp).
+// The frame queue: commands with the pipes they are drawn with, binned by
+// the tiles they touch, and the one flush that draws them (tiles.cpp), and
+// the one rule for handing work to the threads (workers.cpp).
+#include "renderer/queue.h"
+
 #include "renderer/pixel_ops.h"
 #include "renderer/workers.h"
 
 #include <string.h>
 
 #include <algorithm>
-#include <atomic>
 
 namespace vr {
 
@@ -16,27 +17,66 @@ namespace {
 // Work below this many nanoseconds stays on the calling thread: waking the
 // workers, and their spinning for the next hand-out, cost more than it saves.
 const int64_t kShareFrom = 100 * 1000;
-// A frame whose work took less stays on the calling thread whole: its few
-// large hand-outs would keep the workers awake for little gain. (The demo
-// at 800 x 600 counts 2.4 to 3.5 ms, at 1920 x 1080 4.2 to 6.4 ms.)
+// A frame whose work took less is drawn at once on the calling thread: its
+// few hand-outs would keep the workers awake for little gain. (The demo at
+// 800 x 600 counts 2.4 to 3.5 ms, at 1920 x 1080 4.2 to 6.4 ms.)
 const int64_t kFrameShareFrom = 4000 * 1000;
 std::atomic<bool> g_shareAll{false};
-// Program triangles that may wait at once (room taken up front: a steady
-// frame allocates nothing).
-const size_t kMaxProgramTris = 2048;
-// Rows a worker clears at a time.
-const int kClearRows = 16;
+
+const size_t kMaxCommands = 32768;
+const size_t kMaxPipes = 1024;
+const size_t kMaxTris = 8192;
+const size_t kMaxSpans = 8192;
+const size_t kMaxLines = 4096;
+const size_t kMaxDots = 4096;
+const size_t kMaxClears = 256;
+const size_t kMaxTables = 32;
+const size_t kMaxBinned = (size_t)1 << 20;
+const size_t kBinRoom = 256;  // entries a bin has room for up front
+
+// What a pixel of each kind of command costs one thread, in nanoseconds
+// per pixel of its bounds (which hold about twice the pixels drawn).
+int64_t Cost(int64_t area, int kind)
+{
+    switch (kind) {
+    case 0:  // span loops
+        return area / 2;
+    case 1:  // pixel program batches
+        return area * 4;
+    case 2:  // general path
+        return area * 8;
+    default:  // clears: bound by memory, several pixels a nanosecond
+        return area / 8;
+    }
+}
 
 }  // namespace
 
-Rasterizer::Rasterizer()
-    : threads_(RenderThreads()), spans_(NewSpanQueue(threads_ > 1)), lanes_(new PixelLanes()),
-      programs_(new ProgramQueue)
+void SetShareAllWork(bool enable)
 {
+    g_shareAll.store(enable);
+}
+
+void Rasterizer::FrameQueueFree::operator()(FrameQueue* q) const
+{
+    delete q;
+}
+
+Rasterizer::Rasterizer() : threads_(RenderThreads()), queue_(new FrameQueue), lanes_(new PixelLanes())
+{
+    FrameQueue& q = *queue_;
+    // The span loops' blend tables are used at once as well.
+    q.tables.reserve(kMaxTables);
     if (threads_ > 1) {
-        programs_->tris.reserve(kMaxProgramTris);
+        q.commands.reserve(kMaxCommands);
+        q.pipes.reserve(kMaxPipes);
+        q.tris.reserve(kMaxTris);
+        q.spans.reserve(kMaxSpans);
+        q.lines.reserve(kMaxLines);
+        q.dots.reserve(kMaxDots);
+        q.clears.reserve(kMaxClears);
         for (int t = 0; t < threads_; ++t)
-            programs_->lanes.emplace_back(new PixelLanes());
+            q.lanes.emplace_back(new PixelLanes());
     }
 }
 
@@ -53,11 +93,6 @@ Workers* Rasterizer::WorkersFor(int64_t nanoseconds)
     return workers_.get();
 }
 
-void SetShareAllWork(bool enable)
-{
-    g_shareAll.store(enable);
-}
-
 bool Rasterizer::Sharing() const
 {
     return threads_ > 1 && (lastFrameWork_ >= kFrameShareFrom || g_shareAll.load(std::memory_order_relaxed));
@@ -71,111 +106,237 @@ void Rasterizer::EndFrame()
 
 bool Rasterizer::Waiting() const
 {
-    return !programs_->tris.empty() || WaitingSpans();
+    return !queue_->commands.empty();
 }
 
-void Rasterizer::Flush()
+void Rasterizer::SetTarget(const Target& target)
 {
-    ++epoch_;
-    // A program's triangles only wait behind span triangles already drawn.
-    FlushPrograms();
-    FlushSpans();
+    Flush();
+    target_ = target;
+    pipe_ = -1;
+    FrameQueue& q = *queue_;
+    q.tilesX = (target.width + kTileSize - 1) >> kTileShift;
+    q.tilesY = (target.height + kTileSize - 1) >> kTileShift;
+    q.bins.clear();
+    if (threads_ > 1) {
+        q.bins.resize((size_t)q.tilesX * q.tilesY);
+        for (std::vector<uint32_t>& bin : q.bins)
+            bin.reserve(kBinRoom);
+        q.used.reserve(q.bins.size());
+    }
+}
+
+int Rasterizer::QueuePipe()
+{
+    if (pipe_ >= 0)
+        return pipe_;
+    if (pipeDirect_ || !Sharing())
+        return -1;
+    FrameQueue& q = *queue_;
+    if (q.pipes.size() == q.pipes.capacity())
+        Flush();
+    int frozen = -1;
+    if (PixelProgram* program = state_.program) {
+        bool known = false;
+        for (int i = 0; i < q.frozenCount; ++i)
+            known = known || q.frozen[i] == program;
+        if (!known) {
+            if (q.frozenCount == (int)(sizeof q.frozen / sizeof q.frozen[0]))
+                Flush();
+            program->ReadyThreads(threads_);
+            q.frozen[q.frozenCount++] = program;
+        }
+        frozen = program->Freeze();
+        if (frozen < 0) {
+            // It carries values from pixel to pixel: drawn at once, in order.
+            pipeDirect_ = true;
+            return -1;
+        }
+    }
+    q.pipes.push_back(static_cast<const PixelPipe&>(*this));
+    q.pipes.back().frozen_ = frozen;
+    pipe_ = (int)q.pipes.size() - 1;
+    return pipe_;
+}
+
+void Rasterizer::Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds)
+{
+    FrameQueue& q = *queue_;
+    const uint32_t index = (uint32_t)q.commands.size();
+    q.commands.push_back({kind, (uint32_t)pipe, item});
+    q.work += nanoseconds;
+    const int tx0 = bounds.x0 >> kTileShift, tx1 = bounds.x1 >> kTileShift;
+    const int ty0 = bounds.y0 >> kTileShift, ty1 = bounds.y1 >> kTileShift;
+    for (int ty = ty0; ty <= ty1; ++ty)
+        for (int tx = tx0; tx <= tx1; ++tx) {
+            const int tile = ty * q.tilesX + tx;
+            std::vector<uint32_t>& bin = q.bins[(size_t)tile];
+            if (bin.empty())
+                q.used.push_back(tile);
+            bin.push_back(index);
+        }
+    q.binned += (size_t)(tx1 - tx0 + 1) * (ty1 - ty0 + 1);
+    if (q.commands.size() == q.commands.capacity() || q.binned >= kMaxBinned)
+        Flush();
+}
+
+void Rasterizer::QueueTri(Kind kind, const Tri& t)
+{
+    const int64_t area = (int64_t)(t.maxX - t.minX + 1) * (t.maxY - t.minY + 1);
+    const int64_t cost = Cost(area, kind == kCmdProgram ? 1 : 2);
+    const int pipe = QueuePipe();
+    if (pipe < 0) {
+        Flush();
+        frameWork_ += cost;
+        uint64_t written = 0;
+        if (kind == kCmdProgram)
+            DrawProgram(t, Rect{t.minX, t.minY, t.maxX, t.maxY}, *lanes_, 0, &written);
+        else
+            DrawGeneral(t, Rect{t.minX, t.minY, t.maxX, t.maxY}, 0, &written);
+        pixelsWritten += written;
+        return;
+    }
+    FrameQueue& q = *queue_;
+    if (q.tris.size() == q.tris.capacity())
+        Flush();
+    if (pipe_ < 0)
+        return QueueTri(kind, t);
+    Tri& copy = q.tris.emplace_back();
+    memcpy(copy.e, t.e, sizeof t.e);
+    copy.minX = t.minX, copy.maxX = t.maxX, copy.minY = t.minY, copy.maxY = t.maxY;
+    // Only the planes the pipe reads.
+    const size_t planes = (size_t)(2 + attrs_ + 3) / 4 * 4;
+    memcpy(copy.base, t.base, sizeof(float) * planes);
+    memcpy(copy.ddx, t.ddx, sizeof(float) * planes);
+    memcpy(copy.ddy, t.ddy, sizeof(float) * planes);
+    Queue(kind, pipe, (uint32_t)q.tris.size() - 1, Rect{t.minX, t.minY, t.maxX, t.maxY}, cost);
+}
+
+void Rasterizer::QueueSpans(const SpanJob& j)
+{
+    const int64_t cost = Cost((int64_t)(j.maxX - j.minX + 1) * (j.maxY - j.minY + 1), 0);
+    const int pipe = QueuePipe();
+    FrameQueue& q = *queue_;
+    if (pipe < 0) {
+        Flush();
+        frameWork_ += cost;
+        pixelsWritten += RunSpans(j);
+        return;
+    }
+    if (q.spans.size() == q.spans.capacity())
+        Flush();
+    if (pipe_ < 0)
+        return QueueSpans(j);
+    q.spans.push_back(j);
+    Queue(kCmdSpans, pipe, (uint32_t)q.spans.size() - 1, Rect{j.minX, j.minY, j.maxX, j.maxY}, cost);
+}
+
+void Rasterizer::QueueLine(const Line& l, const Rect& bounds)
+{
+    const int pipe = QueuePipe();
+    FrameQueue& q = *queue_;
+    if (pipe < 0) {
+        Flush();
+        uint64_t written = 0;
+        PixelPipe::DrawLine(l, Rect{clipX0_, clipY0_, clipX1_ - 1, clipY1_ - 1}, 0, &written);
+        pixelsWritten += written;
+        return;
+    }
+    if (q.lines.size() == q.lines.capacity())
+        Flush();
+    if (pipe_ < 0)
+        return QueueLine(l, bounds);
+    q.lines.push_back(l);
+    Queue(kCmdLine, pipe, (uint32_t)q.lines.size() - 1, bounds, 0);
+}
+
+void Rasterizer::QueueDot(const Dot& d)
+{
+    const int pipe = QueuePipe();
+    FrameQueue& q = *queue_;
+    if (pipe < 0) {
+        Flush();
+        uint64_t written = 0;
+        DrawDot(d, Rect{d.x, d.y, d.x, d.y}, 0, &written);
+        pixelsWritten += written;
+        return;
+    }
+    if (q.dots.size() == q.dots.capacity())
+        Flush();
+    if (pipe_ < 0)
+        return QueueDot(d);
+    q.dots.push_back(d);
+    Queue(kCmdDot, pipe, (uint32_t)q.dots.size() - 1, Rect{d.x, d.y, d.x, d.y}, 0);
 }
 
 void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z)
 {
-    Flush();
-    // Clearing is bound by memory, at several pixels a nanosecond.
-    Workers* workers = WorkersFor((int64_t)(x1 - x0) * (y1 - y0) / 8);
-    if (!workers) {
+    if (x0 >= x1 || y0 >= y1)
+        return;
+    const int64_t cost = Cost((int64_t)(x1 - x0) * (y1 - y0), 3);
+    FrameQueue& q = *queue_;
+    if (!Sharing()) {
+        Flush();
+        frameWork_ += cost;
         ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
         return;
     }
-    struct Job {
-        const Target* target;
-        int x0, y0, x1, y1;
-        bool color, depth;
-        uint32_t value;
-        float z;
-    } job = {&target_, x0, y0, x1, y1, color, depth, value, z};
-    workers->Run((y1 - y0 + kClearRows - 1) / kClearRows, [](void* context, int band) {
-        const Job& j = *(const Job*)context;
-        const int top = j.y0 + band * kClearRows;
-        ClearTarget(*j.target, j.x0, top, j.x1, std::min(j.y1, top + kClearRows), j.color, j.value, j.depth, j.z);
-    }, &job);
-}
-
-// With threads a pixel program's triangles wait, and each thread draws them
-// all, in order, over bands of rows of its own (ProgramRows in raster.cpp).
-void Rasterizer::ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base,
-                                 const float* ddx, const float* ddy)
-{
-    ProgramQueue& q = *programs_;
-    if (q.lanes.size() > 1 && Sharing()) {
-        if (q.tris.empty())
-            q.shared = state_.program->ShareAmong((int)q.lanes.size());
-        if (q.shared) {
-            ProgramTri& t = q.tris.emplace_back();
-            for (int i = 0; i < 3; ++i)
-                t.e[i] = e[i];
-            t.minX = minX, t.maxX = maxX, t.minY = minY, t.maxY = maxY;
-            const int planes = 2 + attrs_;
-            memcpy(t.base, base, sizeof(float) * (size_t)planes);
-            memcpy(t.ddx, ddx, sizeof(float) * (size_t)planes);
-            memcpy(t.ddy, ddy, sizeof(float) * (size_t)planes);
-            if (q.tris.size() == 1)
-                q.minY = minY, q.maxY = maxY;
-            q.minY = std::min(q.minY, minY), q.maxY = std::max(q.maxY, maxY);
-            q.area += (int64_t)(maxX - minX + 1) * (maxY - minY + 1);
-            if (q.tris.size() == q.tris.capacity())
-                FlushPrograms();
-            return;
-        }
-    }
-    frameWork_ += (int64_t)(maxX - minX + 1) * (maxY - minY + 1) * 4;  // as FlushPrograms counts it
-    uint64_t written = 0;
-    ProgramRows(e, minX, maxX, minY, minY, maxY, base, ddx, ddy, *lanes_, 0, &written);
-    pixelsWritten += written;
-}
-
-void Rasterizer::FlushPrograms()
-{
-    ProgramQueue& q = *programs_;
-    if (q.tris.empty())
+    // A clear reads no state: any pipe of the queue will do.
+    if (q.clears.size() == q.clears.capacity())
+        Flush();
+    if (q.pipes.empty() && QueuePipe() < 0) {
+        Flush();
+        frameWork_ += cost;
+        ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
         return;
-    // Rows a thread takes at a time; a pixel program's pixel costs several
-    // nanoseconds, bounding boxes count twice the pixels.
-    const int kBandRows = 8;
-    Workers* workers = WorkersFor(q.area * 4);  // ProgramTriangle counts the same
-    struct Job {
-        Rasterizer* r;
-        std::atomic<uint64_t> written{0};
-    } job;
-    job.r = this;
-    auto band = [](void* context, int index) {
-        Job& j = *(Job*)context;
-        ProgramQueue& q = *j.r->programs_;
-        const int thread = Workers::Current();
-        const int y0 = q.minY + index * kBandRows, y1 = y0 + kBandRows - 1;
-        uint64_t written = 0;
-        for (const ProgramTri& t : q.tris) {
-            if (t.maxY < y0 || t.minY > y1)
-                continue;
-            j.r->ProgramRows(t.e, t.minX, t.maxX, t.minY, std::max(t.minY, y0), std::min(t.maxY, y1), t.base, t.ddx,
-                             t.ddy, *q.lanes[(size_t)thread], thread, &written);
-        }
-        j.written.fetch_add(written, std::memory_order_relaxed);
-    };
-    const int bands = (q.maxY - q.minY) / kBandRows + 1;
-    if (workers) {
-        workers->Run(bands, band, &job);
-    } else {
-        for (int i = 0; i < bands; ++i)
-            band(&job, i);
     }
-    pixelsWritten += job.written.load();
+    q.clears.push_back({Rect{x0, y0, x1 - 1, y1 - 1}, color, depth, value, z});
+    Queue(kCmdClear, 0, (uint32_t)q.clears.size() - 1, Rect{x0, y0, x1 - 1, y1 - 1}, cost);
+}
+
+void Rasterizer::Flush()
+{
+    FrameQueue& q = *queue_;
+    if (q.commands.empty())
+        return;
+    ++epoch_;
+    Workers* workers = WorkersFor(q.work);
+    if (workers) {
+        q.written.store(0);
+        workers->Run((int)q.used.size(), [](void* context, int index) {
+            Rasterizer& r = *(Rasterizer*)context;
+            uint64_t written = 0;
+            r.DrawTile(r.queue_->used[(size_t)index], Workers::Current(), &written);
+            r.queue_->written.fetch_add(written, std::memory_order_relaxed);
+        }, this);
+        pixelsWritten += q.written.load();
+    } else {
+        // Too little to share: each command once over its whole bounds.
+        const Rect all = {0, 0, target_.width - 1, target_.height - 1};
+        uint64_t written = 0;
+        for (size_t i = 0; i < q.commands.size(); ++i) {
+            const FrameQueue::Command& c = q.commands[i];
+            Draw(q.pipes[c.pipe], c.kind, c.item, all, 0, &written);
+        }
+        pixelsWritten += written;
+    }
+    for (int tile : q.used)
+        q.bins[(size_t)tile].clear();
+    q.used.clear();
+    q.binned = 0;
+    q.commands.clear();
+    q.pipes.clear();
     q.tris.clear();
-    q.area = 0;
+    q.spans.clear();
+    q.lines.clear();
+    q.dots.clear();
+    q.clears.clear();
+    q.tables.clear();
+    q.work = 0;
+    for (int i = 0; i < q.frozenCount; ++i)
+        q.frozen[i]->Thaw();
+    q.frozenCount = 0;
+    pipe_ = -1;
 }
 
 }  // namespace vr

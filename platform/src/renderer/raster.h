@@ -236,80 +236,48 @@ void SetShareAllWork(bool enable);
 // (on by default); off, they look every byte up (for tests).
 void SetBlendTableFits(bool enable);
 
-class Rasterizer {
+// A rectangle of pixels, both ends included.
+struct Rect {
+    int x0, y0, x1, y1;
+};
+
+// Planes a set-up triangle carries: depth, 1/w and the attributes, padded
+// to whole groups of four.
+const int kPaddedPlanes = (2 + kMaxVaryings + 3) / 4 * 4;
+
+// What a draw's pixels are drawn with, and the pixel paths that draw them.
+// The rasteriser holds the current one; a copy taken at the draw goes with
+// its commands into the frame queue (queue.cpp) and stays as it was, so
+// that any thread may draw them later. Every path draws only the pixels
+// inside the rectangle it is given: a tile, or the whole target.
+class PixelPipe {
 public:
-    Rasterizer();
-    ~Rasterizer();
-    Rasterizer(const Rasterizer&) = delete;
-    Rasterizer& operator=(const Rasterizer&) = delete;
-
-    void SetTarget(const Target& target);
-    const Target& GetTarget() const { return target_; }
-    void SetViewport(const Viewport& viewport);
-    void SetState(const PixelState& state);
-
-    // Clip-space triangle (or screen-space when pretransformed); clips, culls
-    // and fills.
-    void DrawTriangle(const Vertex& a, const Vertex& b, const Vertex& c, bool pretransformed);
-    void DrawLine(const Vertex& a, const Vertex& b, bool pretransformed, bool lastPixel);
-    void DrawPoint(const Vertex& a, bool pretransformed);
-    // ClearTarget on the target, shared among the threads when large.
-    void Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z);
-    // Triangles of a pixel program wait, within a draw, to be drawn by
-    // several threads at once; the device calls this at the end of a draw.
-    void FlushPrograms();
-    // Triangles of the span loops may wait, over several draws, to be drawn
-    // by several threads at once; this draws them. Each carries its own state:
-    // the device calls it before pixels are read, a texture changes or goes.
-    void Flush();
-    // The one rule for sharing work among the threads: the rasteriser's
-    // threads for work that takes one thread about `nanoseconds`, or null when
-    // it, or the last frame's work, is too little to pay for waking them.
-    Workers* WorkersFor(int64_t nanoseconds);
-    // A frame was shown: the work asked for since the last is the frame's.
-    void EndFrame();
-    // Whether triangles wait to be shared: there are threads and the last
-    // frame was large enough for them.
-    bool Sharing() const;
-    // Counts the flushes: work queued now is drawn by the flush that ends
-    // this epoch. A resource read by queued work is stamped with it.
-    uint64_t Epoch() const { return epoch_; }
-    // Whether queued work waits to be drawn.
-    bool Waiting() const;
-
-    // Pixels written since the last reset (for tests and figures).
-    uint64_t pixelsWritten = 0;
-
-private:
     struct EdgeFn {
         int64_t stepX, stepY, row;
     };
-    // What a stage's set-up decides once per draw.
-    struct StagePrep {
-        int set;                  // texture coordinate set it reads
-        float log2Size;           // log2 of level 0's larger side
-        bool passesWithoutTexture;  // reads a texture it does not have
-    };
-    struct FastTri;
     struct ScreenVertex {
         float x, y, z, iw;
         float attr[kMaxVaryings];
     };
-    void ToScreen(const Vertex& v, bool pretransformed, ScreenVertex* out) const;
-    static void VertexPlanes(const ScreenVertex& v, int planes, int padded, float* out);
-    void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c);
-    void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
-    void ProgramTriangle(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base,
-                         const float* ddx, const float* ddy);
-    struct PixelLanes;
-    // Rows y0..y1 of a program's triangle (from minY..maxY), the pixels
-    // shaded in `lanes` by `thread`, the pixels written added to `written`.
-    void ProgramRows(const EdgeFn* e, int minX, int maxX, int minY, int y0, int y1, const float* base,
-                     const float* ddx, const float* ddy, PixelLanes& lanes, int thread, uint64_t* written);
-    void ShadePixel(int index, float z, const float* attr, const float* lod);
-    // ShadePixel after the colour is known: alpha test, blend and writes;
-    // false when the alpha test drops the pixel.
-    bool WritePixel(int index, float z, const Color& current);
+    // A set-up triangle: edge functions and planes (depth, 1/w, the
+    // attributes over w) from (minX, minY), its bounds inside the viewport.
+    struct Tri {
+        EdgeFn e[3];
+        int minX, maxX, minY, maxY;
+        alignas(16) float base[kPaddedPlanes];
+        alignas(16) float ddx[kPaddedPlanes];
+        alignas(16) float ddy[kPaddedPlanes];
+    };
+    // A line from its screen vertices; a point, the pixel and its floats.
+    struct Line {
+        ScreenVertex a, b;
+        bool lastPixel;
+    };
+    struct Dot {
+        int x, y;
+        float z;
+        float attr[kMaxVaryings];
+    };
     // Pixels of one triangle waiting for the pixel program, in the order
     // the walk met them.
     struct PixelLanes {
@@ -320,9 +288,39 @@ private:
         alignas(64) float color[4 * PixelProgram::kLanes];
         bool keep[PixelProgram::kLanes];
     };
+
+    // The pixel paths; each adds the pixels it writes to `written`. `thread`
+    // is the drawing thread's number among the rasteriser's threads.
+    // The general path, texture stages or a pixel program one pixel at a time.
+    void DrawGeneral(const Tri& t, const Rect& r, int thread, uint64_t* written) const;
+    // A pixel program's pixels shaded in batches (`lanes` the thread's own).
+    void DrawProgram(const Tri& t, const Rect& r, PixelLanes& lanes, int thread, uint64_t* written) const;
+    void DrawLine(const Line& l, const Rect& r, int thread, uint64_t* written) const;
+    void DrawDot(const Dot& d, const Rect& r, int thread, uint64_t* written) const;
+    const Target& GetTarget() const { return target_; }
+
+protected:
+    friend class Rasterizer;  // freezes its copies' programs
+    // What a stage's set-up decides once per draw.
+    struct StagePrep {
+        int set;                  // texture coordinate set it reads
+        float log2Size;           // log2 of level 0's larger side
+        bool passesWithoutTexture;  // reads a texture it does not have
+    };
+    struct FastTri;
+    void ShadePixel(int index, float z, const float* attr, const float* lod, int thread, uint64_t* written) const;
+    // ShadePixel after the colour is known: alpha test, blend and writes;
+    // false when the alpha test drops the pixel.
+    bool WritePixel(int index, float z, const Color& current) const;
     // Shades and writes the waiting pixels as ShadePixel would one by one.
-    void ShadeLanes(PixelLanes& lanes, int attrs, int thread, uint64_t* written);
+    void ShadeLanes(PixelLanes& lanes, int attrs, int thread, uint64_t* written) const;
     void Sample(int stage, float u, float v, float lod, float out[4]) const;
+    void FastModulate(const FastTri& t, const Rect& r, uint64_t* written) const;
+    template <bool kBlend, bool kSpecular>
+    void FastFill(const FastTri& t, const Rect& r, uint64_t* written) const;
+    // The pixel program, frozen with the pipe or (-1) the live one.
+    bool Shade(const float* attr, float out[4], int thread) const;
+
     // Why a draw's triangles miss the span loops.
     enum SpanMiss {
         kMissNone,
@@ -340,8 +338,8 @@ private:
     static void CountDraw(SpanMiss miss);
     static void CountTriangle(PixelPath path, bool planesMissed);
     static bool PixelBatches();
-    // The span loops (pixel_spans.cpp): chosen once a draw, false from
-    // FillSpans when a triangle's planes are not all finite.
+    // The span loops (pixel_spans.cpp): chosen once a draw, refused by
+    // FillSpans for a triangle whose planes are not all finite.
     enum SpanMode {
         kSpanOff,
         kSpanColor,
@@ -351,49 +349,11 @@ private:
         kSpanSampledLinear,
         kSpanCopy
     };
-    void ChoosePixelPaths(bool plainBlend);
-    SpanMiss spanMiss_ = kMissNone;
-    bool FillSpans(const EdgeFn* e, int minX, int maxX, int minY, int maxY, const float* base, const float* ddx,
-                   const float* ddy);
-    void FastModulate(const FastTri& t);
-    void FlushSpans();
-    bool WaitingSpans() const;
-    struct SpanQueue;
-    struct SpanQueueFree {
-        void operator()(SpanQueue* q) const;
-    };
-    // Room for the waiting span triangles taken up front when `shared`.
-    static SpanQueue* NewSpanQueue(bool shared);
-    uint64_t epoch_ = 1;
-    int threads_;  // RenderThreads() when made
-    std::unique_ptr<Workers> workers_;  // made when work is first shared
-    std::unique_ptr<SpanQueue, SpanQueueFree> spans_;
-    // Made once (zeroed): lanes past a batch's pixels hold earlier numbers.
-    std::unique_ptr<PixelLanes> lanes_;
-    // A program's triangles waiting for the threads: edges and planes as
-    // set up, the per-thread lanes, the rows all cover.
-    struct ProgramTri {
-        EdgeFn e[3];
-        int minX, maxX, minY, maxY;
-        float base[2 + kMaxVaryings], ddx[2 + kMaxVaryings], ddy[2 + kMaxVaryings];
-    };
-    struct ProgramQueue {
-        std::vector<ProgramTri, PageAllocator<ProgramTri>> tris;
-        std::vector<std::unique_ptr<PixelLanes>> lanes;  // one a thread
-        int64_t area = 0;
-        int minY = 0, maxY = -1;
-        bool shared = false;  // the program took the threads for this draw
-    };
-    std::unique_ptr<ProgramQueue> programs_;
-    int64_t frameWork_ = 0;  // nanoseconds asked of WorkersFor since the frame began
-    int64_t lastFrameWork_ = INT64_MAX;  // unknown before the first frame: as if large
-    template <bool kBlend, bool kSpecular>
-    void FastFill(const FastTri& t);
 
     Target target_;
-    Viewport viewport_ = {0, 0, 0, 0, 0.f, 1.f};
     PixelState state_ = {};
     int clipX0_ = 0, clipY0_ = 0, clipX1_ = 0, clipY1_ = 0;  // scissor, exclusive max
+    int frozen_ = -1;  // the program's frozen handle; -1: the live program
     bool passThrough_ = false;  // no stage changes the diffuse colour
     // One textured stage modulating the diffuse colour, no alpha test,
     // opaque or source-alpha blending: the specialised loop draws.
@@ -404,11 +364,102 @@ private:
     StagePrep prep_[kMaxStages] = {};
     int attrs_ = 4 + 4 + 2 * kTexSets;  // floats interpolated per vertex
     SpanMode spanMode_ = kSpanOff;
+    SpanMiss spanMiss_ = kMissNone;
     float spanTexel_[4] = {0, 0, 0, 0};  // the uniform texture's colour
     float spanTexSize_[2] = {0, 0};
     const TexLevel* spanLevel_ = nullptr;
     int spanSource_[4] = {0, 1, 2, 3};  // the copying program's floats, -1: spanConst_
     float spanConst_[4] = {0, 0, 0, 0};
+};
+
+struct SpanJob;
+
+// Set-up and binning: triangles, lines, points and clears become commands
+// of one frame queue, in the order they come, each binned by the screen
+// tiles it touches and holding the pipe it is drawn with. The queue is
+// drawn at a flush: tile by tile on the threads, each tile's commands in
+// queue order, so that any number of threads draws the same picture. A
+// frame too small to gain is drawn at once on the calling thread.
+class Rasterizer : private PixelPipe {
+public:
+    Rasterizer();
+    ~Rasterizer();
+    Rasterizer(const Rasterizer&) = delete;
+    Rasterizer& operator=(const Rasterizer&) = delete;
+
+    void SetTarget(const Target& target);
+    using PixelPipe::GetTarget;
+    void SetViewport(const Viewport& viewport);
+    void SetState(const PixelState& state);
+
+    // Clip-space triangle (or screen-space when pretransformed); clips, culls
+    // and fills.
+    void DrawTriangle(const Vertex& a, const Vertex& b, const Vertex& c, bool pretransformed);
+    void DrawLine(const Vertex& a, const Vertex& b, bool pretransformed, bool lastPixel);
+    void DrawPoint(const Vertex& a, bool pretransformed);
+    // ClearTarget on the target, in order with the draws.
+    void Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z);
+    // Draws the queue: the device calls it before pixels are read, and
+    // before a texture that queued work reads is written or let go.
+    void Flush();
+    // The one rule for sharing work among the threads: the rasteriser's
+    // threads for work that takes one thread about `nanoseconds`, or null when
+    // it, or the last frame's work, is too little to pay for waking them.
+    Workers* WorkersFor(int64_t nanoseconds);
+    // A frame was shown: the work asked for since the last is the frame's.
+    void EndFrame();
+    // Whether commands wait in the queue: there are threads and the last
+    // frame was large enough for them.
+    bool Sharing() const;
+    // Counts the flushes: work queued now is drawn by the flush that ends
+    // this epoch. A resource read by queued work is stamped with it.
+    uint64_t Epoch() const { return epoch_; }
+    // Whether queued work waits to be drawn.
+    bool Waiting() const;
+
+    // Pixels written since the last reset (for tests and figures).
+    uint64_t pixelsWritten = 0;
+
+private:
+    enum Kind : uint8_t { kCmdSpans, kCmdProgram, kCmdGeneral, kCmdLine, kCmdDot, kCmdClear };
+    struct FrameQueue;
+    struct FrameQueueFree {
+        void operator()(FrameQueue* q) const;
+    };
+    void ToScreen(const Vertex& v, bool pretransformed, ScreenVertex* out) const;
+    static void VertexPlanes(const ScreenVertex& v, int planes, int padded, float* out);
+    void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c);
+    void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
+    void ChoosePixelPaths(bool plainBlend);
+    // The span loops' job for a triangle, false when its planes are not all
+    // finite; its blend table, if any, in the queue's.
+    bool FillSpans(const Tri& t, SpanJob* job);
+    // The queue's copy of the current pipe, made at the first command after
+    // a change; -1 when commands are drawn at once (no sharing, or a pixel
+    // program that cannot be frozen).
+    int QueuePipe();
+    // Queues one command over the pixels of `bounds`, its item already
+    // stored; a queue that fills is drawn.
+    void Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds);
+    // A command drawn by `pipe` over `r`.
+    void Draw(const PixelPipe& pipe, Kind kind, uint32_t item, const Rect& r, int thread, uint64_t* written);
+    void QueueTri(Kind kind, const Tri& t);
+    void QueueSpans(const SpanJob& j);
+    void QueueLine(const Line& l, const Rect& bounds);
+    void QueueDot(const Dot& d);
+    void DrawTile(int tile, int thread, uint64_t* written);
+
+    uint64_t epoch_ = 1;
+    int threads_;  // RenderThreads() when made
+    std::unique_ptr<Workers> workers_;  // made when work is first shared
+    std::unique_ptr<FrameQueue, FrameQueueFree> queue_;
+    int pipe_ = -1;  // the current pipe's copy in the queue, -1: none yet
+    bool pipeDirect_ = false;  // the current pipe cannot be queued
+    // Made once (zeroed): lanes past a batch's pixels hold earlier numbers.
+    std::unique_ptr<PixelLanes> lanes_;
+    int64_t frameWork_ = 0;  // nanoseconds asked of WorkersFor since the frame began
+    int64_t lastFrameWork_ = INT64_MAX;  // unknown before the first frame: as if large
+    Viewport viewport_ = {0, 0, 0, 0, 0.f, 1.f};
 };
 
 }  // namespace vr

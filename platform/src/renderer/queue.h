@@ -1,0 +1,58 @@
+// The frame queue: the commands of the draws in the order they came, their
+// items, the pipes they are drawn with, and the bins of the screen tiles.
+#ifndef VELMORA_RENDERER_QUEUE_H
+#define VELMORA_RENDERER_QUEUE_H
+
+#include "renderer/raster.h"
+#include "renderer/spans.h"
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace vr {
+
+// Tiles are squares of this many pixels a side.
+const int kTileShift = 6;
+const int kTileSize = 1 << kTileShift;
+
+struct Rasterizer::FrameQueue {
+    struct Command {
+        Kind kind;
+        uint32_t pipe;  // in pipes
+        uint32_t item;  // in the kind's items
+    };
+    struct ClearItem {
+        Rect rect;
+        bool color, depth;
+        uint32_t value;
+        float z;
+    };
+    template <class T>
+    using Items = std::vector<T, PageAllocator<T>>;
+    // Room for all is taken up front (a steady frame allocates nothing); a
+    // queue that fills is drawn.
+    Items<Command> commands;
+    Items<PixelPipe> pipes;
+    Items<Tri> tris;
+    Items<SpanJob> spans;
+    Items<Line> lines;
+    Items<Dot> dots;
+    Items<ClearItem> clears;
+    Items<BlendTable> tables;
+    // Per tile, its commands' numbers in queue order; the tiles that have any.
+    int tilesX = 0, tilesY = 0;
+    std::vector<std::vector<uint32_t>> bins;
+    std::vector<int> used;
+    size_t binned = 0;  // entries over all bins
+    // Pixel programs frozen for the pipes, let go once the queue is drawn.
+    PixelProgram* frozen[4] = {};
+    int frozenCount = 0;
+    int64_t work = 0;  // nanoseconds the queued commands take one thread
+    std::vector<std::unique_ptr<PixelLanes>> lanes;  // one a thread
+    std::atomic<uint64_t> written{0};
+};
+
+}  // namespace vr
+
+#endif

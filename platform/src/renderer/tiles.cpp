@@ -1,0 +1,60 @@
+// The workers' side of the frame queue: a tile's commands drawn in queue
+// order, each clipped to the tile, so that every thread count draws the
+// same picture.
+#include "renderer/queue.h"
+
+#include "renderer/pixel_ops.h"
+
+#include <algorithm>
+
+namespace vr {
+
+void Rasterizer::Draw(const PixelPipe& pipe, Kind kind, uint32_t item, const Rect& r, int thread, uint64_t* written)
+{
+    FrameQueue& q = *queue_;
+    switch (kind) {
+    case kCmdSpans: {
+        SpanJob part = q.spans[item];
+        part.xStart = std::max(part.minX, r.x0), part.xEnd = std::min(part.maxX, r.x1);
+        part.yStart = std::max(part.minY, r.y0), part.yEnd = std::min(part.maxY, r.y1);
+        if (part.xStart <= part.xEnd && part.yStart <= part.yEnd)
+            *written += RunSpans(part);
+        break;
+    }
+    case kCmdProgram:
+        pipe.DrawProgram(q.tris[item], r, thread < (int)q.lanes.size() ? *q.lanes[(size_t)thread] : *lanes_, thread,
+                         written);
+        break;
+    case kCmdGeneral:
+        pipe.DrawGeneral(q.tris[item], r, thread, written);
+        break;
+    case kCmdLine:
+        pipe.DrawLine(q.lines[item], r, thread, written);
+        break;
+    case kCmdDot:
+        pipe.DrawDot(q.dots[item], r, thread, written);
+        break;
+    case kCmdClear: {
+        const FrameQueue::ClearItem& c = q.clears[item];
+        const int x0 = std::max(c.rect.x0, r.x0), x1 = std::min(c.rect.x1, r.x1);
+        const int y0 = std::max(c.rect.y0, r.y0), y1 = std::min(c.rect.y1, r.y1);
+        if (x0 <= x1 && y0 <= y1)
+            ClearTarget(pipe.GetTarget(), x0, y0, x1 + 1, y1 + 1, c.color, c.value, c.depth, c.z);
+        break;
+    }
+    }
+}
+
+void Rasterizer::DrawTile(int tile, int thread, uint64_t* written)
+{
+    FrameQueue& q = *queue_;
+    const int tx = tile % q.tilesX, ty = tile / q.tilesX;
+    const Rect r = {tx << kTileShift, ty << kTileShift, std::min(target_.width, (tx + 1) << kTileShift) - 1,
+                    std::min(target_.height, (ty + 1) << kTileShift) - 1};
+    for (uint32_t index : q.bins[(size_t)tile]) {
+        const FrameQueue::Command& c = q.commands[index];
+        Draw(q.pipes[c.pipe], c.kind, c.item, r, thread, written);
+    }
+}
+
+}  // namespace vr
