@@ -159,7 +159,7 @@ int Rasterizer::QueuePipe()
     return pipe_;
 }
 
-void Rasterizer::Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds)
+void Rasterizer::Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds, const EdgeFn* e)
 {
     FrameQueue& q = *queue_;
     const uint32_t index = (uint32_t)q.commands.size();
@@ -167,15 +167,32 @@ void Rasterizer::Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, i
     q.work += nanoseconds;
     const int tx0 = bounds.x0 >> kTileShift, tx1 = bounds.x1 >> kTileShift;
     const int ty0 = bounds.y0 >> kTileShift, ty1 = bounds.y1 >> kTileShift;
+    // A triangle over more than a row or a column of tiles skips the tiles
+    // outside one of its edges: an edge function's largest value over a
+    // tile's pixel centres is at one of its corners.
+    const bool skip = e && tx1 > tx0 && ty1 > ty0;
     for (int ty = ty0; ty <= ty1; ++ty)
         for (int tx = tx0; tx <= tx1; ++tx) {
+            if (skip) {
+                const int64_t x0 = std::max(tx << kTileShift, bounds.x0) - bounds.x0;
+                const int64_t x1 = std::min(((tx + 1) << kTileShift) - 1, bounds.x1) - bounds.x0;
+                const int64_t y0 = std::max(ty << kTileShift, bounds.y0) - bounds.y0;
+                const int64_t y1 = std::min(((ty + 1) << kTileShift) - 1, bounds.y1) - bounds.y0;
+                bool outside = false;
+                for (int i = 0; i < 3 && !outside; ++i)
+                    outside = e[i].row + e[i].stepX * (e[i].stepX > 0 ? x1 : x0) +
+                                  e[i].stepY * (e[i].stepY > 0 ? y1 : y0) <
+                              0;
+                if (outside)
+                    continue;
+            }
             const int tile = ty * q.tilesX + tx;
             std::vector<uint32_t>& bin = q.bins[(size_t)tile];
             if (bin.empty())
                 q.used.push_back(tile);
             bin.push_back(index);
+            ++q.binned;
         }
-    q.binned += (size_t)(tx1 - tx0 + 1) * (ty1 - ty0 + 1);
     if (q.commands.size() == q.commands.capacity() || q.binned >= kMaxBinned)
         Flush();
 }
@@ -209,7 +226,7 @@ void Rasterizer::QueueTri(Kind kind, const Tri& t)
     memcpy(copy.base, t.base, sizeof(float) * planes);
     memcpy(copy.ddx, t.ddx, sizeof(float) * planes);
     memcpy(copy.ddy, t.ddy, sizeof(float) * planes);
-    Queue(kind, pipe, (uint32_t)q.tris.size() - 1, Rect{t.minX, t.minY, t.maxX, t.maxY}, cost);
+    Queue(kind, pipe, (uint32_t)q.tris.size() - 1, Rect{t.minX, t.minY, t.maxX, t.maxY}, cost, t.e);
 }
 
 void Rasterizer::QueueSpans(const SpanJob& j)
@@ -228,7 +245,9 @@ void Rasterizer::QueueSpans(const SpanJob& j)
     if (pipe_ < 0)
         return QueueSpans(j);
     q.spans.push_back(j);
-    Queue(kCmdSpans, pipe, (uint32_t)q.spans.size() - 1, Rect{j.minX, j.minY, j.maxX, j.maxY}, cost);
+    const EdgeFn e[3] = {{j.stepX[0], j.stepY[0], j.row[0]}, {j.stepX[1], j.stepY[1], j.row[1]},
+                         {j.stepX[2], j.stepY[2], j.row[2]}};
+    Queue(kCmdSpans, pipe, (uint32_t)q.spans.size() - 1, Rect{j.minX, j.minY, j.maxX, j.maxY}, cost, e);
 }
 
 void Rasterizer::QueueLine(const Line& l, const Rect& bounds)

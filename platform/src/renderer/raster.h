@@ -438,9 +438,11 @@ private:
     // a change; -1 when commands are drawn at once (no sharing, or a pixel
     // program that cannot be frozen).
     int QueuePipe();
-    // Queues one command over the pixels of `bounds`, its item already
-    // stored; a queue that fills is drawn.
-    void Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds);
+    // Queues one command over the pixels of `bounds` (a triangle's with its
+    // edges from the corner), its item already stored; a queue that fills is
+    // drawn.
+    void Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds,
+               const EdgeFn* e = nullptr);
     // A command drawn by `pipe` over `r`.
     void Draw(const PixelPipe& pipe, Kind kind, uint32_t item, const Rect& r, int thread, uint64_t* written);
     void QueueTri(Kind kind, const Tri& t);
