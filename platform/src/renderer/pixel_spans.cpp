@@ -438,8 +438,6 @@ VELMORA_TARGET_CLONES("avx2", "default") uint64_t RunSpans(const SpanJob& j)
     }
 }
 
-namespace {
-
 // The one texel every sample of a level gives, when all texels are alike
 // (small levels only: the check runs once a draw).
 bool UniformTexel(const TexLevel& level, uint32_t* texel)
@@ -454,6 +452,8 @@ bool UniformTexel(const TexLevel& level, uint32_t* texel)
     *texel = first;
     return true;
 }
+
+namespace {
 
 // What a source colour blends to over each destination byte, by the float
 // formula of the other loops: a, r, g, b tables of 256 shifted bytes.
@@ -503,73 +503,6 @@ std::atomic<bool> g_blendFits{true};
 const int64_t kTableArea = 2048;
 
 }  // namespace
-
-// Every rule of who may take which pixel path, once a draw; FillTriangle
-// follows it, the span loops falling back to the general path for a
-// triangle whose planes are not finite.
-void Rasterizer::ChoosePixelPaths(bool plainBlend)
-{
-    const StageState& s0 = state_.stages[0];
-    // At the first stage the current colour is the diffuse one.
-    auto modulates = [](DWORD op, DWORD a1, DWORD a2) {
-        auto diffuse = [](DWORD a) { return a == D3DTA_DIFFUSE || a == D3DTA_CURRENT; };
-        return op == D3DTOP_MODULATE && ((a1 == D3DTA_TEXTURE && diffuse(a2)) || (diffuse(a1) && a2 == D3DTA_TEXTURE));
-    };
-    fastModulate_ = fastPaths_ && !state_.program && state_.stageCount == 1 &&
-                    s0.texture && s0.texture->levelCount > 0 && s0.resultArg != D3DTA_TEMP &&
-                    modulates(s0.colorOp, s0.colorArg1, s0.colorArg2) &&
-                    modulates(s0.alphaOp, s0.alphaArg1, s0.alphaArg2) &&
-                    !state_.alphaTest && state_.colorWriteMask == 0xF && plainBlend;
-    pixelBatches_ = fastPaths_ && state_.program && PixelBatches();
-    spanMode_ = kSpanOff;
-    spanMiss_ = !fastPaths_ ? kMissReference
-                : state_.alphaTest ? kMissAlphaTest
-                : state_.colorWriteMask != 0xF ? kMissWriteMask
-                : !plainBlend ? kMissBlend : kMissNone;
-    if (spanMiss_ != kMissNone)
-        return;
-    if (state_.program) {
-        spanMiss_ = kMissProgram;
-        if (!state_.program->Copies(spanSource_, spanConst_))
-            return;
-        #pragma GCC unroll 4
-        for (int c = 0; c < 4; ++c)
-            if (spanSource_[c] >= attrs_)
-                return;
-        spanMode_ = kSpanCopy;
-        spanMiss_ = kMissNone;
-        return;
-    }
-    if (passThrough_) {
-        spanMode_ = kSpanColor;
-        return;
-    }
-    spanMiss_ = kMissStages;
-    if (!fastModulate_)
-        return;
-    const StageState& st = state_.stages[0];
-    const bool lodPerDraw = !((st.texture->levelCount > 1 && st.mipFilter != D3DTEXF_NONE) || st.magFilter != st.minFilter);
-    spanMiss_ = kMissLod;
-    if (!lodPerDraw)
-        return;
-    const Resolved r = Resolve(st, prep_[0].log2Size, 0.f);
-    const TexLevel& level = *r.level;
-    // Texel indices stay inside int for coordinates below the sampler's 1e6.
-    spanMiss_ = kMissLevel;
-    if (!level.bits || level.width <= 0 || level.height <= 0 || level.width > 2048 || level.height > 2048)
-        return;
-    spanMiss_ = kMissNone;
-    spanLevel_ = &level;
-    spanTexSize_[0] = (float)level.width, spanTexSize_[1] = (float)level.height;
-    uint32_t texel;
-    if (st.addressU != D3DTADDRESS_BORDER && st.addressV != D3DTADDRESS_BORDER && UniformTexel(level, &texel)) {
-        const Color c = Unpack(texel);
-        spanTexel_[0] = c.r, spanTexel_[1] = c.g, spanTexel_[2] = c.b, spanTexel_[3] = c.a;
-        spanMode_ = r.linear ? kSpanUniformLinear : kSpanUniformPoint;
-    } else {
-        spanMode_ = r.linear ? kSpanSampledLinear : kSpanSampledPoint;
-    }
-}
 
 // The colour a blended job hands to the blend when it is the same at every
 // pixel (flat planes, 1/w constant, a uniform texture or none), as the lanes

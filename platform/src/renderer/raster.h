@@ -1,10 +1,12 @@
-// The software renderer behind the Direct3D 9 device, one file a stage:
-// fixed-function vertex processing (vertex.cpp), clipping (clip.cpp), set-up
-// and a half-space rasteriser with Direct3D 9's fill conventions, pixel
-// centres on integer coordinates and the top-left rule (raster.cpp), the
-// queues of waiting triangles and their flush (queue.cpp), the threads
-// (workers.cpp), the pixel paths (pixel_spans.cpp, pixel.cpp; paths.cpp
-// reports them) and the target (framebuffer.cpp).
+// The software renderer behind the Direct3D 9 device, its pipeline in file
+// order: fixed-function vertex processing (vertex.cpp), clipping (clip.cpp),
+// set-up with Direct3D 9's fill conventions, pixel centres on integer
+// coordinates and the top-left rule (setup.cpp), the frame queue of
+// commands binned by screen tiles, with the state each is drawn with, and
+// its flush (queue.cpp), the workers drawing tiles (tiles.cpp, on the pool
+// of workers.cpp), the pixel paths (pixel_paths.cpp chooses and reports
+// them; pixel_spans.cpp, pixel_general.cpp) and the target
+// (framebuffer.cpp).
 #ifndef VELMORA_RASTER_H
 #define VELMORA_RASTER_H
 

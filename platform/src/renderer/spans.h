@@ -65,6 +65,10 @@ struct BlendTable {
 // many it wrote.
 uint64_t RunSpans(const SpanJob& j);
 
+// The one texel every sample of a level gives, when all texels are alike
+// (small levels only).
+bool UniformTexel(const TexLevel& level, uint32_t* texel);
+
 }  // namespace vr
 
 #endif
