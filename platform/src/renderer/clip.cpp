@@ -1,5 +1,5 @@
 // Clipping against the view volume (with a guard band) and the way from
-// clip space to screen space; the fill follows in raster.cpp.
+// clip space to screen space; set-up follows in setup.cpp.
 #include "renderer/raster.h"
 
 #include <math.h>
