@@ -300,17 +300,11 @@ void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t valu
         ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
         return;
     }
-    // A clear reads no state: any pipe of the queue will do.
+    // A clear reads no state: it has no pipe.
     if (q.clears.size() == q.clears.capacity())
         Flush();
-    if (q.pipes.empty() && QueuePipe() < 0) {
-        Flush();
-        frameWork_ += cost;
-        ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
-        return;
-    }
     q.clears.push_back({Rect{x0, y0, x1 - 1, y1 - 1}, color, depth, value, z});
-    Queue(kCmdClear, 0, (uint32_t)q.clears.size() - 1, Rect{x0, y0, x1 - 1, y1 - 1}, cost);
+    Queue(kCmdClear, -1, (uint32_t)q.clears.size() - 1, Rect{x0, y0, x1 - 1, y1 - 1}, cost);
 }
 
 void Rasterizer::Flush()
@@ -333,10 +327,8 @@ void Rasterizer::Flush()
         // Too little to share: each command once over its whole bounds.
         const Rect all = {0, 0, target_.width - 1, target_.height - 1};
         uint64_t written = 0;
-        for (size_t i = 0; i < q.commands.size(); ++i) {
-            const FrameQueue::Command& c = q.commands[i];
-            Draw(q.pipes[c.pipe], c.kind, c.item, all, 0, &written);
-        }
+        for (size_t i = 0; i < q.commands.size(); ++i)
+            Draw(q.commands[i], all, 0, &written);
         pixelsWritten += written;
     }
     for (int tile : q.used)

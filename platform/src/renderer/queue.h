@@ -17,11 +17,6 @@ const int kTileShift = 6;
 const int kTileSize = 1 << kTileShift;
 
 struct Rasterizer::FrameQueue {
-    struct Command {
-        Kind kind;
-        uint32_t pipe;  // in pipes
-        uint32_t item;  // in the kind's items
-    };
     struct ClearItem {
         Rect rect;
         bool color, depth;

@@ -445,8 +445,14 @@ private:
     // drawn.
     void Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds,
                const EdgeFn* e = nullptr);
-    // A command drawn by `pipe` over `r`.
-    void Draw(const PixelPipe& pipe, Kind kind, uint32_t item, const Rect& r, int thread, uint64_t* written);
+    // Where a command's pipe and item are in the queue.
+    struct Command {
+        Kind kind;
+        uint32_t pipe;
+        uint32_t item;
+    };
+    // A command drawn over `r`.
+    void Draw(const Command& c, const Rect& r, int thread, uint64_t* written);
     void QueueTri(Kind kind, const Tri& t);
     void QueueSpans(const SpanJob& j);
     void QueueLine(const Line& l, const Rect& bounds);

@@ -9,10 +9,12 @@
 
 namespace vr {
 
-void Rasterizer::Draw(const PixelPipe& pipe, Kind kind, uint32_t item, const Rect& r, int thread, uint64_t* written)
+void Rasterizer::Draw(const Command& c, const Rect& r, int thread, uint64_t* written)
 {
     FrameQueue& q = *queue_;
-    switch (kind) {
+    const uint32_t item = c.item;
+    const PixelPipe& pipe = c.kind == kCmdClear ? *this : q.pipes[c.pipe];
+    switch (c.kind) {
     case kCmdSpans: {
         SpanJob part = q.spans[item];
         part.xStart = std::max(part.minX, r.x0), part.xEnd = std::min(part.maxX, r.x1);
@@ -35,11 +37,12 @@ void Rasterizer::Draw(const PixelPipe& pipe, Kind kind, uint32_t item, const Rec
         pipe.DrawDot(q.dots[item], r, thread, written);
         break;
     case kCmdClear: {
-        const FrameQueue::ClearItem& c = q.clears[item];
-        const int x0 = std::max(c.rect.x0, r.x0), x1 = std::min(c.rect.x1, r.x1);
-        const int y0 = std::max(c.rect.y0, r.y0), y1 = std::min(c.rect.y1, r.y1);
+        // The target changes only after a flush.
+        const FrameQueue::ClearItem& k = q.clears[item];
+        const int x0 = std::max(k.rect.x0, r.x0), x1 = std::min(k.rect.x1, r.x1);
+        const int y0 = std::max(k.rect.y0, r.y0), y1 = std::min(k.rect.y1, r.y1);
         if (x0 <= x1 && y0 <= y1)
-            ClearTarget(pipe.GetTarget(), x0, y0, x1 + 1, y1 + 1, c.color, c.value, c.depth, c.z);
+            ClearTarget(target_, x0, y0, x1 + 1, y1 + 1, k.color, k.value, k.depth, k.z);
         break;
     }
     }
@@ -51,10 +54,8 @@ void Rasterizer::DrawTile(int tile, int thread, uint64_t* written)
     const int tx = tile % q.tilesX, ty = tile / q.tilesX;
     const Rect r = {tx << kTileShift, ty << kTileShift, std::min(target_.width, (tx + 1) << kTileShift) - 1,
                     std::min(target_.height, (ty + 1) << kTileShift) - 1};
-    for (uint32_t index : q.bins[(size_t)tile]) {
-        const FrameQueue::Command& c = q.commands[index];
-        Draw(q.pipes[c.pipe], c.kind, c.item, r, thread, written);
-    }
+    for (uint32_t index : q.bins[(size_t)tile])
+        Draw(q.commands[index], r, thread, written);
 }
 
 }  // namespace vr
