@@ -559,6 +559,8 @@ int ProgramLink::Freeze()
         if (last.serial == ps_->Serial() && last.version == ps_->Version() && last.wiringStamp == pixelWiring_)
             return frozenCount_ - 1;
     }
+    // Past all the room (millions of draws), drawn at once as one that
+    // cannot freeze.
     const int c = 31 - __builtin_clz((unsigned)frozenCount_ / kFrozenFirst + 1);
     if (c >= kFrozenChunks)
         return -1;
@@ -617,8 +619,8 @@ void ProgramLink::ShadeBatchFrozen(int frozen, int thread, const float* attr, in
 
 float* ProgramLink::FrozenFrame(const Frozen& f, FrozenThread& t)
 {
-    // Only the uniforms and constants matter: a self-contained run writes
-    // the rest before it reads it.
+    // Loaded once a freeze: the floats a run leaves behind are written
+    // before they are read by the next (the program is self-contained).
     if (t.frameStamp != f.stamp) {
         t.frame.assign(f.frame.begin(), f.frame.end());
         t.frameStamp = f.stamp;
