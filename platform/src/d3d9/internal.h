@@ -67,8 +67,8 @@ class Texture;
 
 // When the rasteriser's queued drawing last used a resource's memory: the
 // epoch of the queue whose draws read it (a texture) or write it (the back
-// buffer). Memory of a queue still waiting is drawn from before the CPU
-// writes or frees it (Device::Writing).
+// buffer). While that queue waits, the CPU writes or frees the memory only
+// after drawing the queue (Device::Writing).
 struct QueuedUse {
     uint64_t epoch = 0;
     bool drawnInto = false;  // queued draws write it: reading it waits for them too
@@ -146,7 +146,7 @@ private:
     std::vector<std::vector<uint8_t>> memory_;
     size_t bytes_ = 0;  // taken from the device's texture memory
     std::vector<Surface*> levels_;
-    vr::TexView view_;  // its levels and view_ itself are what queued draws read
+    vr::TexView view_;  // queued draws read it, and the levels it points to
     QueuedUse use_;
     DWORD priority_ = 0;
     DWORD lod_ = 0;
