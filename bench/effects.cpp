@@ -13,6 +13,7 @@
 
 #include "bench_device.h"
 #include "fx/compiler.h"
+#include "fx/shader.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -248,9 +249,7 @@ void BM_EffectMeshes(benchmark::State& state)
         benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-// The dancer's vertex program over the spheres' corners with the scene's
-// camera and lights: argument 0 runs one vertex at a time, 1 in batches.
-void BM_DancerProgram(benchmark::State& state)
+bool CompileDancer(benchmark::State& state, fx::CompiledEffect* fx)
 {
     std::string path = std::string(VELMORA_PLUGIN_DIR) + "/data/shaders/dancer.fx";
     std::string source;
@@ -260,12 +259,21 @@ void BM_DancerProgram(benchmark::State& state)
             source.append(buf, n);
         fclose(f);
     }
-    fx::CompiledEffect fx;
     std::string errors;
-    if (!fx::Compile(source, path, {}, &fx, &errors) || fx.techniques.empty() || !fx.techniques[0].passes[0].vs) {
+    if (!fx::Compile(source, path, {}, fx, &errors) || fx->techniques.size() < 2 || !fx->techniques[0].passes[0].vs) {
         state.SkipWithError("dancer.fx does not compile");
-        return;
+        return false;
     }
+    return true;
+}
+
+// The dancer's vertex program over the spheres' corners with the scene's
+// camera and lights: argument 0 runs one vertex at a time, 1 in batches.
+void BM_DancerProgram(benchmark::State& state)
+{
+    fx::CompiledEffect fx;
+    if (!CompileDancer(state, &fx))
+        return;
     const fx::Program& p = *fx.techniques[0].passes[0].vs;
     std::vector<float> frame = p.initial;
     std::copy(fx.store.begin(), fx.store.end(), frame.begin());
@@ -313,6 +321,54 @@ void BM_DancerProgram(benchmark::State& state)
     state.SetItemsProcessed((int64_t)state.iterations() * (int64_t)vertices.size());
 }
 
+// Draws of the toon pixel program, the tint changing at each, 64 batches
+// of pixels a draw: argument 0 shades them live, 1 freezes each draw's
+// program and shades the batches through its handle.
+void BM_ToonPixelDraws(benchmark::State& state)
+{
+    fx::CompiledEffect fx;
+    if (!CompileDancer(state, &fx))
+        return;
+    const fx::PassDesc& pass = fx.techniques[1].passes[0];
+    auto* vs = new vd3d::ProgramVertexShader(nullptr, pass.vs);
+    auto* ps = new vd3d::ProgramPixelShader(nullptr, pass.ps);
+    vd3d::ProgramLink link;
+    const DWORD fvf = D3DFVF_XYZ | D3DFVF_NORMAL;
+    link.Setup(fvf, vr::DecodeFvf(fvf), vs, ps);
+    int material = 0;
+    for (const fx::GlobalDesc& g : fx.globals)
+        if (g.name == "material")
+            material = g.offset;
+    std::vector<float> store = fx.store;
+    const int W = vr::PixelProgram::kLanes, batches = 64, draws = 100;
+    std::vector<float> attrs((size_t)vr::kMaxVaryings * W * batches);
+    for (size_t i = 0; i < attrs.size(); ++i)
+        attrs[i] = (float)((i * 2654435761u) % 1000u) / 999.f;
+    const bool frozen = state.range(0) != 0;
+    link.ReadyThreads(1);
+    float out[4 * W];
+    bool keep[W];
+    for (auto _ : state) {
+        for (int d = 0; d < draws; ++d) {
+            store[(size_t)material] = (float)d / draws;
+            ps->SetUniforms(store.data(), store.size());
+            const int h = frozen ? link.Freeze() : -1;
+            for (int b = 0; b < batches; ++b) {
+                const float* a = &attrs[(size_t)b * vr::kMaxVaryings * W];
+                if (frozen)
+                    link.ShadeBatchFrozen(h, 0, a, link.Attrs(), W, out, keep);
+                else
+                    link.ShadeBatch(a, link.Attrs(), W, out, keep);
+                benchmark::DoNotOptimize(out);
+            }
+        }
+        link.Thaw();
+    }
+    state.SetItemsProcessed((int64_t)state.iterations() * draws * batches * W);
+    vs->Release();
+    ps->Release();
+}
+
 void BM_EffectFrame(benchmark::State& state) { Frame(state, true, true); }
 void BM_EffectFloorOnly(benchmark::State& state) { Frame(state, true, false); }
 void BM_EffectDancersOnly(benchmark::State& state) { Frame(state, false, true); }
@@ -324,3 +380,4 @@ BENCHMARK(BM_EffectFloorOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EffectDancersOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EffectMeshes)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DancerProgram)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ToonPixelDraws)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);

@@ -564,6 +564,8 @@ TEST_F(D3D9, TrianglesWaitingForThreadsSeeTexturesAsTheyWere)
         };
         dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
         dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        // Texture and diffuse modulated: the span loops, whose triangles wait.
+        dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
         dev->Clear(0, NULL, D3DCLEAR_TARGET, 0xff000000, 1.f, 0);
         dev->BeginScene();
         // Sampled, then unbound and released: gone while its quad may wait.

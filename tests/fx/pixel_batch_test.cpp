@@ -1,84 +1,15 @@
 // Pixel programs over batches of pixels: the wiring between the rasteriser's
 // interpolated floats and a pixel program must give every pixel of a batch
 // the colour bits and the verdict that one run for that pixel gives.
-#include "fx/compiler.h"
-#include "fx/shader.h"
-#include "test_support.h"
+#include "pixel_program_support.h"
 
 #include <gtest/gtest.h>
 
 #include <string.h>
 
-#include <random>
-
 namespace {
 
-const int kLanes = vr::PixelProgram::kLanes;
-
-std::string ReadShipped(const char* name)
-{
-    return testing_support::ReadFile(std::string(VELMORA_PLUGIN_DIR) + "/data/shaders/" + name);
-}
-
-void SetGlobal(const fx::CompiledEffect& fx, std::vector<float>* store, const char* name, const float* v, int n)
-{
-    for (const fx::GlobalDesc& g : fx.globals)
-        if (g.name == name)
-            for (int i = 0; i < n; ++i)
-                (*store)[(size_t)g.offset + i] = v[i];
-}
-
-// A technique's programs wired as the device wires them for a draw.
-struct Wired {
-    vd3d::ProgramVertexShader* vs = nullptr;
-    vd3d::ProgramPixelShader* ps = nullptr;
-    vd3d::ProgramLink link;
-
-    Wired(const fx::PassDesc& pass, const std::vector<float>& store)
-    {
-        const DWORD fvf = D3DFVF_XYZ | D3DFVF_NORMAL;
-        if (pass.vs)
-            vs = new vd3d::ProgramVertexShader(nullptr, pass.vs);
-        ps = new vd3d::ProgramPixelShader(nullptr, pass.ps);
-        SetUniforms(store);
-        link.Setup(fvf, vr::DecodeFvf(fvf), vs, ps);
-    }
-    ~Wired()
-    {
-        if (vs)
-            vs->Release();
-        ps->Release();
-    }
-    void SetUniforms(const std::vector<float>& store)
-    {
-        if (vs)
-            vs->SetUniforms(store.data(), store.size());
-        ps->SetUniforms(store.data(), store.size());
-    }
-};
-
-// Interpolated floats at random for `pixels` pixels, pixel-major: colours
-// and shades in and around 0..1, a few not numbers, infinite or huge; every
-// second group of 16 has its shades on one side of the toon outline, so
-// that some batches branch alike and some apart.
-std::vector<float> RandomAttrs(int attrs, int pixels, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> unit(-0.2f, 1.2f);
-    std::vector<float> out((size_t)attrs * pixels);
-    for (int p = 0; p < pixels; ++p)
-        for (int k = 0; k < attrs; ++k) {
-            float x = unit(rng);
-            if ((p / kLanes) % 2 == 0 && k == 5)
-                x = 0.1f + 0.5f * (x + 0.2f) / 1.4f;  // shade.y below the outline
-            if (p % 23 == 7 && k == 4)
-                x = p % 2 ? NAN : INFINITY;
-            if (p % 29 == 11)
-                x *= 1e6f;
-            out[(size_t)p * attrs + k] = x;
-        }
-    return out;
-}
+using namespace pixeltest;
 
 // Shades `pixels` pixels of `attrs` in batches of `count` through ShadeBatch
 // and one at a time through Shade; returns the number of pixels kept, and
@@ -92,9 +23,7 @@ int ExpectBatchesShadeAsOneAtATime(vd3d::ProgramLink& link, const std::vector<fl
         const int n = std::min(count, pixels - first);
         float lanes[vr::kMaxVaryings * kLanes], out[4 * kLanes];
         bool keep[kLanes];
-        for (int l = 0; l < n; ++l)
-            for (int k = 0; k < attrs; ++k)
-                lanes[k * kLanes + l] = all[(size_t)(first + l) * attrs + k];
+        ToLanes(all, attrs, first, n, lanes);
         link.ShadeBatch(lanes, attrs, n, out, keep);
         for (int l = 0; l < n; ++l) {
             float c[4];
@@ -159,9 +88,7 @@ TEST_F(PixelBatches, NewUniformsReachTheNextBatch)
     const std::vector<float> all = RandomAttrs(attrs, kLanes, 3);
     float lanes[vr::kMaxVaryings * kLanes], before[4 * kLanes], after[4 * kLanes];
     bool keep[kLanes];
-    for (int l = 0; l < kLanes; ++l)
-        for (int k = 0; k < attrs; ++k)
-            lanes[k * kLanes + l] = all[(size_t)l * attrs + k];
+    ToLanes(all, attrs, 0, kLanes, lanes);
     w.link.ShadeBatch(lanes, attrs, kLanes, before, keep);
     // Another tint between two draws, as a colour change sets it.
     const float tint[4] = {0.2f, 0.9f, 0.4f, 0.5f};

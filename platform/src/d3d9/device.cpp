@@ -76,7 +76,8 @@ Device::Device(Direct3D* d3d, HWND window, const D3DPRESENT_PARAMETERS& pp) : d3
         depth_.assign((size_t)w * h, 1.f);
     backBuffer_ = new Surface(static_cast<IDirect3DDevice9*>(this), this, pp.BackBufferFormat, w, h,
                               D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, reinterpret_cast<uint8_t*>(color_.data()),
-                              (int)(w * 4), true);
+                              (int)(w * 4), true, &backBufferUse_);
+    backBufferUse_.drawnInto = true;
     vr::Target target;
     target.color = color_.data();
     target.depth = depth_.empty() ? nullptr : depth_.data();
@@ -161,6 +162,9 @@ Device::Device(Direct3D* d3d, HWND window, const D3DPRESENT_PARAMETERS& pp) : d3
 
 Device::~Device()
 {
+    // Draws held back are never shown now; the textures let go below still
+    // wait for the queued ones that read them.
+    deferredPrimitives_ = 0;
     for (Texture*& t : textures_)
         if (t) {
             Texture* old = t;
@@ -231,7 +235,7 @@ HRESULT WINAPI Device::GetDisplayMode(UINT iSwapChain, D3DDISPLAYMODE* pMode)
 HRESULT WINAPI Device::Present(const RECT* pSourceRect, const RECT* pDestRect, HWND hDestWindowOverride,
                                const RGNDATA* pDirtyRegion)
 {
-    FlushPixels();
+    Reading(backBufferUse_);
     if (inScene_)
         return D3DERR_INVALIDCALL;
     if (pp_.SwapEffect != D3DSWAPEFFECT_COPY && (pSourceRect || pDestRect))
@@ -632,7 +636,7 @@ HRESULT WINAPI Device::GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture
 
 HRESULT WINAPI Device::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture)
 {
-    Changing(Change::Texture);
+    Changing(Change::State);
     if (Stage >= (DWORD)vr::kMaxStages)
         return D3DERR_INVALIDCALL;
     Texture* t = nullptr;
@@ -869,7 +873,11 @@ void Device::PreparePixels(vr::PixelProgram* program, int programAttrs)
         st.alphaArg0 = t[D3DTSS_ALPHAARG0];
         st.texCoordIndex = t[D3DTSS_TEXCOORDINDEX];
         st.resultArg = t[D3DTSS_RESULTARG];
-        st.texture = textures_[s] ? &textures_[s]->View() : nullptr;
+        st.texture = nullptr;
+        if (Texture* texture = textures_[s]) {
+            Using(texture->Use());
+            st.texture = &texture->View();
+        }
         const DWORD* smp = samplerStates_[s];
         st.addressU = smp[D3DSAMP_ADDRESSU];
         st.addressV = smp[D3DSAMP_ADDRESSV];
@@ -886,6 +894,7 @@ void Device::PreparePixels(vr::PixelProgram* program, int programAttrs)
                        viewport_.MinZ, viewport_.MaxZ};
     raster_.SetViewport(vp);
     raster_.SetState(ps);
+    Using(backBufferUse_);
 }
 
 HRESULT Device::Draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount,
@@ -986,15 +995,26 @@ void FlushDeviceDraws(IDirect3DDevice9* device)
         d->Changing(Device::Change::State);
 }
 
-void Device::Changing(Change change)
+void Device::Changing(Change)
 {
     // The draws waiting to be shaded together take the device's state when
     // they run: they run before it changes.
     FlushDeferred();
-    // The renderer's triangles carry what they read, but not the texture
-    // itself, whose last hold a binding may let go.
-    if (change == Change::Texture)
+}
+
+void Device::Writing(const QueuedUse& use)
+{
+    // The held-back draws have not yet stamped what they will use.
+    FlushDeferred();
+    if (use.epoch == raster_.Epoch() && raster_.Waiting())
         raster_.Flush();
+}
+
+void Device::Reading(const QueuedUse& use)
+{
+    // Queued draws only read textures: the CPU may read them meanwhile.
+    if (use.drawnInto)
+        Writing(use);
 }
 
 void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices, UINT vertexCount,

@@ -65,12 +65,21 @@ protected:
 
 class Texture;
 
+// When the rasteriser's queued drawing last used a resource's memory: the
+// epoch of the queue whose draws read it (a texture) or write it (the back
+// buffer). While that queue waits, the CPU writes or frees the memory only
+// after drawing the queue (Device::Writing).
+struct QueuedUse {
+    uint64_t epoch = 0;
+    bool drawnInto = false;  // queued draws write it: reading it waits for them too
+};
+
 // A surface: a texture level (its references are the texture's) or the
 // device's back buffer (its references are the device's).
 class Surface final : public IDirect3DSurface9 {
 public:
     Surface(IUnknown* container, Device* device, D3DFORMAT format, UINT width, UINT height, DWORD usage,
-            D3DPOOL pool, uint8_t* bits, int pitch, bool lockable);
+            D3DPOOL pool, uint8_t* bits, int pitch, bool lockable, QueuedUse* use);
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObj) override;
     ULONG WINAPI AddRef() override;
@@ -97,6 +106,7 @@ private:
     uint8_t* bits_;
     int pitch_;
     bool lockable_;
+    QueuedUse* use_;  // the container's
     bool locked_ = false;
     DWORD priority_ = 0;
 };
@@ -130,12 +140,14 @@ public:
 
     // What the sampler reads; the levels below the texture's LOD are skipped.
     const vr::TexView& View();
+    QueuedUse& Use() { return use_; }
 
 private:
     std::vector<std::vector<uint8_t>> memory_;
     size_t bytes_ = 0;  // taken from the device's texture memory
     std::vector<Surface*> levels_;
-    vr::TexView view_;
+    vr::TexView view_;  // queued draws read it, and the levels it points to
+    QueuedUse use_;
     DWORD priority_ = 0;
     DWORD lod_ = 0;
     D3DTEXTUREFILTERTYPE autoGenFilter_ = D3DTEXF_LINEAR;
@@ -299,14 +311,20 @@ public:
         return raster_.pixelsWritten;
     }
     // Every setter of the device, and new effect constants, come here before
-    // they change the state: the one place that knows what waiting work reads.
-    enum class Change { State, Texture };
+    // they change the state: the draws held back to run together take the
+    // state when they run. Queued triangles carry their state: a texture
+    // bound or unbound changes nothing they read.
+    enum class Change { State };
     void Changing(Change change);
+    // The one rule for memory that queued drawing uses: before the CPU
+    // writes or frees it (or for the back buffer, reads it), the draws
+    // queued with it are drawn; memory no queued draw uses waits for nothing.
+    void Writing(const QueuedUse& use);
+    void Reading(const QueuedUse& use);
     // Runs the small draws held back to be shaded together (see Draw). Every
     // change of state, and every call that reads pixels, runs them first.
     void FlushDeferred();
-    // ... and lets the rasteriser finish the triangles it holds: before
-    // pixels are read, or a texture is written or let go.
+    // ... and lets the rasteriser finish all the triangles it holds.
     void FlushPixels();
 
 private:
@@ -320,6 +338,8 @@ private:
     void PreparePixels(vr::PixelProgram* program, int programAttrs);
     // The back buffer into the window's picture, the unused byte opaque.
     void CopyToPicture(uint32_t* picture);
+    // Stamps memory a draw queued now uses with the queue's epoch.
+    void Using(QueuedUse& use) { use.epoch = raster_.Epoch(); }
 
     Direct3D* d3d_;
     ULONG refs_ = 1;
@@ -330,6 +350,7 @@ private:
     size_t textureMemoryUsed_ = 0;
     std::vector<uint32_t> color_;
     std::vector<float> depth_;
+    QueuedUse backBufferUse_;  // color_ and depth_, written by every draw
     Surface* backBuffer_;
     bool inScene_ = false;
 

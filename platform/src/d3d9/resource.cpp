@@ -73,9 +73,9 @@ int LevelPitch(UINT width, D3DFORMAT format)
 // --- Surface -------------------------------------------------------------------
 
 Surface::Surface(IUnknown* container, Device* device, D3DFORMAT format, UINT width, UINT height, DWORD usage,
-                 D3DPOOL pool, uint8_t* bits, int pitch, bool lockable)
+                 D3DPOOL pool, uint8_t* bits, int pitch, bool lockable, QueuedUse* use)
     : container_(container), device_(device), format_(format), width_(width), height_(height), usage_(usage),
-      pool_(pool), bits_(bits), pitch_(pitch), lockable_(lockable)
+      pool_(pool), bits_(bits), pitch_(pitch), lockable_(lockable), use_(use)
 {
 }
 
@@ -150,8 +150,11 @@ HRESULT WINAPI Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect,
 {
     if (!pLockedRect || !lockable_ || locked_)
         return D3DERR_INVALIDCALL;
-    if (device_)
-        device_->FlushPixels();  // draws still waiting write these pixels or read them
+    // A lock promising not to write still waits for draws that write here.
+    if (Flags & D3DLOCK_READONLY)
+        device_->Reading(*use_);
+    else
+        device_->Writing(*use_);
     int left = 0, top = 0;
     if (pRect) {
         if (pRect->left < 0 || pRect->top < 0 || pRect->left >= pRect->right || pRect->top >= pRect->bottom ||
@@ -198,13 +201,14 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usa
         int pitch = LevelPitch(w, format);
         memory_.emplace_back((size_t)pitch * h, 0);
         levels_.push_back(new Surface(static_cast<IDirect3DTexture9*>(this), device, format, w, h, usage, pool,
-                                      memory_.back().data(), pitch, lockable));
+                                      memory_.back().data(), pitch, lockable, &use_));
     }
     bytes_ = MemoryFor(width, height, levels, format);
 }
 
 Texture::~Texture()
 {
+    device_->Writing(use_);
     for (Surface* s : levels_)
         delete s;
     device_->GiveTextureMemory(bytes_);
@@ -254,7 +258,7 @@ DWORD WINAPI Texture::SetPriority(DWORD PriorityNew)
 DWORD WINAPI Texture::SetLOD(DWORD LODNew)
 {
     DWORD old = lod_;
-    device_->FlushPixels();
+    device_->Writing(use_);  // the view queued draws read changes at the next draw
     if (pool_ == D3DPOOL_MANAGED)
         lod_ = LODNew < levels_.size() ? LODNew : (DWORD)levels_.size() - 1;
     return old;

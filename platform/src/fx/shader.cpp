@@ -83,66 +83,68 @@ void ProgramLink::Setup(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexSha
 
 void ProgramLink::FindCopy()
 {
-    copy_ = false;
+    PixelWiring& w = pixel_;
+    w.copy = false;
     if (!ps_)
         return;
     const fx::Program& p = ps_->Program();
     const std::vector<int>& src = p.colorSources;
-    if (src.empty() || (int)src.size() != colorCount_)
+    if (src.empty() || (int)src.size() != w.colorCount)
         return;
     for (int i = 0; i < 4; ++i) {
-        copyAttr_[i] = -1;
-        copyValue_[i] = i == 3 ? 1.f : 0.f;
+        w.copyAttr[i] = -1;
+        w.copyValue[i] = i == 3 ? 1.f : 0.f;
     }
-    for (int i = 0; i < colorCount_; ++i) {
+    for (int i = 0; i < w.colorCount; ++i) {
         const int s = src[(size_t)i];
         bool found = false;
         // The last input written wins, as in Shade.
-        for (size_t k = ins_.size(); k-- > 0 && !found;)
-            if (s >= ins_[k].frame && s < ins_[k].frame + ins_[k].count) {
-                copyAttr_[i] = ins_[k].attr + (s - ins_[k].frame);
+        for (size_t k = w.ins.size(); k-- > 0 && !found;)
+            if (s >= w.ins[k].frame && s < w.ins[k].frame + w.ins[k].count) {
+                w.copyAttr[i] = w.ins[k].attr + (s - w.ins[k].frame);
                 found = true;
             }
         if (!found && s >= p.uniformFloats && s < p.workStart) {
-            copyValue_[i] = p.initial[(size_t)s];
+            w.copyValue[i] = p.initial[(size_t)s];
             found = true;
         }
         if (!found)
             return;  // a uniform, or a float nobody wrote
     }
-    copy_ = true;
+    w.copy = true;
 }
 
 void ProgramLink::FindPixelBatch()
 {
-    pixelBatches_ = false;
-    pixelReads_ = 0;
-    if (!ps_ || copy_ || color_ < 0 || !ps_->Program().selfContained)
+    pixel_.batches = false;
+    pixel_.reads = 0;
+    if (!ps_ || pixel_.copy || pixel_.color < 0 || !ps_->Program().selfContained)
         return;
     // A batch starts from the uniforms alone: every input float the program
     // may read must come from the rasteriser, as it does for each run.
     for (const fx::Binding& b : ps_->Program().inputs) {
         bool fed = false;
-        for (const In& in : ins_)
+        for (const In& in : pixel_.ins)
             fed = fed || (in.frame == b.offset && in.count >= std::min(b.count, 4));
         if (!fed)
             return;
     }
-    for (const In& in : ins_)
-        pixelReads_ = std::max(pixelReads_, in.attr + in.count);
-    pixelBatches_ = true;
+    for (const In& in : pixel_.ins)
+        pixel_.reads = std::max(pixel_.reads, in.attr + in.count);
+    pixel_.batches = true;
 }
 
 void ProgramLink::Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexShader* vs, ProgramPixelShader* ps)
 {
     vs_ = vs;
     ps_ = ps;
-    copy_ = false;
+    pixelWiring_ = NextShaderStamp();
+    pixel_.copy = false;
     fetches_.clear();
     outs_.clear();
-    ins_.clear();
+    pixel_.ins.clear();
     position_ = -1;
-    color_ = -1;
+    pixel_.color = -1;
     attrs_ = 4 + 4 + 2 * vr::kTexSets;
     defaultWhite_ = false;
 
@@ -159,7 +161,7 @@ void ProgramLink::Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexS
             } else if (!FixedSlot(b.semantic, &attr, &count)) {
                 continue;
             }
-            ins_.push_back(In{b.offset, count < b.count ? count : b.count, attr});
+            pixel_.ins.push_back(In{b.offset, count < b.count ? count : b.count, attr});
         }
         if (vs) {
             int n = (int)inputs.size();
@@ -167,8 +169,8 @@ void ProgramLink::Rebuild(DWORD fvf, const vr::FvfLayout& layout, ProgramVertexS
         }
         for (const fx::Binding& b : ps->Program().outputs)
             if (b.semantic == fx::Semantic(fx::SemColor, 0)) {
-                color_ = b.offset;
-                colorCount_ = b.count < 4 ? b.count : 4;
+                pixel_.color = b.offset;
+                pixel_.colorCount = b.count < 4 ? b.count : 4;
             }
     }
     FindCopy();
@@ -423,34 +425,35 @@ void ProgramLink::Flush(vr::Vertex* out)
 
 bool ProgramLink::Copies(int source[4], float constant[4]) const
 {
-    if (!copy_)
+    if (!pixel_.copy)
         return false;
     for (int i = 0; i < 4; ++i)
-        source[i] = copyAttr_[i], constant[i] = copyValue_[i];
+        source[i] = pixel_.copyAttr[i], constant[i] = pixel_.copyValue[i];
     return true;
 }
 
 bool ProgramLink::Shade(const float* attr, float out[4])
 {
-    return ShadeIn(ps_->Frame(), attr, out);
+    return ShadeIn(pixel_, ps_->Program(), ps_->Frame(), attr, out);
 }
 
-bool ProgramLink::ShadeIn(float* frame, const float* attr, float out[4]) const
+bool ProgramLink::ShadeIn(const PixelWiring& w, const fx::Program& program, float* frame, const float* attr,
+                          float out[4])
 {
-    if (copy_) {
+    if (w.copy) {
         for (int i = 0; i < 4; ++i)
-            out[i] = copyAttr_[i] >= 0 ? attr[copyAttr_[i]] : copyValue_[i];
+            out[i] = w.copyAttr[i] >= 0 ? attr[w.copyAttr[i]] : w.copyValue[i];
         return true;
     }
-    for (const In& in : ins_)
+    for (const In& in : w.ins)
         for (int i = 0; i < in.count; ++i)
             frame[in.frame + i] = attr[in.attr + i];
-    if (!ps_->Program().Run(frame))
+    if (!program.Run(frame))
         return false;
     out[0] = out[1] = out[2] = 0.f;
     out[3] = 1.f;
-    for (int i = 0; i < colorCount_; ++i)
-        out[i] = frame[color_ + i];
+    for (int i = 0; i < w.colorCount; ++i)
+        out[i] = frame[w.color + i];
     return true;
 }
 
@@ -458,7 +461,7 @@ bool ProgramLink::ShareAmong(int threads)
 {
     // A program that carries values from pixel to pixel must see them in
     // the walk's order.
-    if (!ps_ || threads < 1 || !(copy_ || ps_->Program().selfContained))
+    if (!ps_ || threads < 1 || !(pixel_.copy || ps_->Program().selfContained))
         return false;
     if (pixelThreads_.size() < (size_t)threads)
         pixelThreads_.resize((size_t)threads);
@@ -468,52 +471,48 @@ bool ProgramLink::ShareAmong(int threads)
         if (pt.version == ps_->Version() && pt.frame.size() == initial.size())
             continue;
         pt.frame.assign(ps_->Frame(), ps_->Frame() + initial.size());
-        if (pixelBatches_)
+        if (pixel_.batches)
             pt.batch.Load(ps_->Program(), ps_->Frame());
         pt.version = ps_->Version();
     }
-    if (pixelBatches_ && pixelVersion_ != ps_->Version()) {
+    if (pixel_.batches && pixelVersion_ != ps_->Version()) {
         pixelBatch_.Load(ps_->Program(), ps_->Frame());
         pixelVersion_ = ps_->Version();
     }
     return true;
 }
 
-void ProgramLink::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int thread)
+template <class Frame, class GetBatch>
+void ProgramLink::ShadeBatchIn(const PixelWiring& w, const fx::Program& program, Frame frame, GetBatch batch,
+                               const float* attr, int attrs, int count, float* out, bool* keep)
 {
-    // Thread 0 is the drawing thread: the shader's own frame; the others
-    // have theirs (ShareAmong).
-    float* const frame = thread == 0 ? ps_->Frame() : pixelThreads_[(size_t)thread].frame.data();
     auto oneByOne = [&] {
+        float* const f = frame();
         ShadeOneByOne(attr, attrs, count, out, keep,
-                      [this, frame](const float* a, float* c) { return ShadeIn(frame, a, c); });
+                      [&w, &program, f](const float* a, float* c) { return ShadeIn(w, program, f, a, c); });
     };
     // Below a few pixels one run a pixel costs less than a batch.
     const int kMinLanes = 4;
     const int W = fx::Batch::kLanes;
     static_assert(fx::Batch::kLanes == vr::PixelProgram::kLanes, "a batch of pixels is one of the interpreter");
-    if (!pixelBatches_ || count < kMinLanes || count > W || pixelReads_ > attrs) {
+    if (!w.batches || count < kMinLanes || count > W || w.reads > attrs) {
         oneByOne();
         return;
     }
-    fx::Batch& batch = thread == 0 ? pixelBatch_ : pixelThreads_[(size_t)thread].batch;
-    if (thread == 0 && pixelVersion_ != ps_->Version()) {
-        pixelBatch_.Load(ps_->Program(), ps_->Frame());
-        pixelVersion_ = ps_->Version();
-    }
+    fx::Batch& b = batch();
     // Whole rows: the lanes past `count` compute what nobody reads.
-    float* const lanes = batch.Float(0);
-    for (const In& in : ins_)
+    float* const lanes = b.Float(0);
+    for (const In& in : w.ins)
         for (int i = 0; i < in.count; ++i)
             memcpy(lanes + (size_t)(in.frame + i) * W, attr + (size_t)(in.attr + i) * W, sizeof(float) * W);
     // Lanes that branch apart or a runaway loop: one run a pixel instead.
-    if (!batch.Run(count)) {
+    if (!b.Run(count)) {
         oneByOne();
         return;
     }
     for (int c = 0; c < 4; ++c) {
-        if (c < colorCount_) {
-            memcpy(out + c * W, lanes + (size_t)(color_ + c) * W, sizeof(float) * W);
+        if (c < w.colorCount) {
+            memcpy(out + c * W, lanes + (size_t)(w.color + c) * W, sizeof(float) * W);
         } else {
             for (int l = 0; l < W; ++l)
                 out[c * W + l] = c == 3 ? 1.f : 0.f;
@@ -521,6 +520,112 @@ void ProgramLink::ShadeBatch(const float* attr, int attrs, int count, float* out
     }
     for (int l = 0; l < count; ++l)
         keep[l] = true;
+}
+
+void ProgramLink::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int thread)
+{
+    // Thread 0 is the drawing thread: the shader's own frame; the others
+    // have theirs (ShareAmong).
+    ShadeBatchIn(
+        pixel_, ps_->Program(),
+        [this, thread] { return thread == 0 ? ps_->Frame() : pixelThreads_[(size_t)thread].frame.data(); },
+        [this, thread]() -> fx::Batch& {
+            if (thread != 0)
+                return pixelThreads_[(size_t)thread].batch;
+            if (pixelVersion_ != ps_->Version()) {
+                pixelBatch_.Load(ps_->Program(), ps_->Frame());
+                pixelVersion_ = ps_->Version();
+            }
+            return pixelBatch_;
+        },
+        attr, attrs, count, out, keep);
+}
+
+ProgramLink::Frozen* ProgramLink::FrozenAt(int frozen) const
+{
+    // Chunk c starts at kFrozenFirst * (2^c - 1).
+    const unsigned k = (unsigned)frozen / kFrozenFirst + 1;
+    const int c = 31 - __builtin_clz(k);
+    return &frozenChunks_[c][(size_t)frozen - (size_t)kFrozenFirst * ((1u << c) - 1)];
+}
+
+int ProgramLink::Freeze()
+{
+    // A program that carries values from pixel to pixel is drawn in order.
+    if (!ps_ || !(pixel_.copy || ps_->Program().selfContained))
+        return -1;
+    if (frozenCount_ > 0) {
+        const Frozen& last = *FrozenAt(frozenCount_ - 1);
+        if (last.serial == ps_->Serial() && last.version == ps_->Version() && last.wiringStamp == pixelWiring_)
+            return frozenCount_ - 1;
+    }
+    // Past all the room (millions of draws), drawn at once as one that
+    // cannot freeze.
+    const int c = 31 - __builtin_clz((unsigned)frozenCount_ / kFrozenFirst + 1);
+    if (c >= kFrozenChunks)
+        return -1;
+    if (!frozenChunks_[c])
+        frozenChunks_[c].reset(new Frozen[(size_t)kFrozenFirst << c]);
+    Frozen& f = *FrozenAt(frozenCount_);
+    f.program = ps_->Shared();
+    if (pixel_.copy)
+        f.frame.clear();
+    else
+        f.frame.assign(ps_->Frame(), ps_->Frame() + ps_->Program().initial.size());
+    f.wiring = pixel_;
+    f.serial = ps_->Serial();
+    f.version = ps_->Version();
+    f.wiringStamp = pixelWiring_;
+    f.stamp = ++frozenStamps_;
+    return frozenCount_++;
+}
+
+void ProgramLink::Thaw()
+{
+    for (int k = 0; k < frozenCount_; ++k)
+        FrozenAt(k)->program.reset();
+    frozenCount_ = 0;
+}
+
+void ProgramLink::ReadyThreads(int threads)
+{
+    if (frozenThreads_.size() < (size_t)threads)
+        frozenThreads_.resize((size_t)threads);
+}
+
+bool ProgramLink::ShadeFrozen(int frozen, int thread, const float* attr, float out[4])
+{
+    const Frozen& f = *FrozenAt(frozen);
+    FrozenThread& t = frozenThreads_[(size_t)thread];
+    return ShadeIn(f.wiring, *f.program, FrozenFrame(f, t), attr, out);
+}
+
+void ProgramLink::ShadeBatchFrozen(int frozen, int thread, const float* attr, int attrs, int count, float* out,
+                                   bool* keep)
+{
+    const Frozen& f = *FrozenAt(frozen);
+    FrozenThread& t = frozenThreads_[(size_t)thread];
+    ShadeBatchIn(
+        f.wiring, *f.program, [&f, &t] { return FrozenFrame(f, t); },
+        [&f, &t]() -> fx::Batch& {
+            if (t.batchStamp != f.stamp) {
+                t.batch.Load(*f.program, f.frame.data());
+                t.batchStamp = f.stamp;
+            }
+            return t.batch;
+        },
+        attr, attrs, count, out, keep);
+}
+
+float* ProgramLink::FrozenFrame(const Frozen& f, FrozenThread& t)
+{
+    // Loaded once a freeze: the floats a run leaves behind are written
+    // before they are read by the next (the program is self-contained).
+    if (t.frameStamp != f.stamp) {
+        t.frame.assign(f.frame.begin(), f.frame.end());
+        t.frameStamp = f.stamp;
+    }
+    return t.frame.data();
 }
 
 }  // namespace vd3d

@@ -73,6 +73,8 @@ public:
         version_ = NextShaderStamp();
     }
     const fx::Program& Program() const { return *program_; }
+    // What keeps the program alive for pixels drawn after a release.
+    const std::shared_ptr<const fx::Program>& Shared() const { return program_; }
     float* Frame() { return frame_.data(); }
     uint64_t Serial() const { return serial_; }
     // Changes whenever the uniform values do.
@@ -110,6 +112,16 @@ public:
     bool Shade(const float* attr, float out[4]) override;
     void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int thread = 0) override;
     bool ShareAmong(int threads) override;
+    // Freeze, Thaw and ReadyThreads are the drawing thread's; Thaw and
+    // ReadyThreads only while no thread shades frozen. A handle reads none
+    // of the link's own members, so that the link may be wired again for
+    // other draws while it waits.
+    int Freeze() override;
+    void Thaw() override;
+    void ReadyThreads(int threads) override;
+    bool ShadeFrozen(int frozen, int thread, const float* attr, float out[4]) override;
+    void ShadeBatchFrozen(int frozen, int thread, const float* attr, int attrs, int count, float* out,
+                          bool* keep) override;
     bool Copies(int source[4], float constant[4]) const override;
     int Attrs() const { return attrs_; }
 
@@ -178,11 +190,35 @@ private:
     uint64_t vsSerial_ = 0, vsVersion_ = 0, psSerial_ = 0;
     bool built_ = false;
 
-    // Pixels shaded in batches: for a self-contained pixel program whose
-    // every input float is fed from the interpolated floats [0, pixelReads_).
-    // Like the frame of the scalar runs, used by the drawing thread alone.
-    bool pixelBatches_ = false;
-    int pixelReads_ = 0;
+    struct In {
+        int frame, count, attr;
+    };
+    // How the pixel program is fed and read: what a frozen program keeps.
+    struct PixelWiring {
+        std::vector<In> ins;
+        int color = -1, colorCount = 0;
+        // A program that only copies: each colour float is an interpolated
+        // float (copyAttr >= 0) or a constant.
+        bool copy = false;
+        int copyAttr[4];
+        float copyValue[4];
+        // Pixels shaded in batches: for a self-contained program whose every
+        // input float is fed from the interpolated floats [0, reads).
+        bool batches = false;
+        int reads = 0;
+    };
+    PixelWiring pixel_;
+    uint64_t pixelWiring_ = 0;  // stamped again by each Rebuild
+    static bool ShadeIn(const PixelWiring& w, const fx::Program& program, float* frame, const float* attr,
+                        float out[4]);
+    // ShadeBatch for a wiring: frame() gives the frame of single runs,
+    // batch() a batch loaded with the uniforms.
+    template <class Frame, class GetBatch>
+    static void ShadeBatchIn(const PixelWiring& w, const fx::Program& program, Frame frame, GetBatch batch,
+                             const float* attr, int attrs, int count, float* out, bool* keep);
+
+    // Live batches, like the frame of the scalar runs, used by the drawing
+    // thread alone.
     fx::Batch pixelBatch_;
     uint64_t pixelVersion_ = 0;  // the uniforms pixelBatch_ holds
     // What threads 1 and on shade with when shared (ShareAmong): a batch
@@ -193,13 +229,31 @@ private:
         uint64_t version = 0;
     };
     std::vector<PixelThread> pixelThreads_;
-    bool ShadeIn(float* frame, const float* attr, float out[4]) const;
 
-    // A pixel program that only copies: each colour float is an
-    // interpolated float (copyAttr_ >= 0) or a constant.
-    bool copy_ = false;
-    int copyAttr_[4];
-    float copyValue_[4];
+    // Frozen programs, in chunks that never move (chunk c holds
+    // kFrozenFirst << c), so that a new freeze leaves the ones being read
+    // alone. Entries and their vectors are kept across Thaw for reuse.
+    struct Frozen {
+        std::shared_ptr<const fx::Program> program;
+        std::vector<float> frame;  // empty for a copy
+        PixelWiring wiring;
+        uint64_t serial, version, wiringStamp;
+        uint64_t stamp;  // never the same for two freezes of the link
+    };
+    static const int kFrozenFirst = 64;
+    static const int kFrozenChunks = 16;
+    std::unique_ptr<Frozen[]> frozenChunks_[kFrozenChunks];
+    int frozenCount_ = 0;
+    uint64_t frozenStamps_ = 0;
+    Frozen* FrozenAt(int frozen) const;
+    // Each thread's scratch, with the stamp of the freeze it holds.
+    struct alignas(64) FrozenThread {
+        fx::Batch batch;
+        std::vector<float> frame;
+        uint64_t batchStamp = 0, frameStamp = 0;
+    };
+    static float* FrozenFrame(const Frozen& f, FrozenThread& t);
+    std::vector<FrozenThread> frozenThreads_;
 
     struct Fetch {
         int frame, count, source, sourceCount;
@@ -210,16 +264,11 @@ private:
         int frame, count, attr;
         bool saturate;
     };
-    struct In {
-        int frame, count, attr;
-    };
     ProgramVertexShader* vs_ = nullptr;
     ProgramPixelShader* ps_ = nullptr;
     std::vector<Fetch> fetches_;
     std::vector<Out> outs_;
-    std::vector<In> ins_;
     int position_ = -1;
-    int color_ = -1, colorCount_ = 0;
     int attrs_ = 12;
     bool defaultWhite_ = false;
 };
