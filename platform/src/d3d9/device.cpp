@@ -1006,7 +1006,8 @@ void Device::Writing(const QueuedUse& use)
 {
     // The held-back draws have not yet stamped what they will use.
     FlushDeferred();
-    if (use.epoch == raster_.Epoch() && raster_.Waiting())
+    // Every queued command, a clear too, writes the back buffer.
+    if ((use.drawnInto || use.epoch == raster_.Epoch()) && raster_.Waiting())
         raster_.Flush();
 }
 
