@@ -59,6 +59,7 @@ TEST(EffectDrawing, SteadyFrameDrawsAllocateNothing)
             });
         });
         dev->EndScene();
+        dev->Present(nullptr, nullptr, nullptr, nullptr);
     };
     frame(0);
     during = 0;

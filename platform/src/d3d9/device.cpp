@@ -403,7 +403,9 @@ HRESULT WINAPI Device::BeginScene()
 
 HRESULT WINAPI Device::EndScene()
 {
-    FlushPixels();
+    // The scene's draws go to the frame queue; its pixels wait for Present
+    // or a lock.
+    FlushDeferred();
     if (!inScene_)
         return D3DERR_INVALIDCALL;
     inScene_ = false;

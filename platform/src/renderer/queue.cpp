@@ -31,8 +31,7 @@ const size_t kMaxLines = 4096;
 const size_t kMaxDots = 4096;
 const size_t kMaxClears = 256;
 const size_t kMaxTables = 32;
-const size_t kMaxBinned = (size_t)1 << 20;
-const size_t kBinRoom = 256;  // entries a bin has room for up front
+const size_t kMaxChunks = 16384;  // 4 MB of bins
 
 // What a pixel of each kind of command costs one thread, in nanoseconds
 // per pixel of its bounds (which hold about twice the pixels drawn).
@@ -75,6 +74,7 @@ Rasterizer::Rasterizer() : threads_(RenderThreads()), queue_(new FrameQueue), la
         q.lines.reserve(kMaxLines);
         q.dots.reserve(kMaxDots);
         q.clears.reserve(kMaxClears);
+        q.chunks.reserve(kMaxChunks);
         for (int t = 0; t < threads_; ++t)
             q.lanes.emplace_back(new PixelLanes());
     }
@@ -120,8 +120,6 @@ void Rasterizer::SetTarget(const Target& target)
     q.bins.clear();
     if (threads_ > 1) {
         q.bins.resize((size_t)q.tilesX * q.tilesY);
-        for (std::vector<uint32_t>& bin : q.bins)
-            bin.reserve(kBinRoom);
         q.used.reserve(q.bins.size());
     }
 }
@@ -187,13 +185,20 @@ void Rasterizer::Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, i
                     continue;
             }
             const int tile = ty * q.tilesX + tx;
-            std::vector<uint32_t>& bin = q.bins[(size_t)tile];
-            if (bin.empty())
+            FrameQueue::Bin& bin = q.bins[(size_t)tile];
+            if (bin.first == FrameQueue::kNone)
                 q.used.push_back(tile);
-            bin.push_back(index);
-            ++q.binned;
+            if (bin.last == FrameQueue::kNone || q.chunks[bin.last].count == FrameQueue::Chunk::kRoom) {
+                const uint32_t chunk = (uint32_t)q.chunks.size();
+                q.chunks.push_back({FrameQueue::kNone, 0, {}});
+                (bin.last == FrameQueue::kNone ? bin.first : q.chunks[bin.last].next) = chunk;
+                bin.last = chunk;
+            }
+            FrameQueue::Chunk& c = q.chunks[bin.last];
+            c.index[c.count++] = index;
         }
-    if (q.commands.size() == q.commands.capacity() || q.binned >= kMaxBinned)
+    // Room for a full-screen command's chunks is kept.
+    if (q.commands.size() == q.commands.capacity() || q.chunks.size() + q.bins.size() > q.chunks.capacity())
         Flush();
 }
 
@@ -332,9 +337,9 @@ void Rasterizer::Flush()
         pixelsWritten += written;
     }
     for (int tile : q.used)
-        q.bins[(size_t)tile].clear();
+        q.bins[(size_t)tile] = FrameQueue::Bin();
     q.used.clear();
-    q.binned = 0;
+    q.chunks.clear();
     q.commands.clear();
     q.pipes.clear();
     q.tris.clear();

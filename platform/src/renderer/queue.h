@@ -35,11 +35,22 @@ struct Rasterizer::FrameQueue {
     Items<Dot> dots;
     Items<ClearItem> clears;
     Items<BlendTable> tables;
-    // Per tile, its commands' numbers in queue order; the tiles that have any.
+    // Per tile, its commands' numbers in queue order, in a chain of chunks
+    // taken from one store; the tiles that have any.
+    struct Chunk {
+        static const int kRoom = 62;
+        uint32_t next;  // kNone: the last
+        uint32_t count;
+        uint32_t index[kRoom];
+    };
+    static const uint32_t kNone = 0xffffffffu;
+    struct Bin {
+        uint32_t first = kNone, last = kNone;
+    };
     int tilesX = 0, tilesY = 0;
-    std::vector<std::vector<uint32_t>> bins;
+    std::vector<Bin> bins;
     std::vector<int> used;
-    size_t binned = 0;  // entries over all bins
+    Items<Chunk> chunks;
     // Pixel programs frozen for the pipes, let go once the queue is drawn.
     PixelProgram* frozen[4] = {};
     int frozenCount = 0;

@@ -54,8 +54,11 @@ void Rasterizer::DrawTile(int tile, int thread, uint64_t* written)
     const int tx = tile % q.tilesX, ty = tile / q.tilesX;
     const Rect r = {tx << kTileShift, ty << kTileShift, std::min(target_.width, (tx + 1) << kTileShift) - 1,
                     std::min(target_.height, (ty + 1) << kTileShift) - 1};
-    for (uint32_t index : q.bins[(size_t)tile])
-        Draw(q.commands[index], r, thread, written);
+    for (uint32_t chunk = q.bins[(size_t)tile].first; chunk != FrameQueue::kNone; chunk = q.chunks[chunk].next) {
+        const FrameQueue::Chunk& c = q.chunks[chunk];
+        for (uint32_t i = 0; i < c.count; ++i)
+            Draw(q.commands[c.index[i]], r, thread, written);
+    }
 }
 
 }  // namespace vr
