@@ -49,10 +49,10 @@ public:
         out[3] = attr[3];
         return attr[4] < 0.85f;
     }
-    void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int thread) override
+    void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep) override
     {
         batches.push_back(count);
-        PixelProgram::ShadeBatch(attr, attrs, count, out, keep, thread);
+        PixelProgram::ShadeBatch(attr, attrs, count, out, keep);
     }
     std::vector<float> calls;
     std::vector<int> batches;

@@ -70,7 +70,7 @@ public:
             out[c] = attr[c];
         return true;
     }
-    bool ShareAmong(int) override { return true; }
+    int Freeze() override { return 0; }  // nothing to keep: Shade reads no constants
     bool Copies(int source[4], float constant[4]) const override
     {
         for (int c = 0; c < 4; ++c)

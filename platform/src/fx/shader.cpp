@@ -457,31 +457,6 @@ bool ProgramLink::ShadeIn(const PixelWiring& w, const fx::Program& program, floa
     return true;
 }
 
-bool ProgramLink::ShareAmong(int threads)
-{
-    // A program that carries values from pixel to pixel must see them in
-    // the walk's order.
-    if (!ps_ || threads < 1 || !(pixel_.copy || ps_->Program().selfContained))
-        return false;
-    if (pixelThreads_.size() < (size_t)threads)
-        pixelThreads_.resize((size_t)threads);
-    const std::vector<float>& initial = ps_->Program().initial;
-    for (int t = 1; t < threads; ++t) {
-        PixelThread& pt = pixelThreads_[(size_t)t];
-        if (pt.version == ps_->Version() && pt.frame.size() == initial.size())
-            continue;
-        pt.frame.assign(ps_->Frame(), ps_->Frame() + initial.size());
-        if (pixel_.batches)
-            pt.batch.Load(ps_->Program(), ps_->Frame());
-        pt.version = ps_->Version();
-    }
-    if (pixel_.batches && pixelVersion_ != ps_->Version()) {
-        pixelBatch_.Load(ps_->Program(), ps_->Frame());
-        pixelVersion_ = ps_->Version();
-    }
-    return true;
-}
-
 template <class Frame, class GetBatch>
 void ProgramLink::ShadeBatchIn(const PixelWiring& w, const fx::Program& program, Frame frame, GetBatch batch,
                                const float* attr, int attrs, int count, float* out, bool* keep)
@@ -522,16 +497,12 @@ void ProgramLink::ShadeBatchIn(const PixelWiring& w, const fx::Program& program,
         keep[l] = true;
 }
 
-void ProgramLink::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int thread)
+void ProgramLink::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep)
 {
-    // Thread 0 is the drawing thread: the shader's own frame; the others
-    // have theirs (ShareAmong).
+    // The drawing thread's: the shader's own frame.
     ShadeBatchIn(
-        pixel_, ps_->Program(),
-        [this, thread] { return thread == 0 ? ps_->Frame() : pixelThreads_[(size_t)thread].frame.data(); },
-        [this, thread]() -> fx::Batch& {
-            if (thread != 0)
-                return pixelThreads_[(size_t)thread].batch;
+        pixel_, ps_->Program(), [this] { return ps_->Frame(); },
+        [this]() -> fx::Batch& {
             if (pixelVersion_ != ps_->Version()) {
                 pixelBatch_.Load(ps_->Program(), ps_->Frame());
                 pixelVersion_ = ps_->Version();

@@ -110,8 +110,7 @@ public:
     void ShadeVertices(const uint8_t* vertices, UINT stride, const uint32_t* indices, int count, vr::Vertex* out,
                        vr::Workers* workers = nullptr);
     bool Shade(const float* attr, float out[4]) override;
-    void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int thread = 0) override;
-    bool ShareAmong(int threads) override;
+    void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep) override;
     // Freeze, Thaw and ReadyThreads are the drawing thread's; Thaw and
     // ReadyThreads only while no thread shades frozen. A handle reads none
     // of the link's own members, so that the link may be wired again for
@@ -221,14 +220,6 @@ private:
     // thread alone.
     fx::Batch pixelBatch_;
     uint64_t pixelVersion_ = 0;  // the uniforms pixelBatch_ holds
-    // What threads 1 and on shade with when shared (ShareAmong): a batch
-    // and a frame for single runs each, with the uniforms of their version.
-    struct PixelThread {
-        fx::Batch batch;
-        std::vector<float> frame;
-        uint64_t version = 0;
-    };
-    std::vector<PixelThread> pixelThreads_;
 
     // Frozen programs, in chunks that never move (chunk c holds
     // kFrozenFirst << c), so that a new freeze leaves the ones being read

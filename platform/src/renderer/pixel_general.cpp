@@ -166,7 +166,7 @@ void SetPixelBatches(bool enable)
     g_pixelBatches.store(enable);
 }
 
-void PixelProgram::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int /*thread*/)
+void PixelProgram::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep)
 {
     ShadeOneByOne(attr, attrs, count, out, keep, [this](const float* a, float* c) { return Shade(a, c); });
 }

@@ -71,12 +71,8 @@ public:
     // out[c * kLanes + l], keep[l] false when it is discarded. Each pixel
     // gets what Shade gives it, the pixels taken in order. Rows are whole:
     // lanes from `count` on may be read and written.
-    // With `thread` (see ShareAmong), the calls of several threads at once.
     static constexpr int kLanes = 16;
-    virtual void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep, int thread = 0);
-    // Readies ShadeBatch for threads 0 to `threads` - 1 at once, with the
-    // constants as they are now; false when the program cannot be shared.
-    virtual bool ShareAmong(int /*threads*/) { return false; }
+    virtual void ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep);
 
 protected:
     // A batch's pixels one at a time through shade(attr, colour).
