@@ -46,6 +46,7 @@ struct Rasterizer::FrameQueue {
     static const uint32_t kNone = 0xffffffffu;
     struct Bin {
         uint32_t first = kNone, last = kNone;
+        int64_t work = 0;  // its share of its commands' nanoseconds
     };
     int tilesX = 0, tilesY = 0;
     std::vector<Bin> bins;
