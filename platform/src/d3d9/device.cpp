@@ -1028,7 +1028,9 @@ void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
     PrepareDraw(layout, psProgram ? &programLink_ : nullptr, programLink_.Attrs(), !vsProgram);
     UINT needed = 0;
     VertexCountFor(type, primitiveCount, &needed);
-    transformed_.resize(vertexCount);
+    // Only grown: the vertices are written before they are read (done_).
+    if (transformed_.size() < vertexCount)
+        transformed_.resize(vertexCount);
     done_.assign(vertexCount, 0);
     auto indexOf = [&](UINT k) -> int64_t {
         if (!indices)
