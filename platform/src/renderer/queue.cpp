@@ -14,12 +14,14 @@ namespace vr {
 
 namespace {
 
-// Work below this many nanoseconds stays on the calling thread: waking the
-// workers, and their spinning for the next hand-out, cost more than it saves.
-const int64_t kShareFrom = 100 * 1000;
+// Work below this many nanoseconds stays on the calling thread: a hand-out
+// wakes the workers, and each spins a while for the next, which costs the
+// machine more than a shared millisecond saves (a vertex batch, the picture
+// copy at 1920 x 1080).
+const int64_t kShareFrom = 1000 * 1000;
 // A frame whose work took less is drawn at once on the calling thread: its
-// few hand-outs would keep the workers awake for little gain. (The demo at
-// 800 x 600 counts 2.4 to 3.5 ms, at 1920 x 1080 4.2 to 6.4 ms.)
+// hand-outs would keep the workers awake for little gain. (The demo counts
+// 2.1 to 3.5 ms at 800 x 600, 3.9 to 7 ms at 1920 x 1080.)
 const int64_t kFrameShareFrom = 3800 * 1000;
 std::atomic<bool> g_shareAll{false};
 
