@@ -5,6 +5,7 @@
 
 #include "allocation_counter.h"
 #include "demo_scene.h"
+#include "render_threads.h"
 
 #include <stdlib.h>
 
@@ -45,27 +46,42 @@ Counts CountFrames(DemoScene& scene, int frames)
     return counts;
 }
 
+
 class SteadyFrame : public ::testing::TestWithParam<DemoState>
 {
 };
 
-TEST_P(SteadyFrame, AllocatesNothing)
+void ExpectSteadyFramesAllocateNothing(DemoState state)
 {
-    if (!kAllocationsCounted)
-        GTEST_SKIP() << "allocations are not counted under ThreadSanitizer";
     DemoScene scene(800, 600);
     std::string error;
     ASSERT_TRUE(scene.Start(error)) << error;
-    ASSERT_TRUE(scene.Enter(GetParam(), error)) << error;
+    ASSERT_TRUE(scene.Enter(state, error)) << error;
     // Warm-up: whatever is sized once is sized now.
     CountFrames(scene, 5);
     // VELMORA_TRACE_ALLOCATIONS=1 prints where each counted allocation happens.
     s_TraceAllocations = getenv("VELMORA_TRACE_ALLOCATIONS") != nullptr;
     const Counts counts = CountFrames(scene, 20);
     s_TraceAllocations = false;
-    EXPECT_TRUE(scene.InState(GetParam()));
+    EXPECT_TRUE(scene.InState(state));
     EXPECT_EQ(counts.render, 0) << "allocations in Render over 20 frames";
     EXPECT_EQ(counts.input, 0) << "allocations in the frames' input and messages over 20 frames";
+}
+
+TEST_P(SteadyFrame, AllocatesNothing)
+{
+    if (!kAllocationsCounted)
+        GTEST_SKIP() << "allocations are not counted under ThreadSanitizer";
+    ExpectSteadyFramesAllocateNothing(GetParam());
+}
+
+// The same with the frame queued and drawn by four threads, tile by tile.
+TEST_P(SteadyFrame, AllocatesNothingDrawnByThreads)
+{
+    if (!kAllocationsCounted)
+        GTEST_SKIP() << "allocations are not counted under ThreadSanitizer";
+    ScopedRenderThreads threads("4");
+    ExpectSteadyFramesAllocateNothing(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(DemoStates, SteadyFrame,
