@@ -75,7 +75,7 @@ TEST_P(SteadyFrame, AllocatesNothing)
     ExpectSteadyFramesAllocateNothing(GetParam());
 }
 
-// The same with the frame queued and drawn by four threads, tile by tile.
+// The same with the frame queued and drawn by four threads, band by band.
 TEST_P(SteadyFrame, AllocatesNothingDrawnByThreads)
 {
     if (!kAllocationsCounted)

@@ -1,6 +1,6 @@
 // The frame queue: every kind of command waits in one queue, binned by the
-// tiles it touches, and comes out as if drawn at once, whatever the number
-// of threads and wherever the tile edges fall.
+// bands of rows it touches, and comes out as if drawn at once, whatever the
+// number of threads and wherever the band edges fall.
 #include "render_threads.h"
 #include "stage_support.h"
 
@@ -66,8 +66,8 @@ vr::Vertex Shaded(float x, float y, float z, float r, float g, float b, float a 
     return ScreenVertex(x, y, z, r, g, b, a);
 }
 
-// A scene of every kind of command across a 300 x 200 target (tile edges
-// at 64, 128, ...): clears, span triangles, general triangles (alpha test,
+// A scene of every kind of command across a 300 x 200 target (band edges
+// every 16 rows): clears, span triangles, general triangles (alpha test,
 // other blends), program triangles, lines and points, overlapping.
 void DrawScene(Canvas& c, Tinted& program)
 {

@@ -1,5 +1,6 @@
 // The frame queue: commands with the pipes they are drawn with, binned by
-// the tiles they touch, and the one flush that draws them (tiles.cpp), and
+// the bands of rows they touch, and the one flush that draws them
+// (bands.cpp), and
 // the one rule for handing work to the threads (workers.cpp).
 #include "renderer/queue.h"
 
@@ -117,11 +118,10 @@ void Rasterizer::SetTarget(const Target& target)
     target_ = target;
     pipe_ = -1;
     FrameQueue& q = *queue_;
-    q.tilesX = (target.width + kTileSize - 1) >> kTileShift;
-    q.tilesY = (target.height + kTileSize - 1) >> kTileShift;
+    q.bands = (target.height + kBandRows - 1) >> kBandShift;
     q.bins.clear();
     if (threads_ > 1) {
-        q.bins.resize((size_t)q.tilesX * q.tilesY);
+        q.bins.resize((size_t)q.bands);
         q.used.reserve(q.bins.size());
     }
 }
@@ -165,42 +165,38 @@ void Rasterizer::Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, i
     const uint32_t index = (uint32_t)q.commands.size();
     q.commands.push_back({kind, (uint32_t)pipe, item});
     q.work += nanoseconds;
-    const int tx0 = bounds.x0 >> kTileShift, tx1 = bounds.x1 >> kTileShift;
-    const int ty0 = bounds.y0 >> kTileShift, ty1 = bounds.y1 >> kTileShift;
-    // A triangle over more than a row or a column of tiles skips the tiles
-    // outside one of its edges: an edge function's largest value over a
-    // tile's pixel centres is at one of its corners.
-    const bool skip = e && tx1 > tx0 && ty1 > ty0;
-    const int64_t share = nanoseconds / ((int64_t)(tx1 - tx0 + 1) * (ty1 - ty0 + 1));
-    for (int ty = ty0; ty <= ty1; ++ty)
-        for (int tx = tx0; tx <= tx1; ++tx) {
-            if (skip) {
-                const int64_t x0 = std::max(tx << kTileShift, bounds.x0) - bounds.x0;
-                const int64_t x1 = std::min(((tx + 1) << kTileShift) - 1, bounds.x1) - bounds.x0;
-                const int64_t y0 = std::max(ty << kTileShift, bounds.y0) - bounds.y0;
-                const int64_t y1 = std::min(((ty + 1) << kTileShift) - 1, bounds.y1) - bounds.y0;
-                bool outside = false;
-                for (int i = 0; i < 3 && !outside; ++i)
-                    outside = e[i].row + e[i].stepX * (e[i].stepX > 0 ? x1 : x0) +
-                                  e[i].stepY * (e[i].stepY > 0 ? y1 : y0) <
-                              0;
-                if (outside)
-                    continue;
-            }
-            const int tile = ty * q.tilesX + tx;
-            FrameQueue::Bin& bin = q.bins[(size_t)tile];
-            if (bin.first == FrameQueue::kNone)
-                q.used.push_back(tile);
-            if (bin.last == FrameQueue::kNone || q.chunks[bin.last].count == FrameQueue::Chunk::kRoom) {
-                const uint32_t chunk = (uint32_t)q.chunks.size();
-                q.chunks.push_back({FrameQueue::kNone, 0, {}});
-                (bin.last == FrameQueue::kNone ? bin.first : q.chunks[bin.last].next) = chunk;
-                bin.last = chunk;
-            }
-            FrameQueue::Chunk& c = q.chunks[bin.last];
-            c.index[c.count++] = index;
-            bin.work += share;
+    const int b0 = bounds.y0 >> kBandShift, b1 = bounds.y1 >> kBandShift;
+    // A triangle over more than two bands skips those outside one of its
+    // edges: an edge function's largest value over a band's pixel centres
+    // is at one of its corners.
+    const bool skip = e && b1 > b0 + 1;
+    const int64_t share = nanoseconds / (b1 - b0 + 1);
+    for (int band = b0; band <= b1; ++band) {
+        if (skip) {
+            const int64_t x1 = bounds.x1 - bounds.x0;
+            const int64_t y0 = std::max(band << kBandShift, bounds.y0) - bounds.y0;
+            const int64_t y1 = std::min(((band + 1) << kBandShift) - 1, bounds.y1) - bounds.y0;
+            bool outside = false;
+            for (int i = 0; i < 3 && !outside; ++i)
+                outside = e[i].row + e[i].stepX * (e[i].stepX > 0 ? x1 : 0) +
+                              e[i].stepY * (e[i].stepY > 0 ? y1 : y0) <
+                          0;
+            if (outside)
+                continue;
         }
+        FrameQueue::Bin& bin = q.bins[(size_t)band];
+        if (bin.first == FrameQueue::kNone)
+            q.used.push_back(band);
+        if (bin.last == FrameQueue::kNone || q.chunks[bin.last].count == FrameQueue::Chunk::kRoom) {
+            const uint32_t chunk = (uint32_t)q.chunks.size();
+            q.chunks.push_back({FrameQueue::kNone, 0, {}});
+            (bin.last == FrameQueue::kNone ? bin.first : q.chunks[bin.last].next) = chunk;
+            bin.last = chunk;
+        }
+        FrameQueue::Chunk& c = q.chunks[bin.last];
+        c.index[c.count++] = index;
+        bin.work += share;
+    }
     // Room for a full-screen command's chunks is kept.
     if (q.commands.size() == q.commands.capacity() || q.chunks.size() + q.bins.size() > q.chunks.capacity())
         Flush();
@@ -324,14 +320,14 @@ void Rasterizer::Flush()
     ++epoch_;
     Workers* workers = WorkersFor(q.work);
     if (workers) {
-        // The costliest tiles first, so that none is left to the end.
+        // The costliest bands first, so that none is left to the end.
         std::sort(q.used.begin(), q.used.end(),
                   [&q](int a, int b) { return q.bins[(size_t)a].work > q.bins[(size_t)b].work; });
         q.written.store(0);
         workers->Run((int)q.used.size(), [](void* context, int index) {
             Rasterizer& r = *(Rasterizer*)context;
             uint64_t written = 0;
-            r.DrawTile(r.queue_->used[(size_t)index], Workers::Current(), &written);
+            r.DrawBand(r.queue_->used[(size_t)index], Workers::Current(), &written);
             r.queue_->written.fetch_add(written, std::memory_order_relaxed);
         }, this);
         pixelsWritten += q.written.load();
@@ -343,8 +339,8 @@ void Rasterizer::Flush()
             Draw(q.commands[i], all, 0, &written);
         pixelsWritten += written;
     }
-    for (int tile : q.used)
-        q.bins[(size_t)tile] = FrameQueue::Bin();
+    for (int band : q.used)
+        q.bins[(size_t)band] = FrameQueue::Bin();
     q.used.clear();
     q.chunks.clear();
     q.commands.clear();

@@ -2,8 +2,8 @@
 // order: fixed-function vertex processing (vertex.cpp), clipping (clip.cpp),
 // set-up with Direct3D 9's fill conventions, pixel centres on integer
 // coordinates and the top-left rule (setup.cpp), the frame queue of
-// commands binned by screen tiles, with the state each is drawn with, and
-// its flush (queue.cpp), the workers drawing tiles (tiles.cpp, on the pool
+// commands binned by bands of rows, with the state each is drawn with, and
+// its flush (queue.cpp), the workers drawing bands (bands.cpp, on the pool
 // of workers.cpp), the pixel paths (pixel_paths.cpp chooses and reports
 // them; pixel_spans.cpp, pixel_general.cpp) and the target
 // (framebuffer.cpp).
@@ -247,7 +247,7 @@ const int kPaddedPlanes = (2 + kMaxVaryings + 3) / 4 * 4;
 // The rasteriser holds the current one; a copy taken at the draw goes with
 // its commands into the frame queue (queue.cpp) and stays as it was, so
 // that any thread may draw them later. Every path draws only the pixels
-// inside the rectangle it is given: a tile, or the whole target.
+// inside the rectangle it is given: a band, or the whole target.
 class PixelPipe {
 public:
     struct EdgeFn {
@@ -373,9 +373,9 @@ protected:
 struct SpanJob;
 
 // Set-up and binning: triangles, lines, points and clears become commands
-// of one frame queue, in the order they come, each binned by the screen
-// tiles it touches and holding the pipe it is drawn with. The queue is
-// drawn at a flush: tile by tile on the threads, each tile's commands in
+// of one frame queue, in the order they come, each binned by the bands of
+// rows it touches and holding the pipe it is drawn with. The queue
+// is drawn at a flush: band by band on the threads, each band's commands in
 // queue order, so that any number of threads draws the same picture. A
 // frame too small to gain is drawn at once on the calling thread.
 class Rasterizer : private PixelPipe {
@@ -453,7 +453,7 @@ private:
     void QueueSpans(const SpanJob& j);
     void QueueLine(const Line& l, const Rect& bounds);
     void QueueDot(const Dot& d);
-    void DrawTile(int tile, int thread, uint64_t* written);
+    void DrawBand(int band, int thread, uint64_t* written);
 
     uint64_t epoch_ = 1;
     int threads_;  // RenderThreads() when made

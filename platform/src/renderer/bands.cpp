@@ -1,5 +1,5 @@
-// The workers' side of the frame queue: a tile's commands drawn in queue
-// order, each clipped to the tile, so that every thread count draws the
+// The workers' side of the frame queue: a band's commands drawn in queue
+// order, each clipped to the band, so that every thread count draws the
 // same picture.
 #include "renderer/queue.h"
 
@@ -48,13 +48,11 @@ void Rasterizer::Draw(const Command& c, const Rect& r, int thread, uint64_t* wri
     }
 }
 
-void Rasterizer::DrawTile(int tile, int thread, uint64_t* written)
+void Rasterizer::DrawBand(int band, int thread, uint64_t* written)
 {
     FrameQueue& q = *queue_;
-    const int tx = tile % q.tilesX, ty = tile / q.tilesX;
-    const Rect r = {tx << kTileShift, ty << kTileShift, std::min(target_.width, (tx + 1) << kTileShift) - 1,
-                    std::min(target_.height, (ty + 1) << kTileShift) - 1};
-    for (uint32_t chunk = q.bins[(size_t)tile].first; chunk != FrameQueue::kNone; chunk = q.chunks[chunk].next) {
+    const Rect r = {0, band << kBandShift, target_.width - 1, std::min(target_.height, (band + 1) << kBandShift) - 1};
+    for (uint32_t chunk = q.bins[(size_t)band].first; chunk != FrameQueue::kNone; chunk = q.chunks[chunk].next) {
         const FrameQueue::Chunk& c = q.chunks[chunk];
         for (uint32_t i = 0; i < c.count; ++i)
             Draw(q.commands[c.index[i]], r, thread, written);
