@@ -172,19 +172,24 @@ std::unique_ptr<Pool> MakePool(PoolKind kind, int threads)
 }
 
 // Hand-outs of `tasks` tasks of `micros` each, `handouts` of them an
-// iteration; the threads sleep between the runs of the benchmarks.
-void Handouts(benchmark::State& state, PoolKind kind, int handouts, int tasks, double micros)
+// iteration, the caller working `apart` microseconds on its own before each
+// (the next flush's geometry); the threads sleep between the benchmarks.
+void Handouts(benchmark::State& state, PoolKind kind, int handouts, int tasks, double micros, double apart = 0)
 {
     Work work{static_cast<int>(micros * StepsPerMicrosecond())};
+    Work own{static_cast<int>(apart * StepsPerMicrosecond())};
     void (*task)(void*, int) = micros > 0 ? WorkTask : EmptyTask;
-    const double workSeconds = handouts * SerialSeconds(tasks, task, &work);
+    const double workSeconds = handouts * (SerialSeconds(tasks, task, &work) + SerialSeconds(1, WorkTask, &own));
     std::unique_ptr<Pool> pool = MakePool(kind, static_cast<int>(state.range(0)));
     double cpuSeconds = 0;
     for (auto _ : state)
     {
         const double cpuStart = ProcessSeconds();
         for (int h = 0; h < handouts; ++h)
+        {
+            WorkTask(&own, h);
             pool->Run(tasks, task, &work);
+        }
         cpuSeconds += ProcessSeconds() - cpuStart;
     }
     SetCpuCounters(state, cpuSeconds, workSeconds);
@@ -200,6 +205,13 @@ void OneHandout(benchmark::State& state, PoolKind kind)
 void Flushes(benchmark::State& state, PoolKind kind)
 {
     Handouts(state, kind, 10, 50, 5);
+}
+
+// The same with the caller busy between flushes: what the workers spend
+// waiting for the next.
+void FlushesApart(benchmark::State& state, PoolKind kind)
+{
+    Handouts(state, kind, 10, 50, 5, 200);
 }
 
 // What handing out costs, with the workers awake from the last one.
@@ -243,6 +255,7 @@ void Register()
         void (*run)(benchmark::State&, PoolKind);
     } cases[] = {{"one_handout_510x10us", OneHandout},
                  {"flushes_10x50x5us", Flushes},
+                 {"flushes_10x50x5us_200us_apart", FlushesApart},
                  {"frame_then_25ms_idle", Frame},
                  {"latency_8_empty", Latency}};
     for (const auto& c : cases)
