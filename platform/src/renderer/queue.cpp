@@ -202,13 +202,26 @@ void Rasterizer::Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, i
         Flush();
 }
 
+template <class Items>
+int Rasterizer::Room(Items& items)
+{
+    int pipe = QueuePipe();
+    if (pipe >= 0 && items.size() == items.capacity()) {
+        Flush();
+        pipe = QueuePipe();
+    }
+    if (pipe < 0)
+        Flush();
+    return pipe;
+}
+
 void Rasterizer::QueueTri(Kind kind, const Tri& t)
 {
     const int64_t area = (int64_t)(t.maxX - t.minX + 1) * (t.maxY - t.minY + 1);
     const int64_t cost = Cost(area, kind == kCmdProgram ? 1 : 2);
-    const int pipe = QueuePipe();
+    FrameQueue& q = *queue_;
+    const int pipe = Room(q.tris);
     if (pipe < 0) {
-        Flush();
         frameWork_ += cost;
         uint64_t written = 0;
         if (kind == kCmdProgram)
@@ -218,11 +231,6 @@ void Rasterizer::QueueTri(Kind kind, const Tri& t)
         pixelsWritten += written;
         return;
     }
-    FrameQueue& q = *queue_;
-    if (q.tris.size() == q.tris.capacity())
-        Flush();
-    if (pipe_ < 0)
-        return QueueTri(kind, t);
     Tri& copy = q.tris.emplace_back();
     memcpy(copy.e, t.e, sizeof t.e);
     copy.minX = t.minX, copy.maxX = t.maxX, copy.minY = t.minY, copy.maxY = t.maxY;
@@ -237,18 +245,13 @@ void Rasterizer::QueueTri(Kind kind, const Tri& t)
 void Rasterizer::QueueSpans(const SpanJob& j)
 {
     const int64_t cost = Cost((int64_t)(j.maxX - j.minX + 1) * (j.maxY - j.minY + 1), 0);
-    const int pipe = QueuePipe();
     FrameQueue& q = *queue_;
+    const int pipe = Room(q.spans);
     if (pipe < 0) {
-        Flush();
         frameWork_ += cost;
         pixelsWritten += RunSpans(j);
         return;
     }
-    if (q.spans.size() == q.spans.capacity())
-        Flush();
-    if (pipe_ < 0)
-        return QueueSpans(j);
     q.spans.push_back(j);
     const EdgeFn e[3] = {{j.stepX[0], j.stepY[0], j.row[0]}, {j.stepX[1], j.stepY[1], j.row[1]},
                          {j.stepX[2], j.stepY[2], j.row[2]}};
@@ -257,40 +260,30 @@ void Rasterizer::QueueSpans(const SpanJob& j)
 
 void Rasterizer::QueueLine(const Line& l, const Rect& bounds)
 {
-    const int pipe = QueuePipe();
     FrameQueue& q = *queue_;
-    if (pipe < 0) {
-        Flush();
-        uint64_t written = 0;
-        PixelPipe::DrawLine(l, Rect{clipX0_, clipY0_, clipX1_ - 1, clipY1_ - 1}, 0, &written);
-        pixelsWritten += written;
+    const int pipe = Room(q.lines);
+    if (pipe >= 0) {
+        q.lines.push_back(l);
+        Queue(kCmdLine, pipe, (uint32_t)q.lines.size() - 1, bounds, 0);
         return;
     }
-    if (q.lines.size() == q.lines.capacity())
-        Flush();
-    if (pipe_ < 0)
-        return QueueLine(l, bounds);
-    q.lines.push_back(l);
-    Queue(kCmdLine, pipe, (uint32_t)q.lines.size() - 1, bounds, 0);
+    uint64_t written = 0;
+    PixelPipe::DrawLine(l, Rect{clipX0_, clipY0_, clipX1_ - 1, clipY1_ - 1}, 0, &written);
+    pixelsWritten += written;
 }
 
 void Rasterizer::QueueDot(const Dot& d)
 {
-    const int pipe = QueuePipe();
     FrameQueue& q = *queue_;
-    if (pipe < 0) {
-        Flush();
-        uint64_t written = 0;
-        DrawDot(d, Rect{d.x, d.y, d.x, d.y}, 0, &written);
-        pixelsWritten += written;
+    const int pipe = Room(q.dots);
+    if (pipe >= 0) {
+        q.dots.push_back(d);
+        Queue(kCmdDot, pipe, (uint32_t)q.dots.size() - 1, Rect{d.x, d.y, d.x, d.y}, 0);
         return;
     }
-    if (q.dots.size() == q.dots.capacity())
-        Flush();
-    if (pipe_ < 0)
-        return QueueDot(d);
-    q.dots.push_back(d);
-    Queue(kCmdDot, pipe, (uint32_t)q.dots.size() - 1, Rect{d.x, d.y, d.x, d.y}, 0);
+    uint64_t written = 0;
+    DrawDot(d, Rect{d.x, d.y, d.x, d.y}, 0, &written);
+    pixelsWritten += written;
 }
 
 void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t value, bool depth, float z)

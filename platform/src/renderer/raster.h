@@ -436,6 +436,10 @@ private:
     // a change; -1 when commands are drawn at once (no sharing, or a pixel
     // program that cannot be frozen).
     int QueuePipe();
+    // QueuePipe with room in `items` for one more; -1 with the queue drawn,
+    // for a command to be drawn at once.
+    template <class Items>
+    int Room(Items& items);
     // Queues one command over the pixels of `bounds` (a triangle's with its
     // edges from the corner), its item already stored; a queue that fills is
     // drawn.
