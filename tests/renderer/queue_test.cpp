@@ -17,7 +17,8 @@ using namespace stagetest;
 namespace {
 
 // A program with one constant, frozen with it: its colour is the diffuse
-// red, the constant's green and the blue of the thread count's parity check.
+// red, the constant's green and half the diffuse blue; a green above 0.9
+// discards the pixel.
 class Tinted final : public vr::PixelProgram {
 public:
     float tint = 0.25f;

@@ -626,15 +626,15 @@ bool Rasterizer::FillSpans(const Tri& t, SpanJob* job)
     j.yStart = minY, j.yEnd = maxY;
     FrameQueue& q = *queue_;
     j.table = nullptr;
-    j.tableIndex = -1;
     j.affine = false;
+    const BlendTable* table = nullptr;
     if (UniformJob(j)) {
         float src[4];
         UniformSource(j, j.key, src);
         const BlendTable* last = q.tables.empty() ? nullptr : &q.tables.back();
         if (last && last->dstAlpha == j.dstAlpha && last->spread == j.spread &&
             memcmp(last->src, src, sizeof src) == 0 && memcmp(last->key, j.key, sizeof src) == 0) {
-            j.tableIndex = (int)q.tables.size() - 1;
+            table = last;
         } else if ((int64_t)(maxX - minX + 1) * (maxY - minY + 1) >= kTableArea) {
             if (!q.commands.empty() && q.tables.size() == q.tables.capacity())
                 Flush();
@@ -667,14 +667,14 @@ bool Rasterizer::FillSpans(const Tri& t, SpanJob* job)
                 const float slope = (k == 0 && !j.dstAlpha) ? 0.f : 1.f - src[3];
                 t.affine = t.affine && FitTables(first, count, k, slope, &t.mul[k], &t.add[k]);
             }
-            j.tableIndex = (int)q.tables.size() - 1;
+            table = &t;
         }
-        if (j.tableIndex >= 0) {
-            const BlendTable& t = q.tables[j.tableIndex];
-            j.table = t.t;
-            j.affine = t.affine;
-            memcpy(j.mul, t.mul, sizeof j.mul);
-            memcpy(j.add, t.add, sizeof j.add);
+        // The queue's tables never move: room for them is taken up front.
+        if (table) {
+            j.table = table->t;
+            j.affine = table->affine;
+            memcpy(j.mul, table->mul, sizeof j.mul);
+            memcpy(j.add, table->add, sizeof j.add);
         }
     }
     return true;

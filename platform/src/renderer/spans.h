@@ -43,7 +43,6 @@ struct SpanJob {
     // with all four channels alike (`spread`), one of the nearest floats to
     // it, each with a table of its own.
     const uint32_t* table;  // kKeys x 4 x 256 entries, a r g b, already shifted
-    int tableIndex;
     float key[4];
     bool spread;
     // Every table (all keys) is byte * mul + add in fixed point for each of
