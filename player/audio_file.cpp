@@ -1,11 +1,18 @@
+#include "music_stream.h"
 #include "pcm_audio.h"
 
 #include <sndfile.h>
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace
 {
+// Frames the decoder reads at a time.
+const int64_t kDecodeBlock = 4096;
+
 // libsndfile's messages may end in a full stop or a line break; the player prints one line.
 std::string OneLine(const char* text)
 {
@@ -19,66 +26,168 @@ std::string OneLine(const char* text)
         line.pop_back();
     return line;
 }
+
+class SndFileDecoder : public MusicDecoder
+{
+public:
+    SndFileDecoder(SNDFILE* file, const SF_INFO& info) : m_File(file), m_Info(info)
+    {
+        m_Block.resize(static_cast<size_t>(kDecodeBlock) * static_cast<size_t>(info.channels));
+    }
+    ~SndFileDecoder() override { sf_close(m_File); }
+
+    int SampleRate() const override { return m_Info.samplerate; }
+    int Channels() const override { return m_Info.channels >= 2 ? 2 : 1; }
+    int64_t Frames() const override { return m_Info.frames > 0 && m_Info.frames < SF_COUNT_MAX ? m_Info.frames : 0; }
+
+    int64_t Read(float* out, int64_t count) override
+    {
+        const int channels = m_Info.channels;
+        const int kept = Channels();
+        int64_t done = 0;
+        while (done < count)
+        {
+            const sf_count_t got = sf_readf_float(m_File, m_Block.data(), std::min(count - done, kDecodeBlock));
+            if (got <= 0)
+                break;
+            for (sf_count_t frame = 0; frame < got; ++frame)
+            {
+                const float* in = &m_Block[static_cast<size_t>(frame * channels)];
+                for (int c = 0; c < kept; ++c)
+                    *out++ = ClipSample(in[c]);
+            }
+            done += got;
+        }
+        if (done == 0 && sf_error(m_File) != SF_ERR_NO_ERROR)
+            return -1;
+        return done;
+    }
+
+    bool Seek(int64_t frame) override { return sf_seek(m_File, frame, SEEK_SET) == frame; }
+
+    std::string Error() const override { return OneLine(sf_strerror(m_File)); }
+
+private:
+    SNDFILE* m_File;
+    SF_INFO m_Info;
+    std::vector<float> m_Block;
+};
+
+class MemoryDecoder : public MusicDecoder
+{
+public:
+    explicit MemoryDecoder(std::shared_ptr<const PcmAudio> audio) : m_Audio(std::move(audio)) {}
+
+    int SampleRate() const override { return m_Audio->sampleRate; }
+    int Channels() const override { return m_Audio->channels; }
+    int64_t Frames() const override { return m_Audio->Frames(); }
+
+    int64_t Read(float* out, int64_t count) override
+    {
+        const int64_t got = std::max<int64_t>(0, std::min(count, Frames() - m_Next));
+        const int16_t* in = m_Audio->samples.data() + m_Next * m_Audio->channels;
+        for (int64_t i = 0; i < got * m_Audio->channels; ++i)
+            out[i] = in[i] / 32768.0f;
+        m_Next += got;
+        return got;
+    }
+
+    bool Seek(int64_t frame) override
+    {
+        if (frame < 0 || frame > Frames())
+            return false;
+        m_Next = frame;
+        return true;
+    }
+
+private:
+    std::shared_ptr<const PcmAudio> m_Audio;
+    int64_t m_Next = 0;
+};
 }
 
-bool ReadAudioFile(const std::string& path, PcmAudio& audio, std::string& error)
+float ClipSample(float sample)
+{
+    if (sample >= 1.0f)
+        return 1.0f;
+    if (sample >= -1.0f)
+        return sample;
+    return sample < -1.0f ? -1.0f : 0.0f; // NaN is silence
+}
+
+int16_t ToPcm16(float sample)
+{
+    const float scaled = ClipSample(sample) * 32768.0f;
+    if (scaled >= 32767.0f)
+        return 32767;
+    return static_cast<int16_t>(std::lrint(scaled));
+}
+
+std::unique_ptr<MusicDecoder> OpenMusicFile(const std::string& path, std::string& error)
 {
     const std::string quoted = "\"" + path + "\"";
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0)
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0)
     {
         error = "audio file " + quoted + " not found";
-        return false;
+        return nullptr;
     }
-    if (S_ISDIR(info.st_mode))
+    if (S_ISDIR(status.st_mode))
     {
         error = "audio file " + quoted + " is a folder";
-        return false;
+        return nullptr;
     }
-
-    SF_INFO format = {};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &format);
+    SF_INFO info = {};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file)
     {
         error = "cannot read audio file " + quoted + ": " + OneLine(sf_strerror(nullptr)) +
             " (WAV, FLAC and Ogg are supported)";
-        return false;
+        return nullptr;
     }
-    if (format.samplerate <= 0 || format.channels <= 0)
+    if (info.samplerate <= 0 || info.channels <= 0)
     {
         sf_close(file);
         error = "audio file " + quoted + " has no valid sample rate or channel count";
-        return false;
+        return nullptr;
     }
+    std::unique_ptr<MusicDecoder> decoder(new SndFileDecoder(file, info));
+    // A file that cannot give its first frames is refused now rather than played as silence.
+    std::vector<float> first(static_cast<size_t>(decoder->Channels()));
+    const int64_t got = decoder->Read(first.data(), 1);
+    if (got <= 0)
+    {
+        error = "audio file " + quoted + (got < 0 ? " cannot be decoded: " + decoder->Error() : " holds no audio");
+        return nullptr;
+    }
+    if (!decoder->Seek(0))
+    {
+        error = "audio file " + quoted + " cannot be decoded: " + decoder->Error();
+        return nullptr;
+    }
+    return decoder;
+}
 
-    // Floating-point files may hold samples beyond full scale: clip, never wrap.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+std::unique_ptr<MusicDecoder> MemoryMusic(std::shared_ptr<const PcmAudio> audio)
+{
+    return std::unique_ptr<MusicDecoder>(new MemoryDecoder(std::move(audio)));
+}
 
-    audio.sampleRate = format.samplerate;
-    audio.channels = format.channels >= 2 ? 2 : 1;
+bool ReadAudioFile(const std::string& path, PcmAudio& audio, std::string& error)
+{
+    std::unique_ptr<MusicDecoder> decoder = OpenMusicFile(path, error);
+    if (!decoder)
+        return false;
+    audio.sampleRate = decoder->SampleRate();
+    audio.channels = decoder->Channels();
     audio.samples.clear();
-    std::vector<int16_t> block(static_cast<size_t>(4096) * format.channels);
-    for (;;)
+    std::vector<float> block(static_cast<size_t>(kDecodeBlock * audio.channels));
+    // A file that breaks off part way keeps what was decoded, as it plays.
+    int64_t got = 0;
+    while ((got = decoder->Read(block.data(), kDecodeBlock)) > 0)
     {
-        sf_count_t got = sf_readf_short(file, block.data(), 4096);
-        if (got <= 0)
-            break;
-        for (sf_count_t frame = 0; frame < got; ++frame)
-        {
-            const int16_t* in = &block[static_cast<size_t>(frame) * format.channels];
-            audio.samples.push_back(in[0]);
-            if (audio.channels == 2)
-                audio.samples.push_back(in[1]);
-        }
-    }
-    const int status = sf_error(file);
-    const std::string reason = OneLine(sf_strerror(file));
-    sf_close(file);
-
-    if (audio.samples.empty())
-    {
-        error = "audio file " + quoted + (status ? " cannot be decoded: " + reason : " holds no audio");
-        return false;
+        for (int64_t i = 0; i < got * audio.channels; ++i)
+            audio.samples.push_back(ToPcm16(block[static_cast<size_t>(i)]));
     }
     return true;
 }

@@ -28,15 +28,20 @@ Uint16 BlockFrames(int sampleRate)
 MusicFeed::MusicFeed(const Music& music, int format, int channels, int sampleRate) : m_Music(music)
 {
     m_Silence = format == AUDIO_U8 ? 0x80 : 0; // as SDL fills its own silence
-    if (!m_Music.audio || m_Music.audio->Frames() <= 0)
+    if (!m_Music.stream)
     {
         m_Error = "no music";
         return;
     }
-    m_Stream = SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(m_Music.audio->channels), m_Music.audio->sampleRate,
+    const int musicChannels = m_Music.stream->Channels();
+    m_Decoded.resize(static_cast<size_t>(kFeedBlock * musicChannels));
+    m_Pcm.resize(m_Decoded.size());
+    m_Stream = SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(musicChannels), m_Music.stream->SampleRate(),
                                   static_cast<SDL_AudioFormat>(format), static_cast<Uint8>(channels), sampleRate);
     if (!m_Stream)
         m_Error = SDL_GetError();
+    // The device's first block is music, not a wait for the decoder.
+    m_Music.stream->WaitFor(0, kFeedBlock);
 }
 
 MusicFeed::~MusicFeed()
@@ -51,8 +56,9 @@ bool MusicFeed::Valid(std::string& error) const
     return m_Stream != nullptr;
 }
 
-void MusicFeed::Fill(uint8_t* out, int bytes)
+int MusicFeed::Fill(uint8_t* out, int bytes)
 {
+    const int wanted = bytes;
     while (bytes > 0 && m_Stream)
     {
         const int got = SDL_AudioStreamGet(m_Stream, out, bytes);
@@ -66,26 +72,26 @@ void MusicFeed::Fill(uint8_t* out, int bytes)
     }
     if (bytes > 0)
         memset(out, m_Silence, static_cast<size_t>(bytes));
+    return wanted - bytes;
 }
 
 bool MusicFeed::PutMore()
 {
-    const PcmAudio& audio = *m_Music.audio;
-    const int64_t frames = audio.Frames();
-    if (m_Next >= frames && m_Music.loop)
-        m_Next = 0;
-    if (m_Next >= frames)
+    const int channels = m_Music.stream->Channels();
+    const int64_t got = m_Music.stream->Take(m_Next, kFeedBlock, m_Decoded.data());
+    if (got < 0)
     {
         // Silence after the end, rather than a flush: it also pushes the last
         // of the music through the resampler, which a flush does not always do.
-        static const int16_t silence[2 * kFeedBlock] = {};
-        const int bytes = static_cast<int>(kFeedBlock * audio.channels * sizeof(int16_t));
-        return SDL_AudioStreamPut(m_Stream, silence, bytes) == 0;
+        std::fill(m_Pcm.begin(), m_Pcm.end(), 0);
+        return SDL_AudioStreamPut(m_Stream, m_Pcm.data(), static_cast<int>(m_Pcm.size() * sizeof(int16_t))) == 0;
     }
-    const int64_t count = std::min<int64_t>(kFeedBlock, frames - m_Next);
-    const int16_t* first = &audio.samples[static_cast<size_t>(m_Next * audio.channels)];
-    m_Next += count;
-    return SDL_AudioStreamPut(m_Stream, first, static_cast<int>(count * audio.channels * sizeof(int16_t))) == 0;
+    if (got == 0)
+        return false; // the decoder is behind: the device waits with silence
+    for (int64_t i = 0; i < got * channels; ++i)
+        m_Pcm[static_cast<size_t>(i)] = ToPcm16(m_Decoded[static_cast<size_t>(i)]);
+    m_Next += got;
+    return SDL_AudioStreamPut(m_Stream, m_Pcm.data(), static_cast<int>(got * channels * sizeof(int16_t))) == 0;
 }
 
 AudioPlayback::~AudioPlayback()
@@ -102,18 +108,18 @@ bool AudioPlayback::Start(const Music& music, bool mute, std::string& error)
 {
     m_StartSeconds = SteadySeconds();
     m_StoppedMs = -1.0;
-    if (!music.audio || music.audio->Frames() <= 0)
+    if (!music.stream)
     {
         error = "no music to play";
         return false;
     }
-    if (!DevicePlaysRate(music.audio->sampleRate))
+    if (!DevicePlaysRate(music.stream->SampleRate()))
     {
-        error = "no audio device plays " + std::to_string(music.audio->sampleRate) + " Hz";
+        error = "no audio device plays " + std::to_string(music.stream->SampleRate()) + " Hz";
         return false;
     }
     m_Mute = mute;
-    m_FrameBytes = static_cast<int>(sizeof(int16_t)) * music.audio->channels;
+    m_FrameBytes = static_cast<int>(sizeof(int16_t)) * music.stream->Channels();
     // Without a device the clock is the real one.
     auto noDevice = [&]() {
         error = std::string("no audio device (") + SDL_GetError() + ")";
@@ -126,9 +132,9 @@ bool AudioPlayback::Start(const Music& music, bool mute, std::string& error)
         return noDevice();
     // The music's own format is asked for; SDL converts where the device differs.
     SDL_AudioSpec wanted = {};
-    wanted.freq = music.audio->sampleRate;
+    wanted.freq = music.stream->SampleRate();
     wanted.format = AUDIO_S16SYS;
-    wanted.channels = static_cast<Uint8>(music.audio->channels);
+    wanted.channels = static_cast<Uint8>(music.stream->Channels());
     wanted.samples = BlockFrames(wanted.freq);
     wanted.callback = Callback;
     wanted.userdata = this;
@@ -220,9 +226,11 @@ void AudioPlayback::Callback(void* self, uint8_t* stream, int bytes)
     auto* playback = static_cast<AudioPlayback*>(self);
     if (playback->m_FirstBlock == kNoBlockYet)
         playback->m_FirstBlock = WaitedBeforeFirstCallback() ? kAfterSilence : kFirst;
+    int music = bytes;
     if (playback->m_Mute)
         memset(stream, 0, static_cast<size_t>(bytes)); // silence in 16-bit samples
     else
-        playback->m_Feed->Fill(stream, bytes);
-    playback->m_Clock->Handed(bytes / playback->m_FrameBytes, SteadySeconds());
+        music = playback->m_Feed->Fill(stream, bytes);
+    // Silence while the decoder catches up is not music heard: the position waits.
+    playback->m_Clock->Handed(music / playback->m_FrameBytes, SteadySeconds());
 }

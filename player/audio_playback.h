@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct _SDL_AudioStream;
 
-// The music in the device's format: read from memory at its own rate and
-// channel count, looped where the analysis loops, converted by SDL.
+// The music in the device's format: taken from the music's stream at its own
+// rate and channel count, saturated to 16 bits, looped where the analysis
+// loops, converted by SDL.
 class MusicFeed
 {
 public:
@@ -27,8 +29,10 @@ public:
     // False when SDL cannot convert to that format; the reason is in `error`.
     bool Valid(std::string& error) const;
     // Writes the next `bytes` of device audio; silence past the end of music
-    // that does not loop.
-    void Fill(uint8_t* out, int bytes);
+    // that does not loop. Returns the bytes that carry the music (or its
+    // end): where the decoder has not kept up, the rest is silence and the
+    // music goes on from there next time, nothing of it skipped.
+    int Fill(uint8_t* out, int bytes);
 
 private:
     // Hands the converter the next block of music (or of silence after its end).
@@ -37,6 +41,8 @@ private:
     Music m_Music;
     _SDL_AudioStream* m_Stream = nullptr;
     int64_t m_Next = 0; // next frame of the music to convert
+    std::vector<float> m_Decoded;
+    std::vector<int16_t> m_Pcm;
     uint8_t m_Silence = 0;
     std::string m_Error;
 };

@@ -224,10 +224,10 @@ int main(int argc, char** argv)
         fprintf(stderr, "velmora-player: %s\n", error.c_str());
         return 1;
     }
-    if (options.window && !DevicePlaysRate(music.audio->sampleRate))
+    if (options.window && !DevicePlaysRate(music.stream->SampleRate()))
     {
         fprintf(stderr, "velmora-player: %s: %d Hz is a sample rate that no audio device plays (%d to %d Hz)\n",
-                options.audio.c_str(), music.audio->sampleRate, kLowestDeviceRate, kHighestDeviceRate);
+                options.audio.c_str(), music.stream->SampleRate(), kLowestDeviceRate, kHighestDeviceRate);
         return 1;
     }
     std::unique_ptr<SpectrumSource> source = MakeSpectrumSource(music);

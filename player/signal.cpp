@@ -3,34 +3,40 @@
 #include "pcm_audio.h"
 #include "spectrum_analyzer.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace
 {
 const int kWaveformBytes = 576;
 
-// Plays PCM audio from memory: each frame analyses the samples around the
-// play position, channel by channel (a mono source fills both channels).
-class PcmSpectrumSource : public SpectrumSource
+// Analyses the music around the play position, channel by channel (a mono
+// source fills both channels).
+class StreamSpectrumSource : public SpectrumSource
 {
 public:
-    explicit PcmSpectrumSource(const Music& music)
-        : m_Audio(*music.audio), m_Music(music.audio), m_Loop(music.loop), m_Analyzer(m_Audio.sampleRate)
+    explicit StreamSpectrumSource(const Music& music)
+        : m_Stream(music.stream), m_Analyzer(m_Stream->SampleRate()),
+          m_Half(std::max(m_Analyzer.FftSize(), kWaveformBytes) / 2),
+          m_Span(static_cast<size_t>(2 * m_Half * m_Stream->Channels()))
     {
     }
 
     bool Fill(double positionMs, unsigned char spectrum[2][576], unsigned char waveform[2][576]) override
     {
-        const int64_t frames = m_Audio.Frames();
-        if (frames <= 0 || !(positionMs == positionMs))
+        if (!(positionMs == positionMs))
             return false;
-        const int64_t position = static_cast<int64_t>(std::floor(positionMs * m_Audio.sampleRate / 1000.0));
-        if (!m_Loop && position >= frames)
+        const int64_t position = static_cast<int64_t>(std::floor(positionMs * m_Stream->SampleRate() / 1000.0));
+        // The frames around the position first: the end is then known without a jump.
+        m_Stream->Read(position - m_Half, 2 * m_Half, m_Span.data());
+        if (m_Stream->EndedBy(position))
             return false;
 
+        const int channels = m_Stream->Channels();
         for (int channel = 0; channel < 2; ++channel)
         {
-            if (channel == 1 && m_Audio.channels == 1)
+            if (channel == 1 && channels == 1)
             {
                 std::copy(spectrum[0], spectrum[0] + 576, spectrum[1]);
                 std::copy(waveform[0], waveform[0] + 576, waveform[1]);
@@ -38,13 +44,13 @@ public:
             }
             const int size = m_Analyzer.FftSize();
             float* input = m_Analyzer.Input();
-            const int64_t start = position - size / 2;
+            const int64_t start = m_Half - size / 2;
             for (int i = 0; i < size; ++i)
                 input[i] = Sample(start + i, channel);
             m_Analyzer.Analyze(spectrum[channel]);
 
             // The middle of the same window, as signed 8-bit samples.
-            const int64_t waveStart = position - kWaveformBytes / 2;
+            const int64_t waveStart = m_Half - kWaveformBytes / 2;
             for (int i = 0; i < kWaveformBytes; ++i)
             {
                 long value = std::lround(Sample(waveStart + i, channel) * 128.0f);
@@ -56,26 +62,15 @@ public:
     }
 
 private:
-    float Sample(int64_t frame, int channel) const
+    float Sample(int64_t index, int channel) const
     {
-        const int64_t frames = m_Audio.Frames();
-        if (m_Loop)
-        {
-            frame %= frames;
-            if (frame < 0)
-                frame += frames;
-        }
-        else if (frame < 0 || frame >= frames)
-        {
-            return 0.0f;
-        }
-        return m_Audio.samples[static_cast<size_t>(frame * m_Audio.channels + channel)] / 32768.0f;
+        return m_Span[static_cast<size_t>(index * m_Stream->Channels() + channel)];
     }
 
-    const PcmAudio& m_Audio;
-    std::shared_ptr<const PcmAudio> m_Music; // keeps m_Audio alive
-    bool m_Loop;
+    std::shared_ptr<MusicStream> m_Stream;
     SpectrumAnalyzer m_Analyzer;
+    const int64_t m_Half; // frames read either side of the position
+    std::vector<float> m_Span;
 };
 }
 
@@ -84,21 +79,21 @@ bool LoadMusic(const std::string& audioPath, bool loop, Music& music, std::strin
     error.clear();
     if (audioPath.empty())
     {
-        music.audio = std::make_shared<const PcmAudio>(MakeSynthMusic());
+        music.stream = std::make_shared<MusicStream>(MemoryMusic(std::make_shared<const PcmAudio>(MakeSynthMusic())), true);
         music.loop = true;
         return true;
     }
-    auto audio = std::make_shared<PcmAudio>();
-    if (!ReadAudioFile(audioPath, *audio, error))
+    std::unique_ptr<MusicDecoder> decoder = OpenMusicFile(audioPath, error);
+    if (!decoder)
         return false;
-    music.audio = std::move(audio);
+    music.stream = std::make_shared<MusicStream>(std::move(decoder), loop);
     music.loop = loop;
     return true;
 }
 
 std::unique_ptr<SpectrumSource> MakeSpectrumSource(const Music& music)
 {
-    return std::unique_ptr<SpectrumSource>(new PcmSpectrumSource(music));
+    return std::unique_ptr<SpectrumSource>(new StreamSpectrumSource(music));
 }
 
 std::unique_ptr<SpectrumSource> OpenSpectrumSource(const std::string& audioPath, bool loop, std::string& error)

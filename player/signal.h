@@ -3,7 +3,7 @@
 #ifndef VELMORA_PLAYER_SIGNAL_H
 #define VELMORA_PLAYER_SIGNAL_H
 
-#include "pcm_audio.h"
+#include "music_stream.h"
 
 #include <memory>
 #include <string>
@@ -21,7 +21,7 @@ public:
 // see the same samples and loop at the same point.
 struct Music
 {
-    std::shared_ptr<const PcmAudio> audio;
+    std::shared_ptr<MusicStream> stream;
     bool loop = false;
 };
 

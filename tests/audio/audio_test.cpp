@@ -135,11 +135,13 @@ TEST(MusicFeed, LoopsWhereTheAnalysisLoops)
     std::string error;
     ASSERT_TRUE(LoadMusic("", false, builtIn, error));
     EXPECT_TRUE(builtIn.loop);
-    const int64_t frames = builtIn.audio->Frames();
-    MusicFeed synth(builtIn, AUDIO_S16SYS, builtIn.audio->channels, builtIn.audio->sampleRate);
-    const int channels = builtIn.audio->channels;
+    const PcmAudio synthMusic = MakeSynthMusic();
+    const int64_t frames = synthMusic.Frames();
+    MusicFeed synth(builtIn, AUDIO_S16SYS, synthMusic.channels, synthMusic.sampleRate);
+    const int channels = synthMusic.channels;
     const std::vector<int16_t> twice = Pull(synth, channels, frames + 4096, 4096);
-    EXPECT_TRUE(std::equal(twice.begin() + frames * channels, twice.end(), builtIn.audio->samples.begin()));
+    EXPECT_TRUE(std::equal(twice.begin(), twice.begin() + frames * channels, synthMusic.samples.begin()));
+    EXPECT_TRUE(std::equal(twice.begin() + frames * channels, twice.end(), synthMusic.samples.begin()));
 }
 
 TEST(MusicFeed, ConvertsToTheDevicesRateAndChannels)
@@ -151,7 +153,7 @@ TEST(MusicFeed, ConvertsToTheDevicesRateAndChannels)
     for (int n = 0; n < 22050; ++n)
         tone.samples.push_back(static_cast<int16_t>(std::lround(16384.0 * std::sin(2.0 * kPi * 441.0 * n / 22050))));
     Music music;
-    music.audio = std::make_shared<const PcmAudio>(tone);
+    music.stream = std::make_shared<MusicStream>(MemoryMusic(std::make_shared<const PcmAudio>(tone)), false);
     MusicFeed feed(music, AUDIO_F32SYS, 2, 48000);
     std::string error;
     ASSERT_TRUE(feed.Valid(error)) << error;
