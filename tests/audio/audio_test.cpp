@@ -45,15 +45,18 @@ Music Decoded(const TempFolder& folder, const PcmAudio& audio, bool loop, PcmAud
     return music;
 }
 
-// Pulls `frames` 16-bit frames from the feed in blocks of `block` frames.
+// Pulls `frames` 16-bit frames of music from the feed in blocks of `block` frames.
 std::vector<int16_t> Pull(MusicFeed& feed, int channels, int64_t frames, int block)
 {
     std::vector<int16_t> out(static_cast<size_t>(frames * channels));
     for (int64_t done = 0; done < frames; done += block)
     {
         const int64_t count = std::min<int64_t>(block, frames - done);
-        feed.Fill(reinterpret_cast<uint8_t*>(&out[static_cast<size_t>(done * channels)]),
-                  static_cast<int>(count * channels * sizeof(int16_t)));
+        uint8_t* to = reinterpret_cast<uint8_t*>(&out[static_cast<size_t>(done * channels)]);
+        const int bytes = static_cast<int>(count * channels * sizeof(int16_t));
+        // Faster than a device: where the decoder is behind, wait for it.
+        for (int got = 0; got < bytes; got += feed.Fill(to + got, bytes - got))
+            std::this_thread::yield();
     }
     return out;
 }
@@ -158,7 +161,10 @@ TEST(MusicFeed, ConvertsToTheDevicesRateAndChannels)
     std::string error;
     ASSERT_TRUE(feed.Valid(error)) << error;
     std::vector<float> out(2 * 60000);
-    feed.Fill(reinterpret_cast<uint8_t*>(out.data()), static_cast<int>(out.size() * sizeof(float)));
+    uint8_t* to = reinterpret_cast<uint8_t*>(out.data());
+    const int bytes = static_cast<int>(out.size() * sizeof(float));
+    for (int got = 0; got < bytes; got += feed.Fill(to + got, bytes - got))
+        std::this_thread::yield();
 
     int last = 0; // last frame with sound
     int crossings = 0;
