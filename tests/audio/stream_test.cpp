@@ -504,3 +504,22 @@ TEST(AudioPlayback, ThePositionWaitsWhileTheDecoderIsBehind)
     unsetenv("SDL_AUDIODRIVER");
     unsetenv("SDL_DISKAUDIOFILE");
 }
+
+TEST(HeadlessPlayer, StopsAtTheEndOfAFileThatDoesNotLoop)
+{
+    // Half a second of music at 25 ms a frame: 20 frames, however many were asked for.
+    TempFolder folder;
+    const std::string path = folder / "music.flac";
+    WriteFile(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, Noise(22050 * 2, 16, 4));
+    const std::string driveC = folder / "drive_c";
+    ProcessResult once = RunProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--audio", path, "--frames", "60"}, folder.Path());
+    EXPECT_EQ(once.status, 0) << once.err;
+    EXPECT_NE(once.out.find("velmora-player: 20 frames rendered\n"), std::string::npos) << once.out;
+    ProcessResult looped =
+        RunProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--audio", path, "--loop", "--frames", "60"}, folder.Path());
+    EXPECT_EQ(looped.status, 0) << looped.err;
+    EXPECT_NE(looped.out.find("velmora-player: 60 frames rendered\n"), std::string::npos) << looped.out;
+
+    const ProcessResult help = RunProgram({VELMORA_PLAYER_EXE, "--help"}, folder.Path());
+    EXPECT_NE(help.out.find("headless too, stops at the end of the file"), std::string::npos) << help.out;
+}
