@@ -89,9 +89,10 @@ void MusicStream::Run()
         const int64_t epoch = m_Epoch;
         lock.unlock();
         const int64_t got = m_Decoder->Read(block.data(), kDecodeBlock);
-        bool rewound = true;
-        if (got == 0 && m_Loop && !(atStart && sinceStart == 0))
-            rewound = m_Decoder->Seek(0);
+        // Looped music starts again at its end, or where its file breaks off,
+        // as long as the start gives something.
+        const bool again = got <= 0 && m_Loop && !(atStart && sinceStart == 0);
+        const bool rewound = again && m_Decoder->Seek(0);
         lock.lock();
         if (epoch != m_Epoch)
             continue; // sent elsewhere meanwhile: this block is not wanted
@@ -108,7 +109,7 @@ void MusicStream::Run()
             m_DecodedFrames += got;
             sinceStart += got;
         }
-        else if (got == 0 && m_Loop && !(atStart && sinceStart == 0) && rewound)
+        else if (rewound)
         {
             atStart = true;
             sinceStart = 0;
