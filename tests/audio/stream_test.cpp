@@ -53,42 +53,46 @@ std::vector<int32_t> Noise(int64_t samples, int bits, uint32_t seed)
     return values;
 }
 
-// Writes 32-bit samples; float files get them as -1..1.
-void WriteFile(const std::string& path, int format, int rate, int channels, const std::vector<int32_t>& values)
+SNDFILE* Create(const std::string& path, int format, int rate, int channels)
 {
     SF_INFO info = {};
     info.samplerate = rate;
     info.channels = channels;
     info.format = format;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_TRUE(file) << path << ": " << sf_strerror(nullptr);
-    const sf_count_t frames = static_cast<sf_count_t>(values.size()) / channels;
-    if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT || (format & SF_FORMAT_SUBMASK) == SF_FORMAT_DOUBLE)
-    {
-        std::vector<double> scaled(values.size());
-        for (size_t i = 0; i < values.size(); ++i)
-            scaled[i] = values[i] / 2147483648.0;
-        EXPECT_EQ(sf_writef_double(file, scaled.data(), frames), frames);
-    }
-    else
-    {
-        EXPECT_EQ(sf_writef_int(file, values.data(), frames), frames);
-    }
-    sf_close(file);
+    EXPECT_TRUE(file) << path << ": " << sf_strerror(nullptr);
+    // Past full scale too: as an encoder given a master louder than full scale keeps it.
+    if (file)
+        sf_command(file, SFC_SET_CLIPPING, nullptr, SF_FALSE);
+    return file;
 }
 
 void WriteDoubles(const std::string& path, int format, int rate, int channels, const std::vector<double>& values)
 {
-    SF_INFO info = {};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_TRUE(file) << path << ": " << sf_strerror(nullptr);
-    // As an encoder given a master louder than full scale keeps it.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_FALSE);
+    SNDFILE* file = Create(path, format, rate, channels);
+    ASSERT_TRUE(file);
     const sf_count_t frames = static_cast<sf_count_t>(values.size()) / channels;
     EXPECT_EQ(sf_writef_double(file, values.data(), frames), frames);
+    sf_close(file);
+}
+
+// Writes 32-bit samples, which every format keeps as far as its bits go
+// (float files as -1..1).
+void WriteFile(const std::string& path, int format, int rate, int channels, const std::vector<int32_t>& values)
+{
+    const int subtype = format & SF_FORMAT_SUBMASK;
+    if (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE || subtype == SF_FORMAT_VORBIS)
+    {
+        std::vector<double> scaled(values.size());
+        for (size_t i = 0; i < values.size(); ++i)
+            scaled[i] = values[i] / 2147483648.0;
+        WriteDoubles(path, format, rate, channels, scaled);
+        return;
+    }
+    SNDFILE* file = Create(path, format, rate, channels);
+    ASSERT_TRUE(file);
+    const sf_count_t frames = static_cast<sf_count_t>(values.size()) / channels;
+    EXPECT_EQ(sf_writef_int(file, values.data(), frames), frames);
     sf_close(file);
 }
 
