@@ -20,12 +20,13 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 # The render threads under ThreadSanitizer: the test programs that draw
 # through them or share pixel programs and textures with them, with four
-# threads; only they are built, to keep the time down.
-# A race report fails its test.
+# threads, and those of the music's decoder thread; only they are built, to
+# keep the time down. A race report fails its test.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_SANITIZE=thread -DVELMORA_BENCH=OFF >/dev/null
-cmake --build build-tsan -j "$jobs" --target test_renderer test_golden test_frame test_host test_fx test_d3d9
+cmake --build build-tsan -j "$jobs" --target test_renderer test_golden test_frame test_host test_fx test_d3d9 \
+  test_music test_signal
 VELMORA_RENDER_THREADS=4 TSAN_OPTIONS=halt_on_error=1 \
-  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L '^(renderer|golden|frame|host|fx|d3d9)$'
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L '^(renderer|golden|frame|host|fx|d3d9|music|signal)$'
 
 # The fuzz targets (clang's libFuzzer with both sanitizers) over their corpora
 # and a little beyond: a crash, a hang or an oversized allocation fails the run.

@@ -235,14 +235,21 @@ TEST(MusicFormats, TheDevicePlaysEveryFormatAsItsReferenceDecode)
         std::string error;
         ASSERT_TRUE(playback.Start(music, false, error)) << kind.name << ": " << error;
         const size_t wanted = static_cast<size_t>(frames * 2) * sizeof(int16_t);
-        for (int waited = 0; waited < 5000 && SinkBytes(sink) < wanted; ++waited)
+        for (int waited = 0; waited < 5000 && SinkBytes(sink) < wanted + 16384; ++waited)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         playback.Stop();
         unsetenv("SDL_AUDIODRIVER");
         unsetenv("SDL_DISKAUDIOFILE");
         unsetenv("SDL_DISKAUDIODELAY");
 
-        const std::string played = ReadFile(sink);
+        // A block of silence the device may play before the music's first
+        // (a busy machine) is not the format's doing.
+        std::string played = ReadFile(sink);
+        ASSERT_NE(written[0] >> 16, 0);
+        size_t lead = 0;
+        while (lead + 1 < played.size() && (played[lead] | played[lead + 1]) == 0)
+            lead += 2;
+        played.erase(0, lead);
         ASSERT_GE(played.size(), wanted) << kind.name;
         std::vector<int16_t> heard(written.size());
         memcpy(heard.data(), played.data(), wanted);
@@ -494,15 +501,19 @@ TEST(AudioPlayback, ThePositionWaitsWhileTheDecoderIsBehind)
     AudioPlayback playback;
     std::string error;
     ASSERT_TRUE(playback.Start(music, false, error)) << error;
-    // A quarter of a second with only 4096 frames (186 ms) decoded.
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    const double held = playback.PositionMs();
-    EXPECT_LE(held, 4096 * 1000.0 / rate + 1e-6);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // With only 4096 frames decoded the position comes to rest there (186 ms)
+    // while the device plays silence; "within 5 s" only bounds a stuck wait.
+    const double held = 4096 * 1000.0 / rate;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (playback.PositionMs() != held && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_EQ(playback.PositionMs(), held);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(playback.PositionMs(), held) << "the position waits for the music";
     *allowed = kOpenGate;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_GT(playback.PositionMs(), held + 50.0) << "the music goes on";
+    while (playback.PositionMs() < held + 50.0 && std::chrono::steady_clock::now() < until + std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_GE(playback.PositionMs(), held + 50.0) << "the music goes on";
     playback.Stop();
     *allowed = kOpenGate;
     unsetenv("SDL_AUDIODRIVER");
