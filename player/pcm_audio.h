@@ -1,4 +1,4 @@
-// PCM audio held in memory: what the player's sources play from.
+// PCM audio held in memory: the built-in music, and whole files for tests and tools.
 #ifndef VELMORA_PLAYER_PCM_AUDIO_H
 #define VELMORA_PLAYER_PCM_AUDIO_H
 
@@ -17,7 +17,8 @@ struct PcmAudio
     int64_t Frames() const { return channels > 0 ? static_cast<int64_t>(samples.size()) / channels : 0; }
 };
 
-// Reads a WAV, FLAC or Ogg file through libsndfile. Files of more than two
+// Reads a whole WAV, FLAC or Ogg file as the audio device gets it (through
+// the player's decoder, saturated to 16 bits). Files of more than two
 // channels keep the first two. On failure returns false with a one-line reason.
 bool ReadAudioFile(const std::string& path, PcmAudio& audio, std::string& error);
 

@@ -25,7 +25,8 @@ public:
 
     bool Fill(double positionMs, unsigned char spectrum[2][576], unsigned char waveform[2][576]) override
     {
-        if (!(positionMs == positionMs))
+        // NaN, or so far off that the frame would not fit its integer.
+        if (!(std::fabs(positionMs) < 1e15))
             return false;
         const int64_t position = static_cast<int64_t>(std::floor(positionMs * m_Stream->SampleRate() / 1000.0));
         // The frames around the position first: the end is then known without a jump.

@@ -454,6 +454,14 @@ TEST(MusicStream, MusicThatDoesNotLoopEndsWhereItsFileEnds)
     float out[4];
     EXPECT_EQ(stream.Take(3000, 4, out), -1);
     EXPECT_EQ(stream.Take(2998, 4, out), 2);
+
+    // A position that is not a number, or beyond any frame count, is not music.
+    std::unique_ptr<SpectrumSource> source = MakeSpectrumSource(music);
+    unsigned char spectrum[2][576], waveform[2][576];
+    EXPECT_TRUE(source->Fill(100.0, spectrum, waveform));
+    EXPECT_FALSE(source->Fill(std::nan(""), spectrum, waveform));
+    EXPECT_FALSE(source->Fill(1e300, spectrum, waveform));
+    EXPECT_FALSE(source->Fill(-INFINITY, spectrum, waveform));
 }
 
 TEST(MusicStream, ADecoderThatFallsBehindLosesNoSound)
