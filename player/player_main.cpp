@@ -8,6 +8,7 @@
 #include "live_window.h"
 #include "script.h"
 #include "signal.h"
+#include "stop_signals.h"
 
 #include <velmora_platform.h>
 
@@ -27,31 +28,6 @@ namespace {
 // The headless clock starts as a machine three hours up would: 0 is the
 // overlay's "no time", so a text set in the first frame would lose its timing.
 const DWORD kHeadlessStartMs = 3 * 60 * 60 * 1000;
-
-// SIGTERM and SIGINT end a run between frames: the sound stops, the module's
-// Quit runs. Before the module is loaded there is nothing to wind down.
-volatile sig_atomic_t g_StopSignal = 0;
-volatile sig_atomic_t g_ModuleLoaded = 0;
-
-extern "C" void OnStopSignal(int number)
-{
-    if (!g_ModuleLoaded)
-    {
-        signal(number, SIG_DFL);
-        raise(number);
-        return;
-    }
-    g_StopSignal = number;
-}
-
-void CatchStopSignals()
-{
-    struct sigaction action = {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-}
 
 struct Options
 {
@@ -257,7 +233,7 @@ int main(int argc, char** argv)
         snprintf(logPath, sizeof(logPath), "%s", "C:\\winamplog.txt");
 
     Host host;
-    g_ModuleLoaded = 1;
+    ModuleLoading();
     if (!host.Load(options.module, error))
     {
         fprintf(stderr, "velmora-player: %s\n", error.c_str());
@@ -267,7 +243,9 @@ int main(int argc, char** argv)
     {
         host.Config();
         host.Unload();
+        ShutdownDone();
         printf("log: %s\n", logPath);
+        EndByStopSignal();
         return 0;
     }
     const int result = host.Init();
@@ -305,7 +283,7 @@ int main(int argc, char** argv)
     auto next = std::chrono::steady_clock::now();
     for (; endless || frame < options.frames; ++frame)
     {
-        if (g_StopSignal)
+        if (StopSignal())
             break;
         if (showing && !live.Pump(target))
             break;
@@ -338,17 +316,12 @@ int main(int argc, char** argv)
     playback.Stop();
     host.Quit();
     host.Unload();
+    ShutdownDone();
 
     printf("velmora-player: %d frames rendered\n", frame);
     printf("log: %s\n", logPath);
     if (!options.out.empty())
         printf("frames: %d written to %s\n", written, options.out.c_str());
-    if (g_StopSignal)
-    {
-        // Ended by the signal, as the one who sent it expects.
-        fflush(stdout);
-        signal(g_StopSignal, SIG_DFL);
-        raise(g_StopSignal);
-    }
+    EndByStopSignal();
     return 0;
 }
