@@ -62,6 +62,8 @@ void Usage(FILE* to)
             "                  actions: move X Y | lclick | rclick | key NAME | command NAME | resize W H\n"
             "                  keys: a letter or digit, F1-F12, NUMPAD0-NUMPAD9, or a virtual-key number\n"
             "                  commands: next-preset, previous-preset, cycle-view, next-profile, or an id\n"
+            "                  at most %d steps a frame (refused with the line's number) and %d MB a\n"
+            "                  script; its steps take at most 1.5 times the file's size in memory\n"
             "  --window        show the module in a window on the desktop, at the module's pace on the\n"
             "                  real clock, until it is closed (or --frames N); needs a display.\n"
             "                  The music plays out loud and the spectrum is taken where the audio\n"
@@ -80,7 +82,8 @@ void Usage(FILE* to)
             "real FFT; bin i (0..575) is centred on 20 Hz * 1000^(i/575) (bins 0-191: 20-200 Hz,\n"
             "192-383: 200 Hz-2 kHz, 384-575: 2-20 kHz) and takes the largest magnitude in its span;\n"
             "amplitude 4|X|/N in dBFS maps to byte 255 * (dBFS + 72) / 72, clamped to 0..255.\n"
-            "Without --audio the player plays a built-in 8-second loop of music at 120 BPM.\n");
+            "Without --audio the player plays a built-in 8-second loop of music at 120 BPM.\n",
+            kMaxStepsPerFrame, static_cast<int>(kMaxScriptBytes >> 20));
 }
 
 std::string ExecutableFolder()
