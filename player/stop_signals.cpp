@@ -43,9 +43,9 @@ extern "C" void OnStopSignal(int number)
 {
     if (!g_ModuleLoading)
         EndNow(number, nullptr);
-    if (g_StopSignal)
+    int first = 0;
+    if (!g_StopSignal.compare_exchange_strong(first, number))
         EndNow(number, g_ShutdownDone ? nullptr : kSecondSignalLine);
-    g_StopSignal = number;
     struct itimerval grace = {};
     grace.it_value.tv_sec = kStopGraceMs / 1000;
     grace.it_value.tv_usec = kStopGraceMs % 1000 * 1000;
