@@ -1,6 +1,7 @@
 #include "host.h"
 
 #include "signal.h"
+#include "stop_signals.h"
 
 #include <velmora_platform.h>
 
@@ -52,6 +53,7 @@ Host::~Host()
 
 bool Host::Load(const std::string& modulePath, std::string& error)
 {
+    ModuleCall call; // its global objects are made as it loads
     void* library = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library)
     {
@@ -102,6 +104,7 @@ int Host::Init()
     m_Module->sRate = 44100;
     m_Module->nCh = 2;
     s_CurrentHost = this;
+    ModuleCall call;
     int result = m_Module->Init(m_Module);
     m_Initialised = result == 0;
     m_QuitCalled = false;
@@ -114,6 +117,7 @@ void Host::Config()
         return;
     m_Module->hwndParent = m_MainWindow;
     m_Module->hDllInstance = m_Instance;
+    ModuleCall call;
     m_Module->Config(m_Module);
 }
 
@@ -121,6 +125,7 @@ bool Host::Frame(SpectrumSource* source, double positionMs)
 {
     if (!FillAudio(source, positionMs))
         return false;
+    ModuleCall call;
     Render();
     return EndFrame();
 }
@@ -147,6 +152,7 @@ bool Host::EndFrame()
 
 bool Host::DeliverMessages()
 {
+    ModuleCall call; // the module's window procedures run here
     MSG msg;
     bool running = true;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))

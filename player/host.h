@@ -1,6 +1,7 @@
 // The player's side of the module interface: it loads the module, owns the
 // main window that answers the module's WM_USER requests, and drives Init,
-// Render and Quit.
+// Render and Quit. Its calls into the module, but for Quit and Unload, count
+// as the module's work for the stop signals (see stop_signals.h).
 #ifndef VELMORA_PLAYER_HOST_H
 #define VELMORA_PLAYER_HOST_H
 

@@ -2,8 +2,10 @@
 #include "quiet_stderr.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 #include <velmora_platform.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 LiveWindow::~LiveWindow()
@@ -12,8 +14,46 @@ LiveWindow::~LiveWindow()
         SDL_FreeSurface(m_Picture);
     if (m_Window)
         SDL_DestroyWindow(m_Window);
+    m_X11.Stop();
     if (m_VideoStarted)
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+namespace
+{
+std::string Environment(const char* name)
+{
+    const char* value = getenv(name);
+    return value ? value : "";
+}
+
+bool Named(const char* driver, const char* name)
+{
+    return driver && strcmp(driver, name) == 0;
+}
+} // namespace
+
+std::string NoDisplayReason(const char* askedDriver, const char* sdlError)
+{
+    const std::string x = Environment("DISPLAY");
+    const std::string wayland = Environment("WAYLAND_DISPLAY");
+    const bool asked = askedDriver && *askedDriver;
+    // A driver asked for by name other than the two window systems: SDL knows best.
+    if (asked && !Named(askedDriver, "x11") && !Named(askedDriver, "wayland"))
+        return sdlError;
+    const bool tryX = !asked || Named(askedDriver, "x11");
+    const bool tryWayland = !asked || Named(askedDriver, "wayland");
+    const std::string xNamed = "the X display '" + x + "' that DISPLAY names";
+    const std::string waylandNamed = "the Wayland display '" + wayland + "' that WAYLAND_DISPLAY names";
+    if (tryX && !x.empty() && tryWayland && !wayland.empty())
+        return "cannot open " + xNamed + ", nor " + waylandNamed;
+    if (tryX && !x.empty())
+        return "cannot open " + xNamed;
+    if (tryWayland && !wayland.empty())
+        return "cannot open " + waylandNamed;
+    if (tryX && tryWayland)
+        return "neither DISPLAY nor WAYLAND_DISPLAY is set";
+    return std::string(tryX ? "DISPLAY" : "WAYLAND_DISPLAY") + " is not set";
 }
 
 bool LiveWindow::StartVideo(std::string& error)
@@ -30,18 +70,20 @@ bool LiveWindow::StartVideo(std::string& error)
         QuietStderr quiet; // the Wayland client complains without a session
         started = SDL_InitSubSystem(SDL_INIT_VIDEO);
     }
+    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
     if (started != 0)
     {
-        error = std::string("no display for a window (") + SDL_GetError() + ")";
+        error = "no display for a window (" + NoDisplayReason(asked, SDL_GetError()) + ")";
         return false;
     }
     m_VideoStarted = true;
-    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
     const char* driver = SDL_GetCurrentVideoDriver();
-    if ((!asked || !*asked) && driver && (strcmp(driver, "offscreen") == 0 || strcmp(driver, "dummy") == 0))
+    if ((!asked || !*asked) && (Named(driver, "offscreen") || Named(driver, "dummy")))
     {
-        error = std::string("no display for a window (SDL found only its ") + driver +
-                " video driver, which shows nothing)";
+        // SDL settles for a driver that shows nothing when no window system
+        // answered: say which display that was, or that none was named.
+        const std::string fallback = std::string("SDL found only its ") + driver + " video driver, which shows nothing";
+        error = "no display for a window (" + NoDisplayReason(nullptr, fallback.c_str()) + ")";
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         m_VideoStarted = false;
         return false;
@@ -60,6 +102,7 @@ bool LiveWindow::Open(const char* title, int width, int height, std::string& err
         error = std::string("cannot open a window (") + SDL_GetError() + ")";
         return false;
     }
+    m_X11.Watch(m_Window);
     if (!SDL_GetWindowSurface(m_Window))
     {
         error = std::string("cannot draw into the window (") + SDL_GetError() + ")";
@@ -121,6 +164,9 @@ bool LiveWindow::Pump(InputTarget& target)
         {
         case SDL_QUIT:
             return false;
+        case SDL_SYSWMEVENT:
+            m_X11.Note(event.syswm.msg);
+            break;
         case SDL_MOUSEMOTION:
             PostMouseMove(target, event.motion.x, event.motion.y);
             break;
@@ -149,7 +195,8 @@ bool LiveWindow::Pump(InputTarget& target)
             break;
         }
     }
-    return true;
+    // Gone from outside: it ends the run as a close does.
+    return !m_X11.Gone();
 }
 
 void LiveWindow::Show(HWND renderWindow)
@@ -191,3 +238,19 @@ void LiveWindow::Show(HWND renderWindow)
     m_ShownHeight = screen->h;
     m_Exposed = false;
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// SDL's window systems open a D-Bus connection that libdbus keeps to the end
+// of the process (only its own shutdown, which SDL leaves to the program,
+// would free it): not a leak of ours, and not growing.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libdbus-1.so\n";
+}
+
+// Keeps standard error to the player's own lines.
+extern "C" const char* __lsan_default_options()
+{
+    return "print_suppressions=0";
+}
+#endif

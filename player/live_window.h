@@ -4,6 +4,7 @@
 #define VELMORA_PLAYER_LIVE_WINDOW_H
 
 #include "input.h"
+#include "x11_watch.h"
 
 #include <string>
 
@@ -26,7 +27,8 @@ public:
     // with a reason when it cannot.
     bool Open(const char* title, int width, int height, std::string& error);
     // Handles the desktop's events: input is posted to the render window, a
-    // resize resizes it. Returns false once the person closed the window.
+    // resize resizes it. Returns false once the person closed the window, or
+    // once another program destroyed it.
     bool Pump(InputTarget& target);
     // Shows the render window's last picture in the window's surface, scaled
     // to the window: one copy, or one scaled copy after a resize.
@@ -34,6 +36,7 @@ public:
 
 private:
     SDL_Window* m_Window = nullptr;
+    X11Watch m_X11;
     SDL_Surface* m_Picture = nullptr; // the render window's picture, as SDL sees it
     const void* m_PicturePixels = nullptr;
     SDL_Surface* m_Shown = nullptr; // the window surface last drawn into
@@ -43,6 +46,12 @@ private:
     bool m_Exposed = false;
     bool m_VideoStarted = false;
 };
+
+// Why no window system answered, for "no display for a window (REASON)":
+// the display that DISPLAY or WAYLAND_DISPLAY names and could not be opened,
+// or that neither is set; `sdlError` where the driver asked for by name
+// (`askedDriver`, SDL_VIDEODRIVER) is neither x11 nor wayland.
+std::string NoDisplayReason(const char* askedDriver, const char* sdlError);
 
 // Windows virtual-key code of an SDL key; 0 for keys the module never sees.
 WPARAM VirtualKeyFromSdl(int sdlKey);

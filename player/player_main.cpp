@@ -8,6 +8,7 @@
 #include "live_window.h"
 #include "script.h"
 #include "signal.h"
+#include "stop_signals.h"
 
 #include <velmora_platform.h>
 
@@ -27,31 +28,6 @@ namespace {
 // The headless clock starts as a machine three hours up would: 0 is the
 // overlay's "no time", so a text set in the first frame would lose its timing.
 const DWORD kHeadlessStartMs = 3 * 60 * 60 * 1000;
-
-// SIGTERM and SIGINT end a run between frames: the sound stops, the module's
-// Quit runs. Before the module is loaded there is nothing to wind down.
-volatile sig_atomic_t g_StopSignal = 0;
-volatile sig_atomic_t g_ModuleLoaded = 0;
-
-extern "C" void OnStopSignal(int number)
-{
-    if (!g_ModuleLoaded)
-    {
-        signal(number, SIG_DFL);
-        raise(number);
-        return;
-    }
-    g_StopSignal = number;
-}
-
-void CatchStopSignals()
-{
-    struct sigaction action = {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-}
 
 struct Options
 {
@@ -88,6 +64,8 @@ void Usage(FILE* to)
             "                  actions: move X Y | lclick | rclick | key NAME | command NAME | resize W H\n"
             "                  keys: a letter or digit, F1-F12, NUMPAD0-NUMPAD9, or a virtual-key number\n"
             "                  commands: next-preset, previous-preset, cycle-view, next-profile, or an id\n"
+            "                  at most %d steps a frame (refused with the line's number) and %d MB a\n"
+            "                  script; its steps take at most 1.5 times the file's size in memory\n"
             "  --window        show the module in a window on the desktop, at the module's pace on the\n"
             "                  real clock, until it is closed (or --frames N); needs a display.\n"
             "                  The music plays out loud and the spectrum is taken where the audio\n"
@@ -106,7 +84,8 @@ void Usage(FILE* to)
             "real FFT; bin i (0..575) is centred on 20 Hz * 1000^(i/575) (bins 0-191: 20-200 Hz,\n"
             "192-383: 200 Hz-2 kHz, 384-575: 2-20 kHz) and takes the largest magnitude in its span;\n"
             "amplitude 4|X|/N in dBFS maps to byte 255 * (dBFS + 72) / 72, clamped to 0..255.\n"
-            "Without --audio the player plays a built-in 8-second loop of music at 120 BPM.\n");
+            "Without --audio the player plays a built-in 8-second loop of music at 120 BPM.\n",
+            kMaxStepsPerFrame, static_cast<int>(kMaxScriptBytes >> 20));
 }
 
 std::string ExecutableFolder()
@@ -259,7 +238,7 @@ int main(int argc, char** argv)
         snprintf(logPath, sizeof(logPath), "%s", "C:\\winamplog.txt");
 
     Host host;
-    g_ModuleLoaded = 1;
+    ModuleLoading();
     if (!host.Load(options.module, error))
     {
         fprintf(stderr, "velmora-player: %s\n", error.c_str());
@@ -269,7 +248,9 @@ int main(int argc, char** argv)
     {
         host.Config();
         host.Unload();
+        ShutdownDone();
         printf("log: %s\n", logPath);
+        EndByStopSignal();
         return 0;
     }
     const int result = host.Init();
@@ -307,7 +288,7 @@ int main(int argc, char** argv)
     auto next = std::chrono::steady_clock::now();
     for (; endless || frame < options.frames; ++frame)
     {
-        if (g_StopSignal)
+        if (StopSignal())
             break;
         if (showing && !live.Pump(target))
             break;
@@ -340,17 +321,12 @@ int main(int argc, char** argv)
     playback.Stop();
     host.Quit();
     host.Unload();
+    ShutdownDone();
 
     printf("velmora-player: %d frames rendered\n", frame);
     printf("log: %s\n", logPath);
     if (!options.out.empty())
         printf("frames: %d written to %s\n", written, options.out.c_str());
-    if (g_StopSignal)
-    {
-        // Ended by the signal, as the one who sent it expects.
-        fflush(stdout);
-        signal(g_StopSignal, SIG_DFL);
-        raise(g_StopSignal);
-    }
+    EndByStopSignal();
     return 0;
 }

@@ -7,6 +7,14 @@
 #include <fstream>
 #include <sstream>
 
+namespace
+{
+bool StepBefore(const ScriptStep& a, const ScriptStep& b)
+{
+    return a.frame != b.frame ? a.frame < b.frame : a.line < b.line;
+}
+}
+
 bool InputScript::Load(const std::string& path, std::string& error)
 {
     std::ifstream file(path, std::ios::binary);
@@ -51,13 +59,39 @@ static bool ReadLine(std::istream& in, std::string& line, size_t& size, bool& to
     return false;
 }
 
-static bool ReadInt(std::istringstream& in, int minimum, int& value)
+static bool ReadInt(std::istringstream& in, int minimum, uint16_t& value)
 {
     long long v = 0;
     if (!(in >> v) || v < minimum || v > 65535)
         return false;
-    value = static_cast<int>(v);
+    value = static_cast<uint16_t>(v);
     return true;
+}
+
+uint32_t InputScript::SortAndFindCrowdedLine(int& frame)
+{
+    // Frame and line together are unique: an in-place sort keeps the file's
+    // order within a frame without a buffer the size of the steps.
+    if (!std::is_sorted(m_Steps.begin(), m_Steps.end(), StepBefore))
+        std::sort(m_Steps.begin(), m_Steps.end(), StepBefore);
+    uint32_t first = 0;
+    for (size_t run = 0; run < m_Steps.size();)
+    {
+        size_t end = run + 1;
+        while (end < m_Steps.size() && m_Steps[end].frame == m_Steps[run].frame)
+            ++end;
+        if (end - run > static_cast<size_t>(kMaxStepsPerFrame))
+        {
+            const uint32_t line = m_Steps[run + kMaxStepsPerFrame].line;
+            if (first == 0 || line < first)
+            {
+                first = line;
+                frame = static_cast<int>(m_Steps[run].frame);
+            }
+        }
+        run = end;
+    }
+    return first;
 }
 
 bool InputScript::Parse(std::istream& lines, const std::string& name, std::string& error)
@@ -67,13 +101,23 @@ bool InputScript::Parse(std::istream& lines, const std::string& name, std::strin
     int number = 0;
     size_t size = 0;
     bool tooLong = false;
+    auto failAt = [&](uint32_t at, const std::string& why) {
+        error = name + ":" + std::to_string(at) + ": " + why;
+        m_Steps.clear();
+        return false;
+    };
+    auto crowded = [&](int frame) {
+        return "more than " + std::to_string(kMaxStepsPerFrame) + " steps at frame " + std::to_string(frame);
+    };
     while (ReadLine(lines, line, size, tooLong))
     {
         ++number;
         auto fail = [&](const std::string& why) {
-            error = name + ":" + std::to_string(number) + ": " + why;
-            m_Steps.clear();
-            return false;
+            // A frame crowded before this line is the first fault in the file.
+            int frame = 0;
+            if (const uint32_t at = SortAndFindCrowdedLine(frame))
+                return failAt(at, crowded(frame));
+            return failAt(number, why);
         };
         const size_t hash = line.find('#');
         if (hash != std::string::npos)
@@ -85,12 +129,13 @@ bool InputScript::Parse(std::istream& lines, const std::string& name, std::strin
         if (!(in >> first))
             continue;
 
-        ScriptStep step;
+        ScriptStep step = {};
+        step.line = number;
         char* end = nullptr;
         const long frame = strtol(first.c_str(), &end, 10);
         if (*end || frame < 0 || frame > 100000000)
             return fail("a line starts with its frame number");
-        step.frame = static_cast<int>(frame);
+        step.frame = static_cast<unsigned>(frame);
 
         std::string action;
         if (!(in >> action))
@@ -109,14 +154,14 @@ bool InputScript::Parse(std::istream& lines, const std::string& name, std::strin
         {
             step.kind = ScriptStep::Key;
             std::string key;
-            if (!(in >> key) || (step.a = static_cast<int>(VirtualKeyFromName(key))) == 0)
+            if (!(in >> key) || (step.a = static_cast<uint16_t>(VirtualKeyFromName(key))) == 0)
                 return fail("unknown key '" + key + "'");
         }
         else if (action == "command")
         {
             step.kind = ScriptStep::Command;
             std::string command;
-            if (!(in >> command) || (step.a = CommandFromName(command)) == 0)
+            if (!(in >> command) || (step.a = static_cast<uint16_t>(CommandFromName(command))) == 0)
                 return fail("unknown command '" + command + "'");
         }
         else if (action == "resize")
@@ -140,16 +185,20 @@ bool InputScript::Parse(std::istream& lines, const std::string& name, std::strin
         return false;
     }
     // Each frame looks up its own steps; a frame's steps keep their file order.
-    std::stable_sort(m_Steps.begin(), m_Steps.end(),
-                     [](const ScriptStep& a, const ScriptStep& b) { return a.frame < b.frame; });
+    int frame = 0;
+    if (const uint32_t at = SortAndFindCrowdedLine(frame))
+        return failAt(at, crowded(frame));
     return true;
 }
 
 void InputScript::Apply(int frame, InputTarget& target) const
 {
-    const auto first = std::lower_bound(m_Steps.begin(), m_Steps.end(), frame,
-                                        [](const ScriptStep& step, int value) { return step.frame < value; });
-    for (auto it = first; it != m_Steps.end() && it->frame == frame; ++it)
+    if (frame < 0)
+        return;
+    const unsigned wanted = static_cast<unsigned>(frame);
+    const auto first = std::lower_bound(m_Steps.begin(), m_Steps.end(), wanted,
+                                        [](const ScriptStep& step, unsigned value) { return step.frame < value; });
+    for (auto it = first; it != m_Steps.end() && it->frame == wanted; ++it)
     {
         const ScriptStep& step = *it;
         switch (step.kind)

@@ -11,7 +11,7 @@ packages=(
   libstb-dev zlib1g-dev
   time
   libegl-dev libgl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
-  libsdl2-dev libsndfile1-dev libfftw3-dev
+  libsdl2-dev libsndfile1-dev libfftw3-dev libx11-dev xvfb
   clang libclang-rt-dev
 )
 

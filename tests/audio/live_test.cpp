@@ -4,6 +4,7 @@
 
 #include "pcm_audio.h"
 #include "test_support.h"
+#include "xvfb.h"
 
 #include <algorithm>
 #include <signal.h>
@@ -50,10 +51,11 @@ protected:
     {
         return FinishProgram(Start(std::move(args), std::move(environment)), m_Folder.Path());
     }
+    // With SDL's dummy video driver unless `environment` names another.
     pid_t Start(std::vector<std::string> args, std::vector<std::string> environment)
     {
         args.insert(args.begin(), {VELMORA_PLAYER_EXE, "--drive-c", m_Folder / "drive_c"});
-        environment.push_back("SDL_VIDEODRIVER=dummy");
+        environment.insert(environment.begin(), "SDL_VIDEODRIVER=dummy");
         environment.push_back("SDL_DISKAUDIOFILE=" + Sink());
         return StartProgram(args, m_Folder.Path(), environment);
     }
@@ -210,4 +212,40 @@ TEST_F(LivePlayer, SignalsEndAWindowRunPromptly)
         EXPECT_NE(ReadFile(LogPath()).find("\t\tquit\n"), std::string::npos) << "Quit did not run";
         EXPECT_FALSE(Played().empty());
     }
+}
+
+TEST_F(LivePlayer, AWindowDestroyedByAnotherProgramEndsTheRunAsAClose)
+{
+    testing_support::Xvfb server;
+    if (server.Display().empty())
+        GTEST_SKIP() << "no Xvfb to show a window on";
+    WriteMusic(Music(22050, 2, 22050));
+    pid_t pid = Start({"--window", "--audio", MusicPath(), "--loop"},
+                      {"SDL_VIDEODRIVER=x11", "DISPLAY=" + server.Display(), "WAYLAND_DISPLAY", "SDL_AUDIODRIVER=disk"});
+    ::Display* display = XOpenDisplay(server.Display().c_str());
+    ASSERT_NE(display, nullptr);
+    const Window window = testing_support::FindTopLevelWindow(display, "Velmora", 60.0);
+    if (!window)
+    {
+        XCloseDisplay(display);
+        kill(pid, SIGKILL);
+        FAIL() << "no window appeared: " << FinishProgram(pid, m_Folder.Path()).err;
+    }
+    ASSERT_TRUE(WaitForFileText(LogPath(), "====[INIT MODULE Tab End]====", 60.0));
+    usleep(300000); // into the frames, the music playing
+    // As `xdotool windowclose` does.
+    XDestroyWindow(display, window);
+    XSync(display, False);
+    XCloseDisplay(display);
+
+    ProcessResult run = FinishProgramWithin(pid, m_Folder.Path(), 10.0);
+    ASSERT_FALSE(run.late) << "the run went on without its window";
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_GT(FramesRendered(run), 0) << run.out;
+    const std::string log = ReadFile(LogPath());
+    EXPECT_NE(log.find("\t\tquit\n"), std::string::npos) << "Quit did not run";
+    EXPECT_EQ(log.substr(log.size() - std::min(log.size(), std::string("========[LOG END]========\n").size())),
+              "========[LOG END]========\n");
+    EXPECT_FALSE(Played().empty());
 }

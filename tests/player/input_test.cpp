@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "input.h"
+#include "peak_memory.h"
 #include "script.h"
+#include "test_support.h"
 
 #include <windows.h>
 
@@ -167,7 +169,7 @@ TEST(InputScriptParse, StepsAreKeptInFrameOrderAndEachFrameFindsItsOwn)
     InputScript script;
     std::string error;
     ASSERT_TRUE(script.Parse("5 key A\n2 move 1 1\n5 key B\n2 lclick\n3 rclick\n", "s", error)) << error;
-    const std::vector<ScriptStep>& steps = script.Steps();
+    const std::deque<ScriptStep>& steps = script.Steps();
     ASSERT_EQ(steps.size(), 5u);
     EXPECT_EQ(steps[0].kind, ScriptStep::Move);
     EXPECT_EQ(steps[1].kind, ScriptStep::LeftClick);
@@ -225,4 +227,74 @@ TEST_F(Input, ALongScriptHandsEachFrameOnlyItsOwnSteps)
     script.Apply(204199, m_Target);
     Deliver();
     EXPECT_EQ(g_Seen.size(), 4u);
+}
+
+TEST(InputScriptParse, AFrameHoldsAtMostItsBoundOfStepsAndTheFirstFaultIsNamed)
+{
+    InputScript script;
+    std::string error;
+    // Frame 7's steps spread among others' and comments: its 257th is on line 2 * 257 + 1.
+    std::string text = "# crowded\n";
+    for (int i = 0; i < kMaxStepsPerFrame; ++i)
+        text += "7 move 1 1\n" + std::to_string(8 + i) + " lclick\n";
+    ASSERT_TRUE(script.Parse(text, "s", error)) << error;
+    EXPECT_EQ(script.Steps().size(), 2u * kMaxStepsPerFrame);
+    const std::string over = text + "7 key A\n" + "9 rclick\n";
+    EXPECT_FALSE(script.Parse(over, "s", error));
+    EXPECT_EQ(error, "s:514: more than 256 steps at frame 7");
+    EXPECT_TRUE(script.Steps().empty());
+
+    // Out of file order: still the line of the frame's 257th step in the file.
+    std::string shuffled = "3 key A\n";
+    for (int i = 0; i <= kMaxStepsPerFrame; ++i)
+        shuffled += "9 rclick\n2 lclick\n";
+    EXPECT_FALSE(script.Parse(shuffled, "s", error));
+    EXPECT_EQ(error, "s:514: more than 256 steps at frame 9");
+
+    // Two crowded frames: the one that went over first in the file.
+    std::string two;
+    for (int i = 0; i < kMaxStepsPerFrame + 1; ++i)
+        two += "20 lclick\n";
+    two = "30 lclick\n" + two;
+    for (int i = 0; i < kMaxStepsPerFrame; ++i)
+        two += "30 lclick\n";
+    EXPECT_FALSE(script.Parse(two, "s", error));
+    EXPECT_EQ(error, "s:258: more than 256 steps at frame 20");
+
+    // A bad line after the crowding is not the first fault; one before it is.
+    EXPECT_FALSE(script.Parse(over + "10 dance\n", "s", error));
+    EXPECT_EQ(error, "s:514: more than 256 steps at frame 7");
+    EXPECT_FALSE(script.Parse("1 dance\n" + over, "s", error));
+    EXPECT_EQ(error, "s:1: unknown action 'dance'");
+}
+
+TEST(InputScriptParse, ALargeScriptTakesLessMemoryThanTwiceItsFile)
+{
+    // 400,000 shortest steps, 256 to a frame, the frames backwards so that
+    // they must be put in order.
+    testing_support::TempFolder folder;
+    const int frames = 400000 / kMaxStepsPerFrame;
+    std::string text;
+    for (int frame = frames - 1; frame >= 0; --frame)
+    {
+        const std::string line = std::to_string(frame) + " key A\n";
+        for (int i = 0; i < kMaxStepsPerFrame; ++i)
+            text += line;
+    }
+    const std::string path = folder / "large.txt";
+    ASSERT_TRUE(testing_support::WriteFile(path, text));
+    const long long fileBytes = static_cast<long long>(text.size());
+    std::string().swap(text);
+
+    InputScript script;
+    std::string error;
+    testing_support::PeakMemory peak;
+    ASSERT_TRUE(peak.Start());
+    ASSERT_TRUE(script.Load(path, error)) << error;
+    const long long used = peak.Peak();
+    RecordProperty("PeakBytes", std::to_string(used));
+    EXPECT_LT(used, 2 * fileBytes) << "a file of " << fileBytes << " bytes";
+    ASSERT_EQ(script.Steps().size(), static_cast<size_t>(frames) * kMaxStepsPerFrame);
+    EXPECT_EQ(script.Steps().front().frame, 0u);
+    EXPECT_EQ(script.Steps().back().frame, static_cast<unsigned>(frames - 1));
 }

@@ -3,6 +3,7 @@
 #include "frames.h"
 #include "host.h"
 #include "signal.h"
+#include "stop_signals.h"
 #include "test_support.h"
 
 #include <velmora_platform.h>
@@ -13,6 +14,7 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -176,23 +178,53 @@ TEST(Player, PicturesAreWrittenAsPng)
     EXPECT_TRUE(FileExists(folder / "a/b/c"));
 }
 
+// A display number that no X server on this machine answers at.
+std::string AbsentXDisplay()
+{
+    for (int number = 4000;; ++number)
+        if (!FileExists("/tmp/.X11-unix/X" + std::to_string(number)) &&
+            !FileExists("/tmp/.X" + std::to_string(number) + "-lock"))
+            return ":" + std::to_string(number);
+}
+
 TEST(Player, WindowWithoutADisplayFailsInOneLineBeforeTheModuleLoads)
 {
     // No display and no driver asked for by name: SDL would settle for its
-    // offscreen driver, which shows nothing.
-    TempFolder folder;
-    const std::string driveC = folder / "drive_c";
-    pid_t pid = StartProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--window", "--frames", "5"}, folder.Path(),
-                             {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "SDL_AUDIODRIVER=disk",
-                              "SDL_DISKAUDIOFILE=" + (folder / "device.raw")});
-    ProcessResult run = FinishProgramWithin(pid, folder.Path(), 20.0);
-    ASSERT_FALSE(run.late) << "the run went on without a display";
-    EXPECT_EQ(run.status, 1);
-    const std::vector<std::string> lines = Lines(run.err);
-    ASSERT_EQ(lines.size(), 1u) << run.err;
-    EXPECT_EQ(lines[0].rfind("velmora-player: no display for a window (", 0), 0u) << lines[0];
-    EXPECT_FALSE(FileExists(driveC + "/winamplog.txt")) << "the module was loaded";
-    EXPECT_FALSE(FileExists(folder / "device.raw")) << "the music played";
+    // offscreen driver, which shows nothing. Each case names what is missing.
+    const std::string absent = AbsentXDisplay();
+    const struct
+    {
+        std::vector<std::string> environment;
+        std::string reason;
+    } cases[] = {
+        {{"DISPLAY", "WAYLAND_DISPLAY"}, "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+        {{"DISPLAY=", "WAYLAND_DISPLAY="}, "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+        {{"DISPLAY=" + absent, "WAYLAND_DISPLAY"}, "cannot open the X display '" + absent + "' that DISPLAY names"},
+        {{"DISPLAY", "WAYLAND_DISPLAY=velmora-no-such-wayland"},
+         "cannot open the Wayland display 'velmora-no-such-wayland' that WAYLAND_DISPLAY names"},
+        {{"DISPLAY=" + absent, "WAYLAND_DISPLAY=velmora-no-such-wayland"},
+         "cannot open the X display '" + absent +
+             "' that DISPLAY names, nor the Wayland display 'velmora-no-such-wayland' that WAYLAND_DISPLAY names"},
+        // Asked for by name, the driver fails in SDL itself.
+        {{"DISPLAY=" + absent, "WAYLAND_DISPLAY", "SDL_VIDEODRIVER=x11"},
+         "cannot open the X display '" + absent + "' that DISPLAY names"},
+    };
+    for (const auto& c : cases)
+    {
+        TempFolder folder;
+        const std::string driveC = folder / "drive_c";
+        std::vector<std::string> environment = {"SDL_VIDEODRIVER", "SDL_AUDIODRIVER=disk",
+                                                "SDL_DISKAUDIOFILE=" + (folder / "device.raw")};
+        environment.insert(environment.end(), c.environment.begin(), c.environment.end());
+        pid_t pid = StartProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--window", "--frames", "5"}, folder.Path(),
+                                 environment);
+        ProcessResult run = FinishProgramWithin(pid, folder.Path(), 20.0);
+        ASSERT_FALSE(run.late) << "the run went on without a display: " << c.reason;
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "velmora-player: no display for a window (" + c.reason + ")\n");
+        EXPECT_FALSE(FileExists(driveC + "/winamplog.txt")) << "the module was loaded";
+        EXPECT_FALSE(FileExists(folder / "device.raw")) << "the music played";
+    }
 }
 
 TEST(Player, SignalsEndAHeadlessRunThroughTheModulesQuit)
@@ -224,4 +256,95 @@ TEST(Player, AScriptWithoutEndIsRefusedInOneLine)
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "velmora-player: /dev/zero: a script may hold at most 64 MB\n");
     EXPECT_FALSE(FileExists(driveC + "/winamplog.txt"));
+}
+
+namespace {
+
+// A run of the stalling test module, headless or with a window (SDL's dummy
+// driver), stopped by signals once it is in the callback it was told about.
+struct StallRun
+{
+    std::string stall;  // VELMORA_STALL
+    const char* waitFor; // the callback to be in before the first signal
+    bool window;
+};
+
+ProcessResult StopStallingModule(const TempFolder& folder, const StallRun& how, const std::vector<int>& signals,
+                                 double& seconds)
+{
+    const std::string marks = folder / "marks";
+    MakeFolders(marks);
+    std::vector<std::string> args = {VELMORA_PLAYER_EXE, "--drive-c", folder / "drive_c", "--module",
+                                     VELMORA_STALL_MODULE, "--frames", "100000"};
+    if (how.window)
+        args.push_back("--window");
+    pid_t pid = StartProgram(args, folder.Path(),
+                             {"VELMORA_STALL=" + how.stall, "VELMORA_STALL_MARKS=" + marks, "SDL_VIDEODRIVER=dummy",
+                              "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (folder / "device.raw")});
+    EXPECT_TRUE(WaitForFileText(marks + "/" + how.waitFor, how.waitFor, 30.0)) << how.stall;
+    const auto start = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < signals.size(); ++i)
+    {
+        if (i > 0)
+            usleep(100000);
+        kill(pid, signals[i]);
+    }
+    ProcessResult run = FinishProgramWithin(pid, folder.Path(), 10.0);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return run;
+}
+
+} // namespace
+
+void ExpectEndedWithoutShutdown(const StallRun& how, int number)
+{
+    TempFolder folder;
+    double seconds = 0.0;
+    ProcessResult run = StopStallingModule(folder, how, {number}, seconds);
+    const std::string what = how.stall + (how.window ? " in a window" : " headless");
+    ASSERT_FALSE(run.late) << what;
+    EXPECT_EQ(run.signal, number) << what << ": " << run.err;
+    // One second of grace, then at once; the bound is loose for a loaded machine.
+    EXPECT_LT(seconds, 3.0) << what;
+    EXPECT_EQ(run.err, kShutdownSkippedLine) << what;
+    EXPECT_EQ(run.out.find(" frames rendered"), std::string::npos) << what;
+    EXPECT_FALSE(FileExists(folder / "marks/quit")) << what << ": Quit ran in a module that never returned";
+}
+
+TEST(Player, ASignalEndsAHeadlessRunWhoseModuleNeverReturnsWithinASecond)
+{
+    ExpectEndedWithoutShutdown({"render", "render", false}, SIGTERM);
+    ExpectEndedWithoutShutdown({"init", "init", false}, SIGINT);
+}
+
+TEST(Player, ASignalEndsAWindowRunWhoseModuleNeverReturnsWithinASecond)
+{
+    ExpectEndedWithoutShutdown({"render", "render", true}, SIGINT);
+}
+
+TEST(Player, ASecondSignalEndsTheRunAtOnceAndASlowFrameStillShutsDown)
+{
+    for (bool window : {false, true})
+    {
+        TempFolder folder;
+        double seconds = 0.0;
+        ProcessResult run = StopStallingModule(folder, {"render", "render", window}, {SIGTERM, SIGINT}, seconds);
+        ASSERT_FALSE(run.late);
+        EXPECT_EQ(run.signal, SIGINT) << run.err;
+        EXPECT_EQ(run.err, kSecondSignalLine) << "not the second signal ended it";
+        EXPECT_FALSE(FileExists(folder / "marks/quit"));
+    }
+
+    // A frame of 300 ms returns within the grace time: the clean path runs.
+    for (bool window : {false, true})
+    {
+        TempFolder folder;
+        double seconds = 0.0;
+        ProcessResult run = StopStallingModule(folder, {"slow", "render", window}, {SIGTERM}, seconds);
+        ASSERT_FALSE(run.late);
+        EXPECT_EQ(run.signal, SIGTERM) << run.err;
+        EXPECT_EQ(run.err.find(kShutdownSkippedLine), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find(" frames rendered\n"), std::string::npos) << run.out;
+        EXPECT_TRUE(FileExists(folder / "marks/quit")) << "Quit did not run";
+    }
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -96,8 +97,34 @@ TEST(RendererWorkers, ThreadCountFromTheEnvironment)
     setenv("VELMORA_RENDER_THREADS", "64", 1);
     EXPECT_EQ(vr::RenderThreads(), 8);
     unsetenv("VELMORA_RENDER_THREADS");
-    const int cores = (int)std::thread::hardware_concurrency();
+    const int cores = vr::AllowedCores();
     EXPECT_EQ(vr::RenderThreads(), cores < 1 ? 1 : (cores > 8 ? 8 : cores));
+
+    // Held to fewer cores (as by taskset), the default follows the CPU set,
+    // not the machine.
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(all), &all), 0);
+    EXPECT_EQ(cores, CPU_COUNT(&all));
+    for (int wanted : {1, 2, 3}) {
+        cpu_set_t some;
+        CPU_ZERO(&some);
+        int taken = 0;
+        for (int cpu = 0; cpu < CPU_SETSIZE && taken < wanted; ++cpu)
+            if (CPU_ISSET(cpu, &all)) {
+                CPU_SET(cpu, &some);
+                ++taken;
+            }
+        if (taken < wanted)
+            break;
+        ASSERT_EQ(sched_setaffinity(0, sizeof(some), &some), 0);
+        EXPECT_EQ(vr::AllowedCores(), wanted);
+        EXPECT_EQ(vr::RenderThreads(), wanted);
+        // The variable still decides over the CPU set.
+        setenv("VELMORA_RENDER_THREADS", "5", 1);
+        EXPECT_EQ(vr::RenderThreads(), 5);
+        unsetenv("VELMORA_RENDER_THREADS");
+        EXPECT_EQ(sched_setaffinity(0, sizeof(all), &all), 0);
+    }
     if (before)
         setenv("VELMORA_RENDER_THREADS", saved.c_str(), 1);
 }

@@ -2,6 +2,7 @@
 #include "renderer/workers.h"
 
 #include <linux/futex.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -13,13 +14,27 @@
 
 namespace vr {
 
+int AllowedCores()
+{
+    // A process held to some cores (taskset, a container's CPU set) gains
+    // nothing from threads beyond them: they would only take turns.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+        const int allowed = CPU_COUNT(&set);
+        if (allowed > 0)
+            return allowed;
+    }
+    return (int)std::thread::hardware_concurrency();
+}
+
 int RenderThreads()
 {
     int n = 0;
     if (const char* env = getenv("VELMORA_RENDER_THREADS"))
         n = atoi(env);
     if (n <= 0)
-        n = (int)std::thread::hardware_concurrency();
+        n = AllowedCores();
     return n < 1 ? 1 : (n > 8 ? 8 : n);
 }
 

@@ -13,8 +13,11 @@
 
 namespace vr {
 
+// The cores the calling thread may run on (its CPU affinity), or the
+// machine's when that cannot be read.
+int AllowedCores();
 // Threads to draw with: VELMORA_RENDER_THREADS when set (1 = no workers),
-// else the machine's cores; 1 to 8.
+// else AllowedCores(); 1 to 8.
 int RenderThreads();
 
 class Workers {

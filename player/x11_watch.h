@@ -1,0 +1,33 @@
+// Notices a window that another X client destroyed. Xlib's own answer to
+// the errors that the window's requests then raise is to end the program,
+// without the module's shutdown; watched, the window counts as closed.
+#ifndef VELMORA_PLAYER_X11_WATCH_H
+#define VELMORA_PLAYER_X11_WATCH_H
+
+struct SDL_Window;
+struct SDL_SysWMmsg;
+
+class X11Watch
+{
+public:
+    X11Watch() = default;
+    ~X11Watch();
+    X11Watch(const X11Watch&) = delete;
+    X11Watch& operator=(const X11Watch&) = delete;
+
+    // Starts watching `window` where SDL shows it through X11 (and asks SDL
+    // for the window system's events); elsewhere does nothing.
+    void Watch(SDL_Window* window);
+    // One window system event from SDL.
+    void Note(const SDL_SysWMmsg* message);
+    // True once the window was destroyed from outside.
+    bool Gone() const;
+    // After SDL let go of the window: collects the errors of its last
+    // requests about a window already gone, then stops watching.
+    void Stop();
+
+private:
+    bool m_Watching = false;
+};
+
+#endif
