@@ -175,6 +175,11 @@ int Rasterizer::BindPipe()
 template <class Items>
 int Rasterizer::Reserve(Items& items, size_t tables)
 {
+    // Drawn at once: after what waits.
+    if (pipe_ < 0 && (pipeDirect_ || !Sharing())) {
+        Flush();
+        return -1;
+    }
     if (!Fits(items.size() < items.capacity(), tables, true))
         Flush();
     const int pipe = BindPipe();
