@@ -623,3 +623,81 @@ TEST_F(D3D9, LargePicturesArePresentedWhole)
         EXPECT_EQ(pic[500 * 1100 + 500], 0xff102030u);
     }
 }
+
+// A slope of texture coordinates too large for a float picks the smallest
+// level, whatever the largest level the sampler may use is set to (read as
+// the unsigned number it is).
+TEST_F(D3D9, AnOverflowingTextureSlopeTakesTheSmallestLevel)
+{
+    const DWORD levelColours[5] = {0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffff00, 0xff00ffff};
+    for (DWORD maxLevel : {0x80000000u, 0xffffffffu, 0u}) {
+        Device d(64, 64);
+        ASSERT_TRUE(d.device);
+        IDirect3DDevice9* dev = d.device;
+        IDirect3DTexture9* tex = nullptr;
+        ASSERT_EQ(dev->CreateTexture(16, 16, 5, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, NULL), D3D_OK);
+        for (UINT level = 0; level < 5; ++level) {
+            D3DLOCKED_RECT lr;
+            ASSERT_EQ(tex->LockRect(level, &lr, NULL, 0), D3D_OK);
+            const UINT side = 16 >> level;
+            for (UINT y = 0; y < side; ++y)
+                for (UINT x = 0; x < side; ++x)
+                    ((DWORD*)((BYTE*)lr.pBits + y * lr.Pitch))[x] = levelColours[level];
+            tex->UnlockRect(level);
+        }
+        dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        dev->SetRenderState(D3DRS_LIGHTING, FALSE);
+        dev->SetTexture(0, tex);
+        dev->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+        dev->SetSamplerState(0, D3DSAMP_MAXMIPLEVEL, maxLevel);
+        struct {
+            float x, y, z, rhw;
+            DWORD colour;
+            float u, v;
+        } v[3] = {{2, 2, 0.5f, 1, 0xffffffff, 0, 0},
+                  {60, 2, 0.5f, 1, 0xffffffff, 1e30f, 0},
+                  {2, 60, 0.5f, 1, 0xffffffff, 0, 1e30f}};
+        dev->Clear(0, NULL, D3DCLEAR_TARGET, 0xff000000, 1.f, 0);
+        dev->BeginScene();
+        dev->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
+        EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]), D3D_OK);
+        dev->EndScene();
+        EXPECT_EQ(d.Pixel(10, 10) | 0xff000000, levelColours[4]) << std::hex << maxLevel;
+        dev->SetTexture(0, NULL);
+        tex->Release();
+    }
+}
+
+// Coordinates just inside the sampler's range on the widest level: the texel
+// address is past an int's range before it wraps.
+TEST_F(D3D9, AFarCoordinateOnAWideTextureWrapsToItsTexel)
+{
+    Device d(16, 16);
+    ASSERT_TRUE(d.device);
+    IDirect3DDevice9* dev = d.device;
+    IDirect3DTexture9* tex = nullptr;
+    ASSERT_EQ(dev->CreateTexture(4096, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, NULL), D3D_OK);
+    D3DLOCKED_RECT lr;
+    ASSERT_EQ(tex->LockRect(0, &lr, NULL, 0), D3D_OK);
+    for (int x = 0; x < 4096; ++x)
+        ((DWORD*)lr.pBits)[x] = x == 0 ? 0xffff0000 : 0xff00ff00;
+    tex->UnlockRect(0);
+    dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    dev->SetTexture(0, tex);
+    // 900000 whole turns of the texture: texel 0.
+    struct {
+        float x, y, z, rhw;
+        DWORD colour;
+        float u, v;
+    } v[3] = {{0, 0, 0.5f, 1, 0xffffffff, 9e5f, 0}, {16, 0, 0.5f, 1, 0xffffffff, 9e5f, 0},
+              {0, 16, 0.5f, 1, 0xffffffff, 9e5f, 0}};
+    dev->BeginScene();
+    dev->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
+    EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]), D3D_OK);
+    dev->EndScene();
+    EXPECT_EQ(d.Pixel(2, 2) | 0xff000000, 0xffff0000u);
+    dev->SetTexture(0, NULL);
+    tex->Release();
+}

@@ -72,9 +72,10 @@ void Prepare(IDirect3DDevice9* dev)
 }
 
 // The back buffer read inside the scene, as `scene` leaves it on a new device.
-std::vector<DWORD> Picture(const std::function<void(IDirect3DDevice9*)>& scene)
+std::vector<DWORD> Picture(const std::function<void(IDirect3DDevice9*)>& scene, int width = kSize,
+                           int height = kSize)
 {
-    Device d(kSize, kSize);
+    Device d(width, height);
     EXPECT_TRUE(d.device);
     if (!d.device)
         return {};
@@ -111,18 +112,20 @@ protected:
     // Draws `scene` at once (one thread, nothing shared), then with its
     // triangles queued for one and four threads: the same bytes each time.
     // Returns the picture drawn at once.
-    std::vector<DWORD> ExpectAsDrawnAtOnce(const std::function<void(IDirect3DDevice9*)>& scene, const char* name)
+    std::vector<DWORD> ExpectAsDrawnAtOnce(const std::function<void(IDirect3DDevice9*)>& scene, const char* name,
+                                           int width = kSize, int height = kSize,
+                                           std::initializer_list<const char*> threadCounts = {"1", "4"})
     {
         std::vector<DWORD> once;
         {
             ScopedRenderThreads threads("1");
             VelmoraShareAllRenderWork(FALSE);
-            once = Picture(scene);
+            once = Picture(scene, width, height);
         }
-        SavePng(std::string("queued_reads_") + name, once, kSize, kSize);
-        for (const char* threads : {"1", "4"}) {
+        SavePng(std::string("queued_reads_") + name, once, width, height);
+        for (const char* threads : threadCounts) {
             ScopedRenderThreads scoped(threads);
-            EXPECT_EQ(Differing(Picture(scene), once), 0u) << threads << " threads";
+            EXPECT_EQ(Differing(Picture(scene, width, height), once), 0u) << name << ", " << threads << " threads";
         }
         return once;
     }
@@ -288,4 +291,145 @@ TEST_F(QueuedReads, WhatQueuedDrawsDoNotReadLeavesTheQueueWaiting)
     dev->EndScene();
     a->Release();
     b->Release();
+}
+
+namespace {
+
+const DWORD kTexFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+// `count` small textured primitives of `type` in one draw, scattered over
+// the picture, later ones over earlier ones, each reading both colours of
+// the checkers.
+void Scatter(IDirect3DDevice9* dev, D3DPRIMITIVETYPE type, int count)
+{
+    const int per = type == D3DPT_TRIANGLELIST ? 3 : (type == D3DPT_LINELIST ? 2 : 1);
+    std::vector<TexVertex> v;
+    for (int i = 0; i < count; ++i) {
+        const float x = (float)(i * 37 % (kSize - 10)), y = (float)(i * 53 % (kSize - 10));
+        const float u = (float)(i % 8) / 8.f + 1.f / 16.f;
+        const TexVertex corners[3] = {{x, y, 0.5f, 1, 0xffffffff, per == 1 ? u : 0.f, 0},
+                                      {x + 9, y + 1, 0.5f, 1, 0xffffffff, 1, 0.1f},
+                                      {x + 2, y + 9, 0.5f, 1, 0xffffffff, 0.2f, 1}};
+        v.insert(v.end(), corners, corners + per);
+    }
+    dev->SetFVF(kTexFvf);
+    dev->DrawPrimitiveUP(type, (UINT)count, v.data(), sizeof(TexVertex));
+}
+
+// One draw that fills the queue part-way, its texture then written over
+// (or let go): what the draw put in the queue after it filled must still
+// show the texels it was drawn with.
+void FillTheQueueThenWrite(IDirect3DDevice9* dev, const std::function<void(IDirect3DDevice9*)>& draw, bool release)
+{
+    IDirect3DTexture9* a = Texture(dev, {0xffff0000});
+    dev->SetTexture(0, a);
+    draw(dev);
+    if (release) {
+        dev->SetTexture(0, NULL);
+        a->Release();
+        return;
+    }
+    Fill(a, 0, 0xff0000ff);
+    dev->SetTexture(0, NULL);
+    a->Release();
+}
+
+}  // namespace
+
+// Each of the queue's limits reached in the middle of one draw: by the
+// count of its triangles (span loops and the general path), lines and
+// points, and by the pipes of many small draws.
+TEST_F(QueuedReads, ADrawThatFillsTheQueueKeepsItsTextureUntilAllOfItIsDrawn)
+{
+    struct Case {
+        const char* name;
+        std::function<void(IDirect3DDevice9*)> draw;
+    };
+    const Case cases[] = {
+        {"full_spans", [](IDirect3DDevice9* dev) { Scatter(dev, D3DPT_TRIANGLELIST, 9000); }},
+        {"full_triangles",
+         [](IDirect3DDevice9* dev) {
+             // An alpha test keeps them off the span loops.
+             dev->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
+             dev->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_ALWAYS);
+             Scatter(dev, D3DPT_TRIANGLELIST, 9000);
+             dev->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
+         }},
+        {"full_lines", [](IDirect3DDevice9* dev) { Scatter(dev, D3DPT_LINELIST, 5000); }},
+        {"full_points", [](IDirect3DDevice9* dev) { Scatter(dev, D3DPT_POINTLIST, 5000); }},
+        {"full_pipes",
+         [](IDirect3DDevice9* dev) {
+             // Untextured draws take all the pipes; the textured one
+             // after them finds none.
+             IDirect3DBaseTexture9* a = nullptr;
+             dev->GetTexture(0, &a);
+             dev->SetTexture(0, NULL);
+             for (int i = 0; i < 1024; ++i)
+                 Scatter(dev, D3DPT_TRIANGLELIST, 1);
+             dev->SetTexture(0, a);
+             a->Release();
+             Scatter(dev, D3DPT_TRIANGLELIST, 300);
+         }},
+    };
+    for (const Case& c : cases) {
+        const auto picture = ExpectAsDrawnAtOnce(
+            [&c](IDirect3DDevice9* dev) { FillTheQueueThenWrite(dev, c.draw, false); }, c.name);
+        size_t blue = 0;
+        for (DWORD p : picture)
+            blue += (p & 0xffffff) == 0x0000ff;
+        EXPECT_EQ(blue, 0u) << c.name << ": texels written after the draw";
+    }
+}
+
+// Released instead: the queued triangles after the flush must not read
+// memory given back (AddressSanitizer sees it).
+TEST_F(QueuedReads, ADrawThatFillsTheQueueKeepsItsTextureWhenLetGo)
+{
+    ExpectAsDrawnAtOnce(
+        [](IDirect3DDevice9* dev) {
+            FillTheQueueThenWrite(dev, [](IDirect3DDevice9* d) { Scatter(d, D3DPT_TRIANGLELIST, 9000); }, true);
+        },
+        "full_released");
+}
+
+// The chunk store of the bands' bins fills first on a tall picture: needles
+// over all its 256 bands (its 16,384 chunks of 62 fill after some 3,900),
+// then triangles that show the texture, in one draw.
+TEST_F(QueuedReads, ADrawThatFillsTheBinsKeepsItsTextureUntilAllOfItIsDrawn)
+{
+    const int width = 16, height = 4096;
+    const auto picture = ExpectAsDrawnAtOnce(
+        [](IDirect3DDevice9* dev) {
+            FillTheQueueThenWrite(
+                dev,
+                [](IDirect3DDevice9* d) {
+                    std::vector<TexVertex> v;
+                    for (int i = 0; i < 4000; ++i) {
+                        // Thinner than a pixel, across the picture from
+                        // corner to corner: in every band, on few pixels.
+                        const float x = 0.5f + 0.001f * (float)(i % 100);
+                        const TexVertex needle[3] = {{x, 0, 0.5f, 1, 0xffffffff, 0, 0},
+                                                     {x + 0.01f, 0, 0.5f, 1, 0xffffffff, 1, 0},
+                                                     {15.5f, (float)height, 0.5f, 1, 0xffffffff, 1, 1}};
+                        v.insert(v.end(), needle, needle + 3);
+                    }
+                    for (int i = 0; i < 32; ++i) {
+                        const float y = 100.f * (float)i;
+                        const TexVertex quad[6] = {
+                            {0, y, 0.5f, 1, 0xffffffff, 0, 0},      {16, y, 0.5f, 1, 0xffffffff, 1, 0},
+                            {0, y + 16, 0.5f, 1, 0xffffffff, 0, 1}, {16, y, 0.5f, 1, 0xffffffff, 1, 0},
+                            {16, y + 16, 0.5f, 1, 0xffffffff, 1, 1}, {0, y + 16, 0.5f, 1, 0xffffffff, 0, 1}};
+                        v.insert(v.end(), quad, quad + 6);
+                    }
+                    d->SetFVF(kTexFvf);
+                    d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)(v.size() / 3), v.data(), sizeof(TexVertex));
+                },
+                false);
+        },
+        "full_bins", width, height, {"4"});
+    ASSERT_EQ(picture.size(), (size_t)width * height);
+    size_t blue = 0;
+    for (DWORD p : picture)
+        blue += (p & 0xffffff) == 0x0000ff;
+    EXPECT_EQ(blue, 0u);
 }

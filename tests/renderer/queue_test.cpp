@@ -233,3 +233,89 @@ TEST(FrameQueue, AFullQueueIsDrawnAndFillsAgain)
     for (const char* threads : {"2", "8"})
         ExpectSame(Draw(threads, scene), once, threads);
 }
+
+namespace {
+
+// Blends whose colour is the same at every pixel take a table built for
+// the draw; these are compared by their bytes, not their linear fits.
+struct TableLookUps {
+    TableLookUps() { vr::SetBlendTableFits(false); }
+    ~TableLookUps() { vr::SetBlendTableFits(true); }
+};
+
+vr::PixelState SourceAlphaBlend()
+{
+    vr::PixelState ps = PlainState();
+    ps.alphaBlend = true;
+    ps.srcBlend = D3DBLEND_SRCALPHA;
+    ps.destBlend = D3DBLEND_INVSRCALPHA;
+    return ps;
+}
+
+// A triangle of one colour over [x, x + 60) x [y, y + 60).
+void Flat(vr::Rasterizer& r, float x, float y, float red, float green, float blue)
+{
+    r.DrawTriangle(Shaded(x, y, 0, red, green, blue, 0.5f), Shaded(x + 60, y, 0, red, green, blue, 0.5f),
+                   Shaded(x, y + 60, 0, red, green, blue, 0.5f), true);
+}
+
+}  // namespace
+
+// A blended triangle whose table is made as the queue fills up keeps it:
+// the next draw's table does not take its place.
+TEST(FrameQueue, ATableMadeAsTheQueueFillsStaysTheDrawsOwn)
+{
+    TableLookUps lookUps;
+    auto scene = [](Canvas& c) {
+        c.raster.SetState(PlainState());
+        for (int i = 0; i < 8192; ++i)
+            c.raster.DrawTriangle(Shaded(1, 1, 0, 0.2f, 0.2f, 0.2f), Shaded(3, 1, 0, 0.2f, 0.2f, 0.2f),
+                                  Shaded(1, 3, 0, 0.2f, 0.2f, 0.2f), true);
+        c.raster.SetState(SourceAlphaBlend());
+        Flat(c.raster, 10, 10, 1, 0, 0);
+        Flat(c.raster, 100, 10, 0, 1, 0);
+    };
+    const Picture once = DrawAtOnce(scene);
+    EXPECT_EQ(once.color[(size_t)20 * 300 + 20], 0xbf800000u);  // half red over opaque black
+    for (const char* threads : {"2", "4"})
+        ExpectSame(Draw(threads, scene), once, threads);
+}
+
+// The queue's other limits: more blend tables than it holds, more
+// programs than it freezes, more pipes, more lines and points, in one go.
+TEST(FrameQueue, EveryLimitOfTheQueueIsDrawnAndFillsAgain)
+{
+    TableLookUps lookUps;
+    Tinted programs[6];
+    auto scene = [&programs](Canvas& c) {
+        c.raster.SetState(SourceAlphaBlend());
+        for (int i = 0; i < 40; ++i)
+            Flat(c.raster, (float)(i * 7 % 230), (float)(i * 11 % 130), (float)(i % 5) / 4.f, (float)(i % 3) / 2.f,
+                 (float)(i % 7) / 6.f);
+        vr::PixelState shaded = PlainState();
+        shaded.programAttrs = 8;
+        for (int i = 0; i < 20; ++i) {
+            Tinted& p = programs[i % 6];
+            p.tint = 0.05f * (float)i;
+            shaded.program = &p;
+            c.raster.SetState(shaded);
+            Flat(c.raster, (float)(i * 13 % 230), (float)(i * 17 % 130), 0.3f, 0.1f, 0.9f);
+        }
+        vr::PixelState plain = PlainState();
+        for (int i = 0; i < 1100; ++i) {
+            plain.textureFactor = (DWORD)i;  // a pipe each
+            c.raster.SetState(plain);
+            const float x = (float)(i * 29 % 290), y = (float)(i * 31 % 190);
+            c.raster.DrawTriangle(Shaded(x, y, 0, 0.1f, (float)(i % 10) / 9.f, 0.5f),
+                                  Shaded(x + 9, y + 2, 0, 1, 0, 0), Shaded(x + 3, y + 8, 0, 0, 0, 1), true);
+        }
+        for (int i = 0; i < 4200; ++i) {
+            const float x = (float)(i * 37 % 290), y = (float)(i * 53 % 190), r = (float)(i % 9) / 8.f;
+            c.raster.DrawLine(Shaded(x, y, 0, r, 1 - r, 0), Shaded(x + 9, y + 5, 0, 0, r, 1), true, false);
+            c.raster.DrawPoint(Shaded(y, x * 0.6f, 0, 1, r, 0.5f), true);
+        }
+    };
+    const Picture once = DrawAtOnce(scene);
+    for (const char* threads : {"2", "4"})
+        ExpectSame(Draw(threads, scene), once, threads);
+}

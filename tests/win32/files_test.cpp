@@ -139,19 +139,33 @@ TEST_F(Files, FoldersDoNotOpenAsFiles)
     fclose(stream);
 }
 
-// Run by DriveCFromTheEnvironment in a process of its own: C: is chosen once.
-TEST(DriveC, ChildOpensAFileOnC)
+namespace
 {
-    if (!getenv("VELMORA_DRIVE_C_CHILD"))
-        GTEST_SKIP() << "runs only as the child of DriveCFromTheEnvironment";
-    FILE* file = fopen("C:\\probe.txt", "w");
-    printf(file ? "opened\n" : "not opened\n");
-    if (file)
+
+// The child of DriveCFromTheEnvironmentIsMadeOrRefusedAloud, a process of its
+// own because C: is chosen once: opens a file on C:, says whether it could,
+// and ends before any test runs.
+class DriveCChild : public ::testing::Environment
+{
+public:
+    void SetUp() override
     {
-        fputs("ok", file);
-        fclose(file);
+        if (!getenv("VELMORA_DRIVE_C_CHILD"))
+            return;
+        FILE* file = fopen("C:\\probe.txt", "w");
+        printf(file ? "opened\n" : "not opened\n");
+        if (file)
+        {
+            fputs("ok", file);
+            fclose(file);
+        }
+        exit(0);
     }
-}
+};
+
+::testing::Environment* const g_driveCChild = ::testing::AddGlobalTestEnvironment(new DriveCChild);
+
+} // namespace
 
 TEST_F(Files, DriveCFromTheEnvironmentIsMadeOrRefusedAloud)
 {
@@ -161,7 +175,7 @@ TEST_F(Files, DriveCFromTheEnvironmentIsMadeOrRefusedAloud)
     self[n] = '\0';
     auto run = [&](const std::string& driveC) {
         return RunProgram({"/usr/bin/env", "VELMORA_DRIVE_C=" + driveC, "VELMORA_DRIVE_C_CHILD=1", self,
-                           "--gtest_filter=DriveC.ChildOpensAFileOnC"},
+                           "--gtest_filter=Files.DriveCFromTheEnvironmentIsMadeOrRefusedAloud"},
                           folder.Path());
     };
 

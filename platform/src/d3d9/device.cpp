@@ -446,7 +446,7 @@ HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3
 
 HRESULT WINAPI Device::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix)
 {
-    Changing(Change::State);
+    Changing();
     if (!pMatrix)
         return D3DERR_INVALIDCALL;
     DWORD s = (DWORD)State;
@@ -501,7 +501,7 @@ HRESULT WINAPI Device::MultiplyTransform(D3DTRANSFORMSTATETYPE State, const D3DM
 
 HRESULT WINAPI Device::SetViewport(const D3DVIEWPORT9* pViewport)
 {
-    Changing(Change::State);
+    Changing();
     if (!pViewport)
         return D3DERR_INVALIDCALL;
     const D3DVIEWPORT9& v = *pViewport;
@@ -524,7 +524,7 @@ HRESULT WINAPI Device::GetViewport(D3DVIEWPORT9* pViewport)
 
 HRESULT WINAPI Device::SetMaterial(const D3DMATERIAL9* pMaterial)
 {
-    Changing(Change::State);
+    Changing();
     if (!pMaterial)
         return D3DERR_INVALIDCALL;
     material_ = *pMaterial;
@@ -541,7 +541,7 @@ HRESULT WINAPI Device::GetMaterial(D3DMATERIAL9* pMaterial)
 
 HRESULT WINAPI Device::SetLight(DWORD Index, const D3DLIGHT9* pLight)
 {
-    Changing(Change::State);
+    Changing();
     if (!pLight)
         return D3DERR_INVALIDCALL;
     const D3DLIGHT9& l = *pLight;
@@ -572,7 +572,7 @@ HRESULT WINAPI Device::GetLight(DWORD Index, D3DLIGHT9* pLight)
 
 HRESULT WINAPI Device::LightEnable(DWORD Index, BOOL Enable)
 {
-    Changing(Change::State);
+    Changing();
     auto it = lights_.find(Index);
     if (it == lights_.end()) {
         // Enabling a light never set makes the default white directional light.
@@ -607,7 +607,7 @@ HRESULT WINAPI Device::GetLightEnable(DWORD Index, BOOL* pEnable)
 
 HRESULT WINAPI Device::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value)
 {
-    Changing(Change::State);
+    Changing();
     if ((DWORD)State >= 256)
         return D3DERR_INVALIDCALL;
     renderStates_[State] = Value;
@@ -638,7 +638,7 @@ HRESULT WINAPI Device::GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture
 
 HRESULT WINAPI Device::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture)
 {
-    Changing(Change::State);
+    Changing();
     if (Stage >= (DWORD)vr::kMaxStages)
         return D3DERR_INVALIDCALL;
     Texture* t = nullptr;
@@ -668,7 +668,7 @@ HRESULT WINAPI Device::GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYP
 
 HRESULT WINAPI Device::SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value)
 {
-    Changing(Change::State);
+    Changing();
     if (Stage >= (DWORD)vr::kMaxStages || (DWORD)Type >= 33)
         return D3DERR_INVALIDCALL;
     stageStates_[Stage][Type] = Value;
@@ -685,7 +685,7 @@ HRESULT WINAPI Device::GetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, 
 
 HRESULT WINAPI Device::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value)
 {
-    Changing(Change::State);
+    Changing();
     if (Sampler >= 16 || (DWORD)Type >= 14)
         return D3DERR_INVALIDCALL;
     samplerStates_[Sampler][Type] = Value;
@@ -694,7 +694,7 @@ HRESULT WINAPI Device::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, 
 
 HRESULT WINAPI Device::SetFVF(DWORD FVF)
 {
-    Changing(Change::State);
+    Changing();
     fvf_ = FVF;
     return D3D_OK;
 }
@@ -709,7 +709,7 @@ HRESULT WINAPI Device::GetFVF(DWORD* pFVF)
 
 HRESULT WINAPI Device::SetVertexShader(IDirect3DVertexShader9* pShader)
 {
-    Changing(Change::State);
+    Changing();
     vertexShader_ = pShader;
     return D3D_OK;
 }
@@ -726,7 +726,7 @@ HRESULT WINAPI Device::GetVertexShader(IDirect3DVertexShader9** ppShader)
 
 HRESULT WINAPI Device::SetPixelShader(IDirect3DPixelShader9* pShader)
 {
-    Changing(Change::State);
+    Changing();
     pixelShader_ = pShader;
     return D3D_OK;
 }
@@ -744,7 +744,7 @@ HRESULT WINAPI Device::GetPixelShader(IDirect3DPixelShader9** ppShader)
 HRESULT WINAPI Device::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
                                        UINT Stride)
 {
-    Changing(Change::State);
+    Changing();
     if (StreamNumber != 0)
         return D3DERR_INVALIDCALL;
     VertexBuffer* vb = nullptr;
@@ -778,7 +778,7 @@ HRESULT WINAPI Device::GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9
 
 HRESULT WINAPI Device::SetIndices(IDirect3DIndexBuffer9* pIndexData)
 {
-    Changing(Change::State);
+    Changing();
     IndexBuffer* ib = nullptr;
     if (pIndexData) {
         ib = dynamic_cast<IndexBuffer*>(pIndexData);
@@ -876,10 +876,9 @@ void Device::PreparePixels(vr::PixelProgram* program, int programAttrs)
         st.texCoordIndex = t[D3DTSS_TEXCOORDINDEX];
         st.resultArg = t[D3DTSS_RESULTARG];
         st.texture = nullptr;
-        if (Texture* texture = textures_[s]) {
-            Using(texture->Use());
+        // The rasteriser stamps the texture with each queue its draws wait in.
+        if (Texture* texture = textures_[s])
             st.texture = &texture->View();
-        }
         const DWORD* smp = samplerStates_[s];
         st.addressU = smp[D3DSAMP_ADDRESSU];
         st.addressV = smp[D3DSAMP_ADDRESSV];
@@ -994,10 +993,10 @@ void Device::FlushPixels()
 void FlushDeviceDraws(IDirect3DDevice9* device)
 {
     if (Device* d = dynamic_cast<Device*>(device))
-        d->Changing(Device::Change::State);
+        d->Changing();
 }
 
-void Device::Changing(Change)
+void Device::Changing()
 {
     // The draws waiting to be shaded together take the device's state when
     // they run: they run before it changes.

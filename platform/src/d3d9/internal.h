@@ -139,8 +139,8 @@ public:
     HRESULT WINAPI AddDirtyRect(const RECT* pDirtyRect) override { return D3D_OK; }
 
     // What the sampler reads; the levels below the texture's LOD are skipped.
+    // The rasteriser stamps use_ through it with each queue that reads it.
     const vr::TexView& View();
-    QueuedUse& Use() { return use_; }
 
 private:
     std::vector<std::vector<uint8_t>> memory_;
@@ -314,8 +314,7 @@ public:
     // they change the state: the draws held back to run together take the
     // state when they run. Queued triangles carry their state: a texture
     // bound or unbound changes nothing they read.
-    enum class Change { State };
-    void Changing(Change change);
+    void Changing();
     // The one rule for memory that queued drawing uses: before the CPU
     // writes or frees it (or for the back buffer, reads it), the draws
     // queued with it are drawn; memory no queued draw uses waits for nothing.

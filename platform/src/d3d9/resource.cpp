@@ -309,6 +309,7 @@ HRESULT WINAPI Texture::UnlockRect(UINT Level)
 const vr::TexView& Texture::View()
 {
     view_.levelCount = 0;
+    view_.readIn = &use_.epoch;
     for (size_t i = lod_; i < levels_.size() && view_.levelCount < 16; ++i)
         view_.levels[view_.levelCount++] = levels_[i]->Level();
     return view_;

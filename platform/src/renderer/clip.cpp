@@ -184,16 +184,7 @@ void Rasterizer::DrawPoint(const Vertex& a, bool pretransformed)
                 return;
     ScreenVertex s;
     ToScreen(a, pretransformed, &s);
-    if (!(fabsf(s.x) < 1e7f && fabsf(s.y) < 1e7f))
-        return;
-    int x = (int)floorf(s.x + 0.5f), y = (int)floorf(s.y + 0.5f);
-    if (x < clipX0_ || x >= clipX1_ || y < clipY0_ || y >= clipY1_)
-        return;
-    Dot d;
-    d.x = x, d.y = y, d.z = s.z;
-    for (int j = 0; j < attrs_; ++j)
-        d.attr[j] = s.attr[j] / s.iw;
-    QueueDot(d);
+    FillPoint(s);
 }
 
 }  // namespace vr

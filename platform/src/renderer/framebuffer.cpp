@@ -1,5 +1,4 @@
-// The framebuffer side: formats, reading texels, the render target and its
-// viewport.
+// The framebuffer side: formats, reading texels and the render target.
 #include "renderer/raster.h"
 
 #include <string.h>
@@ -100,17 +99,6 @@ uint32_t FetchTexel(const TexLevel& level, int x, int y)
     default:
         return 0xff000000u;
     }
-}
-
-void Rasterizer::SetViewport(const Viewport& viewport)
-{
-    pipe_ = -1;
-    pipeDirect_ = false;
-    viewport_ = viewport;
-    clipX0_ = std::max(0, viewport.x);
-    clipY0_ = std::max(0, viewport.y);
-    clipX1_ = std::min(target_.width, viewport.x + viewport.width);
-    clipY1_ = std::min(target_.height, viewport.y + viewport.height);
 }
 
 

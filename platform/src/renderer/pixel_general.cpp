@@ -14,9 +14,6 @@ namespace vr {
 
 namespace {
 
-std::atomic<bool> g_fastPixelPaths{true};
-std::atomic<bool> g_pixelBatches{true};
-
 Color Argument(DWORD arg, const Color& diffuse, const Color& current, const Color& tex, const Color& factor,
                const Color& specular, const Color& temp)
 {
@@ -156,16 +153,6 @@ void BlendFactor(DWORD f, const Color& src, const Color& dst, float out[4])
 
 }  // namespace
 
-void SetFastPixelPaths(bool enable)
-{
-    g_fastPixelPaths.store(enable);
-}
-
-void SetPixelBatches(bool enable)
-{
-    g_pixelBatches.store(enable);
-}
-
 void PixelProgram::ShadeBatch(const float* attr, int attrs, int count, float* out, bool* keep)
 {
     ShadeOneByOne(attr, attrs, count, out, keep, [this](const float* a, float* c) { return Shade(a, c); });
@@ -183,65 +170,6 @@ void PixelProgram::ShadeBatchFrozen(int /*frozen*/, int /*thread*/, const float*
     ShadeOneByOne(attr, attrs, count, out, keep, [this](const float* a, float* c) { return Shade(a, c); });
 }
 
-void Rasterizer::SetState(const PixelState& state)
-{
-    pipe_ = -1;
-    pipeDirect_ = false;
-    state_ = state;
-    // The special case that D3DBLEND_BOTH* replaces the destination factor.
-    if (state_.srcBlend == D3DBLEND_BOTHSRCALPHA)
-        state_.srcBlend = D3DBLEND_SRCALPHA, state_.destBlend = D3DBLEND_INVSRCALPHA;
-    else if (state_.srcBlend == D3DBLEND_BOTHINVSRCALPHA)
-        state_.srcBlend = D3DBLEND_INVSRCALPHA, state_.destBlend = D3DBLEND_SRCALPHA;
-    if (!target_.depth)
-        state_.zEnable = false;
-    attrs_ = state_.program ? std::min(std::max(state_.programAttrs, 0), kMaxVaryings) : kAttrs;
-    passThrough_ = true;
-    for (int s = 0; s < state_.stageCount; ++s) {
-        const StageState& st = state_.stages[s];
-        StagePrep& prep = prep_[s];
-        prep.set = (int)(st.texCoordIndex & 0xffff);
-        if (prep.set >= kTexSets)
-            prep.set = 0;
-        prep.log2Size = 0.f;
-        if (st.texture) {
-            const TexLevel& l0 = st.texture->levels[0];
-            prep.log2Size = log2f((float)std::max(l0.width, l0.height));
-        }
-        // A stage that reads a texture it does not have passes its input on,
-        // so untextured geometry shows its vertex colour and alpha.
-        auto readsTexture = [](DWORD op, DWORD a1, DWORD a2) {
-            return ((a1 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && op != D3DTOP_SELECTARG2) ||
-                   ((a2 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && op != D3DTOP_SELECTARG1);
-        };
-        prep.passesWithoutTexture = !st.texture && readsTexture(st.colorOp, st.colorArg1, st.colorArg2) &&
-                                    (st.alphaOp == D3DTOP_DISABLE ||
-                                     readsTexture(st.alphaOp, st.alphaArg1, st.alphaArg2));
-        auto onlyTexture = [](DWORD op, DWORD a1, DWORD a2) {
-            return op == D3DTOP_DISABLE || (op == D3DTOP_SELECTARG1 && (a1 & ~D3DTA_SELECTMASK) == 0 &&
-                                            (a1 == D3DTA_TEXTURE || a1 == D3DTA_CURRENT)) ||
-                   (op == D3DTOP_MODULATE && (a1 == D3DTA_TEXTURE || a1 == D3DTA_CURRENT) &&
-                    (a2 == D3DTA_TEXTURE || a2 == D3DTA_CURRENT));
-        };
-        if (st.texture || st.resultArg == D3DTA_TEMP || !onlyTexture(st.colorOp, st.colorArg1, st.colorArg2) ||
-            !onlyTexture(st.alphaOp, st.alphaArg1, st.alphaArg2))
-            passThrough_ = false;
-    }
-    Color f = passThrough_ ? Color{0, 0, 0, 0} : Unpack(state_.textureFactor);
-    factor_[0] = f.r, factor_[1] = f.g, factor_[2] = f.b, factor_[3] = f.a;
-
-    const bool plainBlend = !state_.alphaBlend || (state_.srcBlend == D3DBLEND_SRCALPHA &&
-                                                   state_.destBlend == D3DBLEND_INVSRCALPHA &&
-                                                   state_.blendOp == D3DBLENDOP_ADD);
-    fastPaths_ = g_fastPixelPaths.load(std::memory_order_relaxed);
-    ChoosePixelPaths(plainBlend);
-    CountDraw(spanMiss_);
-}
-
-bool PixelPipe::PixelBatches()
-{
-    return g_pixelBatches.load(std::memory_order_relaxed);
-}
 void PixelPipe::FastModulate(const FastTri& t, const Rect& r, uint64_t* written) const
 {
     if (state_.alphaBlend)
@@ -562,7 +490,7 @@ void PixelPipe::DrawGeneral(const Tri& t, const Rect& r, int thread, uint64_t* w
     }
     const bool program = state_.program != nullptr;
 
-    if (fastModulate_ && !program) {
+    if (path_ == kPathModulate) {
         const StageState& st = state_.stages[0];
         const int set = prep_[0].set;
         FastTri f;

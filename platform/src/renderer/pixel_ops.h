@@ -122,16 +122,23 @@ inline __attribute__((always_inline)) Resolved Resolve(const StageState& st, flo
 {
     const TexView& tex = *st.texture;
     float lod = lodUnscaled + log2Size;
+    const int last = std::max(tex.levelCount - 1, 0);
     int level = 0;
-    if (tex.levelCount > 1 && st.mipFilter != D3DTEXF_NONE && lod > 0.f) {
-        level = (int)floorf(lod + 0.5f);
-        if (level >= tex.levelCount)
-            level = tex.levelCount - 1;
-    }
-    if (level < (int)st.maxMipLevel)
-        level = std::min((int)st.maxMipLevel, tex.levelCount - 1);
+    // Compared before it is converted: a slope that overflows is infinite.
+    if (tex.levelCount > 1 && st.mipFilter != D3DTEXF_NONE && lod > 0.f)
+        level = lod + 0.5f < (float)last ? (int)floorf(lod + 0.5f) : last;
+    if ((DWORD)level < st.maxMipLevel)
+        level = (int)std::min(st.maxMipLevel, (DWORD)last);
     DWORD filter = lod > 0.f ? st.minFilter : st.magFilter;
     return {&tex.levels[level], filter == D3DTEXF_LINEAR || filter == D3DTEXF_ANISOTROPIC};
+}
+
+// floorf(f) as an int for any f: kept within +-2^30 (texel addresses from
+// coordinates below 1e6 on levels up to 4096 wide would overflow), NaN 0.
+inline __attribute__((always_inline)) int FloorToInt(float f)
+{
+    const float kLimit = 1073741824.f;
+    return f > -kLimit ? (f < kLimit ? (int)floorf(f) : (int)kLimit) : (f == f ? -(int)kLimit : 0);
 }
 
 inline __attribute__((always_inline)) void SampleLevel(const StageState& st, const Resolved& r, float u, float v,
@@ -147,7 +154,7 @@ inline __attribute__((always_inline)) void SampleLevel(const StageState& st, con
         float fx = u * L.width - 0.5f, fy = v * L.height - 0.5f;
         float x0f = floorf(fx), y0f = floorf(fy);
         float tx = fx - x0f, ty = fy - y0f;
-        int x0 = (int)x0f, y0 = (int)y0f;
+        int x0 = FloorToInt(x0f), y0 = FloorToInt(y0f);
         float acc[4] = {0, 0, 0, 0};
         for (int j = 0; j < 2; ++j)
             for (int i = 0; i < 2; ++i) {
@@ -165,8 +172,8 @@ inline __attribute__((always_inline)) void SampleLevel(const StageState& st, con
         memcpy(out, acc, sizeof acc);
         return;
     }
-    int xi = Address((int)floorf(u * L.width), L.width, st.addressU, &border);
-    int yi = Address((int)floorf(v * L.height), L.height, st.addressV, &border);
+    int xi = Address(FloorToInt(u * L.width), L.width, st.addressU, &border);
+    int yi = Address(FloorToInt(v * L.height), L.height, st.addressV, &border);
     Color c = Unpack(border ? st.borderColor : Fetch(L, xi, yi));
     out[0] = c.r;
     out[1] = c.g;

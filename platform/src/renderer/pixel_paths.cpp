@@ -48,7 +48,80 @@ struct PathReport {
 
 PathReport g_report;
 
+std::atomic<bool> g_fastPixelPaths{true};
+std::atomic<bool> g_pixelBatches{true};
+
 }  // namespace
+
+void SetFastPixelPaths(bool enable)
+{
+    g_fastPixelPaths.store(enable);
+}
+
+void SetPixelBatches(bool enable)
+{
+    g_pixelBatches.store(enable);
+}
+
+bool PixelPipe::PixelBatches()
+{
+    return g_pixelBatches.load(std::memory_order_relaxed);
+}
+
+void Rasterizer::SetState(const PixelState& state)
+{
+    pipe_ = -1;
+    pipeDirect_ = false;
+    state_ = state;
+    // The special case that D3DBLEND_BOTH* replaces the destination factor.
+    if (state_.srcBlend == D3DBLEND_BOTHSRCALPHA)
+        state_.srcBlend = D3DBLEND_SRCALPHA, state_.destBlend = D3DBLEND_INVSRCALPHA;
+    else if (state_.srcBlend == D3DBLEND_BOTHINVSRCALPHA)
+        state_.srcBlend = D3DBLEND_INVSRCALPHA, state_.destBlend = D3DBLEND_SRCALPHA;
+    if (!target_.depth)
+        state_.zEnable = false;
+    attrs_ = state_.program ? std::min(std::max(state_.programAttrs, 0), kMaxVaryings) : kAttrs;
+    passThrough_ = true;
+    for (int s = 0; s < state_.stageCount; ++s) {
+        const StageState& st = state_.stages[s];
+        StagePrep& prep = prep_[s];
+        prep.set = (int)(st.texCoordIndex & 0xffff);
+        if (prep.set >= kTexSets)
+            prep.set = 0;
+        prep.log2Size = 0.f;
+        if (st.texture) {
+            const TexLevel& l0 = st.texture->levels[0];
+            prep.log2Size = log2f((float)std::max(l0.width, l0.height));
+        }
+        // A stage that reads a texture it does not have passes its input on,
+        // so untextured geometry shows its vertex colour and alpha.
+        auto readsTexture = [](DWORD op, DWORD a1, DWORD a2) {
+            return ((a1 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && op != D3DTOP_SELECTARG2) ||
+                   ((a2 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && op != D3DTOP_SELECTARG1);
+        };
+        prep.passesWithoutTexture = !st.texture && readsTexture(st.colorOp, st.colorArg1, st.colorArg2) &&
+                                    (st.alphaOp == D3DTOP_DISABLE ||
+                                     readsTexture(st.alphaOp, st.alphaArg1, st.alphaArg2));
+        auto onlyTexture = [](DWORD op, DWORD a1, DWORD a2) {
+            return op == D3DTOP_DISABLE || (op == D3DTOP_SELECTARG1 && (a1 & ~D3DTA_SELECTMASK) == 0 &&
+                                            (a1 == D3DTA_TEXTURE || a1 == D3DTA_CURRENT)) ||
+                   (op == D3DTOP_MODULATE && (a1 == D3DTA_TEXTURE || a1 == D3DTA_CURRENT) &&
+                    (a2 == D3DTA_TEXTURE || a2 == D3DTA_CURRENT));
+        };
+        if (st.texture || st.resultArg == D3DTA_TEMP || !onlyTexture(st.colorOp, st.colorArg1, st.colorArg2) ||
+            !onlyTexture(st.alphaOp, st.alphaArg1, st.alphaArg2))
+            passThrough_ = false;
+    }
+    Color f = passThrough_ ? Color{0, 0, 0, 0} : Unpack(state_.textureFactor);
+    factor_[0] = f.r, factor_[1] = f.g, factor_[2] = f.b, factor_[3] = f.a;
+
+    const bool plainBlend = !state_.alphaBlend || (state_.srcBlend == D3DBLEND_SRCALPHA &&
+                                                   state_.destBlend == D3DBLEND_INVSRCALPHA &&
+                                                   state_.blendOp == D3DBLENDOP_ADD);
+    fastPaths_ = g_fastPixelPaths.load(std::memory_order_relaxed);
+    ChoosePixelPaths(plainBlend);
+    CountDraw(spanMiss_);
+}
 
 // Every rule of who may take which pixel path, once a draw; FillTriangle
 // follows it, the span loops falling back to the general path for a
@@ -61,12 +134,14 @@ void Rasterizer::ChoosePixelPaths(bool plainBlend)
         auto diffuse = [](DWORD a) { return a == D3DTA_DIFFUSE || a == D3DTA_CURRENT; };
         return op == D3DTOP_MODULATE && ((a1 == D3DTA_TEXTURE && diffuse(a2)) || (diffuse(a1) && a2 == D3DTA_TEXTURE));
     };
-    fastModulate_ = fastPaths_ && !state_.program && state_.stageCount == 1 &&
-                    s0.texture && s0.texture->levelCount > 0 && s0.resultArg != D3DTA_TEMP &&
-                    modulates(s0.colorOp, s0.colorArg1, s0.colorArg2) &&
-                    modulates(s0.alphaOp, s0.alphaArg1, s0.alphaArg2) &&
-                    !state_.alphaTest && state_.colorWriteMask == 0xF && plainBlend;
-    pixelBatches_ = fastPaths_ && state_.program && PixelBatches();
+    const bool fastModulate = fastPaths_ && !state_.program && state_.stageCount == 1 &&
+                              s0.texture && s0.texture->levelCount > 0 && s0.resultArg != D3DTA_TEMP &&
+                              modulates(s0.colorOp, s0.colorArg1, s0.colorArg2) &&
+                              modulates(s0.alphaOp, s0.alphaArg1, s0.alphaArg2) &&
+                              !state_.alphaTest && state_.colorWriteMask == 0xF && plainBlend;
+    path_ = fastPaths_ && state_.program && PixelBatches() ? kPathProgramBatch
+            : fastModulate                                 ? kPathModulate
+                                                           : kPathGeneral;
     spanMode_ = kSpanOff;
     spanMiss_ = !fastPaths_ ? kMissReference
                 : state_.alphaTest ? kMissAlphaTest
@@ -91,7 +166,7 @@ void Rasterizer::ChoosePixelPaths(bool plainBlend)
         return;
     }
     spanMiss_ = kMissStages;
-    if (!fastModulate_)
+    if (!fastModulate)
         return;
     const StageState& st = state_.stages[0];
     const bool lodPerDraw = !((st.texture->levelCount > 1 && st.mipFilter != D3DTEXF_NONE) || st.magFilter != st.minFilter);

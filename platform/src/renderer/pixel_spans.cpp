@@ -175,11 +175,11 @@ inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& 
     #pragma GCC unroll 4
     for (int c = 0; c < 4; ++c)
         d[c] = (p.row[kR + c] + p.ddx[kR + c] * dxk) * w;
-    if (kTex == kNoTexture) {
+    if (kTex == kSpanColor) {
         #pragma GCC unroll 4
         for (int c = 0; c < 4; ++c)
             out[c] = d[c];
-    } else if (kTex == kCopy) {
+    } else if (kTex == kSpanCopy) {
         // Colours leave a pixel program saturated.
         #pragma GCC unroll 4
         for (int c = 0; c < 4; ++c)
@@ -188,9 +188,9 @@ inline __attribute__((always_inline)) void Shade(const SpanJob& j, const Lanes& 
         VF u = (p.row[kU] + p.ddx[kU] * dxk) * w, v = (p.row[kV] + p.ddx[kV] * dxk) * w;
         u = Select((u > -1e6f) & (u < 1e6f), u, Splat(0.f));
         v = Select((v > -1e6f) & (v < 1e6f), v, Splat(0.f));
-        if (kTex == kSampledLinear || kTex == kSampledPoint) {
-            Sample<kTex == kSampledLinear>(j, u, v, d, out);
-        } else if (kTex == kUniformLinear) {
+        if (kTex == kSpanSampledLinear || kTex == kSpanSampledPoint) {
+            Sample<kTex == kSpanSampledLinear>(j, u, v, d, out);
+        } else if (kTex == kSpanUniformLinear) {
             // Every tap reads the same texel; the weights still round as the
             // general sampler's do.
             const VF fx = u * j.texW - 0.5f, fy = v * j.texH - 0.5f;
@@ -232,7 +232,7 @@ template <int kTex>
 inline __attribute__((always_inline)) bool KeyHolds(const SpanJob& j, const Lanes& p, VF dxk, VF w, VI* which)
 {
     *which = VI{} + kKeyMid * 1024;
-    if (kTex != kUniformLinear)
+    if (kTex != kSpanUniformLinear)
         return true;
     VF u = (p.row[kU] + p.ddx[kU] * dxk) * w, v = (p.row[kV] + p.ddx[kV] * dxk) * w;
     u = Select((u > -1e6f) & (u < 1e6f), u, Splat(0.f));
@@ -421,20 +421,20 @@ inline __attribute__((always_inline)) uint64_t FillTexture(const SpanJob& j)
 VELMORA_TARGET_CLONES("avx2", "default") uint64_t RunSpans(const SpanJob& j)
 {
     if (j.unchanged)
-        return Fill<kNoTexture, true, false, true>(j);
+        return Fill<kSpanColor, true, false, true>(j);
     switch (j.tex) {
-    case kUniformPoint:
-        return FillTexture<kUniformPoint>(j);
-    case kUniformLinear:
-        return FillTexture<kUniformLinear>(j);
-    case kSampledPoint:
-        return FillTexture<kSampledPoint>(j);
-    case kSampledLinear:
-        return FillTexture<kSampledLinear>(j);
-    case kCopy:
-        return j.blend ? Fill<kCopy, true, false, false>(j) : Fill<kCopy, false, false, false>(j);
+    case kSpanUniformPoint:
+        return FillTexture<kSpanUniformPoint>(j);
+    case kSpanUniformLinear:
+        return FillTexture<kSpanUniformLinear>(j);
+    case kSpanSampledPoint:
+        return FillTexture<kSpanSampledPoint>(j);
+    case kSpanSampledLinear:
+        return FillTexture<kSpanSampledLinear>(j);
+    case kSpanCopy:
+        return j.blend ? Fill<kSpanCopy, true, false, false>(j) : Fill<kSpanCopy, false, false, false>(j);
     default:
-        return FillTexture<kNoTexture>(j);
+        return FillTexture<kSpanColor>(j);
     }
 }
 
@@ -510,7 +510,7 @@ const int64_t kTableArea = 2048;
 // centre, which the lanes check.
 static bool UniformJob(SpanJob& j)
 {
-    if (!j.blend || j.unchanged || (j.tex != kNoTexture && j.tex != kUniformPoint && j.tex != kUniformLinear))
+    if (!j.blend || j.unchanged || (j.tex != kSpanColor && j.tex != kSpanUniformPoint && j.tex != kSpanUniformLinear))
         return false;
     const bool flatW = j.ddx[kIw] == 0.f && j.ddy[kIw] == 0.f && j.base[kIw] != 0.f;
     const int last = (j.specular && !j.specularZero) ? kSb : kA;
@@ -519,7 +519,7 @@ static bool UniformJob(SpanJob& j)
             return false;
     for (int c = 0; c < 4; ++c)
         j.key[c] = j.texel[c] * 1.f + j.texel[c] * 0.f + j.texel[c] * 0.f + j.texel[c] * 0.f;
-    j.spread = j.tex == kUniformLinear && j.grey && j.texel[3] == j.texel[0] && j.key[0] > 0.f;
+    j.spread = j.tex == kSpanUniformLinear && j.grey && j.texel[3] == j.texel[0] && j.key[0] > 0.f;
     return flatW;
 }
 
@@ -529,7 +529,7 @@ static void UniformSource(const SpanJob& j, const float filtered[4], float src[4
     const float w = 1.f / j.base[kIw];
     for (int c = 0; c < 4; ++c) {
         const float d = j.base[kR + c] * w;
-        src[c] = j.tex == kNoTexture ? d : (j.tex == kUniformPoint ? j.texel[c] : filtered[c]) * d;
+        src[c] = j.tex == kSpanColor ? d : (j.tex == kSpanUniformPoint ? j.texel[c] : filtered[c]) * d;
     }
     if (j.specular)
         for (int c = 0; c < 3; ++c)
@@ -541,7 +541,7 @@ void SetBlendTableFits(bool enable)
     g_blendFits.store(enable);
 }
 
-bool Rasterizer::FillSpans(const Tri& t, SpanJob* job)
+bool Rasterizer::SetUpSpans(const Tri& t, SpanJob* job) const
 {
     SpanJob& j = *job;
     const float *base = t.base, *ddx = t.ddx, *ddy = t.ddy;
@@ -583,26 +583,7 @@ bool Rasterizer::FillSpans(const Tri& t, SpanJob* job)
     j.blend = state_.alphaBlend;
     // A pixel program's colour takes no specular sum.
     j.specular = state_.specularEnable && !copy;
-    switch (spanMode_) {
-    case kSpanUniformLinear:
-        j.tex = kUniformLinear;
-        break;
-    case kSpanUniformPoint:
-        j.tex = kUniformPoint;
-        break;
-    case kSpanSampledLinear:
-        j.tex = kSampledLinear;
-        break;
-    case kSpanSampledPoint:
-        j.tex = kSampledPoint;
-        break;
-    case kSpanCopy:
-        j.tex = kCopy;
-        break;
-    default:
-        j.tex = kNoTexture;
-        break;
-    }
+    j.tex = spanMode_;
     memcpy(j.texel, spanTexel_, sizeof j.texel);
     j.grey = j.texel[0] == j.texel[1] && j.texel[1] == j.texel[2];
     j.texW = spanTexSize_[0], j.texH = spanTexSize_[1];
@@ -624,60 +605,85 @@ bool Rasterizer::FillSpans(const Tri& t, SpanJob* job)
     j.unchanged = j.blend && flatW && (diffuseAlphaZero || texelAlphaZero) && !(j.zTest && j.zWrite);
     j.xStart = minX, j.xEnd = maxX;
     j.yStart = minY, j.yEnd = maxY;
-    FrameQueue& q = *queue_;
     j.table = nullptr;
     j.affine = false;
-    const BlendTable* table = nullptr;
-    if (UniformJob(j)) {
-        float src[4];
-        UniformSource(j, j.key, src);
-        const BlendTable* last = q.tables.empty() ? nullptr : &q.tables.back();
-        if (last && last->dstAlpha == j.dstAlpha && last->spread == j.spread &&
-            memcmp(last->src, src, sizeof src) == 0 && memcmp(last->key, j.key, sizeof src) == 0) {
-            table = last;
-        } else if ((int64_t)(maxX - minX + 1) * (maxY - minY + 1) >= kTableArea) {
-            if (!q.commands.empty() && q.tables.size() == q.tables.capacity())
-                Flush();
-            if (q.commands.empty())
-                q.tables.clear();
-            q.tables.emplace_back();
-            BlendTable& t = q.tables.back();
-            memcpy(t.src, src, sizeof src);
-            memcpy(t.key, j.key, sizeof src);
-            t.dstAlpha = j.dstAlpha, t.spread = j.spread;
-            for (int k = 0; k < kKeys; ++k) {
-                if (!j.spread && k != kKeyMid)
-                    continue;
-                float filtered[4] = {j.key[0], j.key[1], j.key[2], j.key[3]};
-                if (k != kKeyMid) {
-                    int32_t bits;
-                    memcpy(&bits, &j.key[0], 4);
-                    bits += k - kKeyMid;
-                    memcpy(&filtered[0], &bits, 4);
-                    filtered[1] = filtered[2] = filtered[3] = filtered[0];
-                }
-                float other[4];
-                UniformSource(j, filtered, other);
-                BuildBlendTable(other, j.dstAlpha, t.t + k * 1024);
-            }
-            t.affine = g_blendFits.load(std::memory_order_relaxed);
-            const int count = j.spread ? kKeys : 1;
-            const uint32_t* first = t.t + (j.spread ? 0 : kKeyMid * 1024);
-            for (int k = 0; k < 4; ++k) {
-                const float slope = (k == 0 && !j.dstAlpha) ? 0.f : 1.f - src[3];
-                t.affine = t.affine && FitTables(first, count, k, slope, &t.mul[k], &t.add[k]);
-            }
-            table = &t;
+    return true;
+}
+
+namespace {
+
+bool SameTable(const BlendTable& t, const SpanJob& j, const float src[4])
+{
+    return t.dstAlpha == j.dstAlpha && t.spread == j.spread && memcmp(t.src, src, sizeof t.src) == 0 &&
+           memcmp(t.key, j.key, sizeof t.key) == 0;
+}
+
+// Every table a source colour blends through: the key's, and with `spread`
+// those of the floats either side of it; with their linear fits if asked.
+void MakeTable(const SpanJob& j, const float src[4], BlendTable& t)
+{
+    memcpy(t.src, src, sizeof t.src);
+    memcpy(t.key, j.key, sizeof t.key);
+    t.dstAlpha = j.dstAlpha, t.spread = j.spread;
+    for (int k = 0; k < kKeys; ++k) {
+        if (!j.spread && k != kKeyMid)
+            continue;
+        float filtered[4] = {j.key[0], j.key[1], j.key[2], j.key[3]};
+        if (k != kKeyMid) {
+            int32_t bits;
+            memcpy(&bits, &j.key[0], 4);
+            bits += k - kKeyMid;
+            memcpy(&filtered[0], &bits, 4);
+            filtered[1] = filtered[2] = filtered[3] = filtered[0];
         }
+        float other[4];
+        UniformSource(j, filtered, other);
+        BuildBlendTable(other, j.dstAlpha, t.t + k * 1024);
+    }
+    t.affine = g_blendFits.load(std::memory_order_relaxed);
+    const int count = j.spread ? kKeys : 1;
+    const uint32_t* first = t.t + (j.spread ? 0 : kKeyMid * 1024);
+    for (int k = 0; k < 4; ++k) {
+        const float slope = (k == 0 && !j.dstAlpha) ? 0.f : 1.f - src[3];
+        t.affine = t.affine && FitTables(first, count, k, slope, &t.mul[k], &t.add[k]);
+    }
+}
+
+}  // namespace
+
+Rasterizer::TableUse Rasterizer::SpanTable(SpanJob& j, float src[4]) const
+{
+    if (!UniformJob(j))
+        return kNoTable;
+    UniformSource(j, j.key, src);
+    const FrameQueue& q = *queue_;
+    if (!q.tables.empty() && SameTable(q.tables.back(), j, src))
+        return kLastTable;
+    return (int64_t)(j.maxX - j.minX + 1) * (j.maxY - j.minY + 1) >= kTableArea ? kNewTable : kNoTable;
+}
+
+void Rasterizer::TakeTable(SpanJob& j, const float src[4])
+{
+    FrameQueue& q = *queue_;
+    const BlendTable* table = nullptr;
+    if (!q.tables.empty() && SameTable(q.tables.back(), j, src)) {
+        table = &q.tables.back();
+    } else if ((int64_t)(j.maxX - j.minX + 1) * (j.maxY - j.minY + 1) >= kTableArea) {
+        // Tables no queued command reads (drawn at once) make room.
+        if (q.commands.empty())
+            q.tables.clear();
         // The queue's tables never move: room for them is taken up front.
-        if (table) {
-            j.table = table->t;
-            j.affine = table->affine;
-            memcpy(j.mul, table->mul, sizeof j.mul);
-            memcpy(j.add, table->add, sizeof j.add);
+        if (q.tables.size() < q.tables.capacity()) {
+            MakeTable(j, src, q.tables.emplace_back());
+            table = &q.tables.back();
         }
     }
-    return true;
+    if (table) {
+        j.table = table->t;
+        j.affine = table->affine;
+        memcpy(j.mul, table->mul, sizeof j.mul);
+        memcpy(j.add, table->add, sizeof j.add);
+    }
 }
 
 }  // namespace vr

@@ -1,7 +1,7 @@
 // The frame queue: commands with the pipes they are drawn with, binned by
-// the bands of rows they touch, and the one flush that draws them
-// (bands.cpp), and
-// the one rule for handing work to the threads (workers.cpp).
+// the bands of rows they touch; the one way in (Reserve), the one flush that
+// draws them (its bands drawn by bands.cpp), and the one rule for handing
+// work to the threads (on the pool of workers.cpp).
 #include "renderer/queue.h"
 
 #include "renderer/pixel_ops.h"
@@ -126,23 +126,31 @@ void Rasterizer::SetTarget(const Target& target)
     }
 }
 
-int Rasterizer::QueuePipe()
+bool Rasterizer::Fits(bool itemRoom, size_t tables, bool piped) const
+{
+    const FrameQueue& q = *queue_;
+    // Room for a full-screen command's chunks.
+    if (!itemRoom || q.commands.size() == q.commands.capacity() ||
+        q.chunks.size() + q.bins.size() > q.chunks.capacity() || q.tables.size() + tables > q.tables.capacity())
+        return false;
+    if (!piped || pipe_ >= 0)
+        return true;
+    if (q.pipes.size() == q.pipes.capacity())
+        return false;
+    return !state_.program || q.Frozen(state_.program) ||
+           q.frozenCount < (int)(sizeof q.frozen / sizeof q.frozen[0]);
+}
+
+int Rasterizer::BindPipe()
 {
     if (pipe_ >= 0)
         return pipe_;
     if (pipeDirect_ || !Sharing())
         return -1;
     FrameQueue& q = *queue_;
-    if (q.pipes.size() == q.pipes.capacity())
-        Flush();
     int frozen = -1;
     if (PixelProgram* program = state_.program) {
-        bool known = false;
-        for (int i = 0; i < q.frozenCount; ++i)
-            known = known || q.frozen[i] == program;
-        if (!known) {
-            if (q.frozenCount == (int)(sizeof q.frozen / sizeof q.frozen[0]))
-                Flush();
+        if (!q.Frozen(program)) {
             program->ReadyThreads(threads_);
             q.frozen[q.frozenCount++] = program;
         }
@@ -155,8 +163,29 @@ int Rasterizer::QueuePipe()
     }
     q.pipes.push_back(static_cast<const PixelPipe&>(*this));
     q.pipes.back().frozen_ = frozen;
+    // Whoever writes or frees these textures draws this queue first.
+    for (int s = 0; s < state_.stageCount; ++s)
+        if (const TexView* texture = state_.stages[s].texture)
+            if (texture->readIn)
+                *texture->readIn = epoch_;
     pipe_ = (int)q.pipes.size() - 1;
     return pipe_;
+}
+
+template <class Items>
+int Rasterizer::Reserve(Items& items, size_t tables)
+{
+    // Drawn at once: after what waits.
+    if (pipe_ < 0 && (pipeDirect_ || !Sharing())) {
+        Flush();
+        return -1;
+    }
+    if (!Fits(items.size() < items.capacity(), tables, true))
+        Flush();
+    const int pipe = BindPipe();
+    if (pipe < 0)
+        Flush();
+    return pipe;
 }
 
 void Rasterizer::Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds, const EdgeFn* e)
@@ -197,22 +226,6 @@ void Rasterizer::Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, i
         c.index[c.count++] = index;
         bin.work += share;
     }
-    // Room for a full-screen command's chunks is kept.
-    if (q.commands.size() == q.commands.capacity() || q.chunks.size() + q.bins.size() > q.chunks.capacity())
-        Flush();
-}
-
-template <class Items>
-int Rasterizer::Room(Items& items)
-{
-    int pipe = QueuePipe();
-    if (pipe >= 0 && items.size() == items.capacity()) {
-        Flush();
-        pipe = QueuePipe();
-    }
-    if (pipe < 0)
-        Flush();
-    return pipe;
 }
 
 void Rasterizer::QueueTri(Kind kind, const Tri& t)
@@ -220,7 +233,7 @@ void Rasterizer::QueueTri(Kind kind, const Tri& t)
     const int64_t area = (int64_t)(t.maxX - t.minX + 1) * (t.maxY - t.minY + 1);
     const int64_t cost = Cost(area, kind == kCmdProgram ? 1 : 2);
     FrameQueue& q = *queue_;
-    const int pipe = Room(q.tris);
+    const int pipe = Reserve(q.tris);
     if (pipe < 0) {
         frameWork_ += cost;
         uint64_t written = 0;
@@ -242,11 +255,15 @@ void Rasterizer::QueueTri(Kind kind, const Tri& t)
     Queue(kind, pipe, (uint32_t)q.tris.size() - 1, Rect{t.minX, t.minY, t.maxX, t.maxY}, cost, t.e);
 }
 
-void Rasterizer::QueueSpans(const SpanJob& j)
+void Rasterizer::QueueSpans(SpanJob& j)
 {
     const int64_t cost = Cost((int64_t)(j.maxX - j.minX + 1) * (j.maxY - j.minY + 1), 0);
     FrameQueue& q = *queue_;
-    const int pipe = Room(q.spans);
+    float src[4];
+    const TableUse table = SpanTable(j, src);
+    const int pipe = Reserve(q.spans, table == kNewTable ? 1 : 0);
+    if (table != kNoTable)
+        TakeTable(j, src);
     if (pipe < 0) {
         frameWork_ += cost;
         pixelsWritten += RunSpans(j);
@@ -261,7 +278,7 @@ void Rasterizer::QueueSpans(const SpanJob& j)
 void Rasterizer::QueueLine(const Line& l, const Rect& bounds)
 {
     FrameQueue& q = *queue_;
-    const int pipe = Room(q.lines);
+    const int pipe = Reserve(q.lines);
     if (pipe >= 0) {
         q.lines.push_back(l);
         Queue(kCmdLine, pipe, (uint32_t)q.lines.size() - 1, bounds, 0);
@@ -275,7 +292,7 @@ void Rasterizer::QueueLine(const Line& l, const Rect& bounds)
 void Rasterizer::QueueDot(const Dot& d)
 {
     FrameQueue& q = *queue_;
-    const int pipe = Room(q.dots);
+    const int pipe = Reserve(q.dots);
     if (pipe >= 0) {
         q.dots.push_back(d);
         Queue(kCmdDot, pipe, (uint32_t)q.dots.size() - 1, Rect{d.x, d.y, d.x, d.y}, 0);
@@ -299,7 +316,7 @@ void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t valu
         return;
     }
     // A clear reads no state: it has no pipe.
-    if (q.clears.size() == q.clears.capacity())
+    if (!Fits(q.clears.size() < q.clears.capacity(), 0, false))
         Flush();
     q.clears.push_back({Rect{x0, y0, x1 - 1, y1 - 1}, color, depth, value, z});
     Queue(kCmdClear, -1, (uint32_t)q.clears.size() - 1, Rect{x0, y0, x1 - 1, y1 - 1}, cost);

@@ -58,6 +58,13 @@ struct Rasterizer::FrameQueue {
     // Pixel programs frozen for the pipes, let go once the queue is drawn.
     PixelProgram* frozen[4] = {};
     int frozenCount = 0;
+    bool Frozen(const PixelProgram* program) const
+    {
+        for (int i = 0; i < frozenCount; ++i)
+            if (frozen[i] == program)
+                return true;
+        return false;
+    }
     int64_t work = 0;  // nanoseconds the queued commands take one thread
     std::vector<std::unique_ptr<PixelLanes>> lanes;  // one a thread
     std::atomic<uint64_t> written{0};

@@ -43,6 +43,9 @@ struct TexLevel {
 struct TexView {
     TexLevel levels[16];
     int levelCount = 0;
+    // Set by the rasteriser to the epoch of the queue whose commands read
+    // the texture (see Rasterizer::Epoch); null: not kept.
+    uint64_t* readIn = nullptr;
 };
 
 // Reads one texel as 0xAARRGGBB; formats without alpha read opaque.
@@ -234,6 +237,20 @@ void SetShareAllWork(bool enable);
 // (on by default); off, they look every byte up (for tests).
 void SetBlendTableFits(bool enable);
 
+// The span loops (pixel_spans.cpp) a draw's triangles take, chosen once a
+// draw, refused for a triangle whose planes are not all finite: the diffuse
+// colour, modulated by a texture whose texels are all alike or by one
+// sampled at a fixed level, or a program's copied floats; or none.
+enum SpanMode {
+    kSpanOff,
+    kSpanColor,
+    kSpanUniformPoint,
+    kSpanUniformLinear,
+    kSpanSampledPoint,
+    kSpanSampledLinear,
+    kSpanCopy
+};
+
 // A rectangle of pixels, both ends included.
 struct Rect {
     int x0, y0, x1, y1;
@@ -336,28 +353,18 @@ protected:
     static void CountDraw(SpanMiss miss);
     static void CountTriangle(PixelPath path, bool planesMissed);
     static bool PixelBatches();
-    // The span loops (pixel_spans.cpp): chosen once a draw, refused by
-    // FillSpans for a triangle whose planes are not all finite.
-    enum SpanMode {
-        kSpanOff,
-        kSpanColor,
-        kSpanUniformPoint,
-        kSpanUniformLinear,
-        kSpanSampledPoint,
-        kSpanSampledLinear,
-        kSpanCopy
-    };
 
     Target target_;
     PixelState state_ = {};
     int clipX0_ = 0, clipY0_ = 0, clipX1_ = 0, clipY1_ = 0;  // scissor, exclusive max
     int frozen_ = -1;  // the program's frozen handle; -1: the live program
     bool passThrough_ = false;  // no stage changes the diffuse colour
-    // One textured stage modulating the diffuse colour, no alpha test,
-    // opaque or source-alpha blending: the specialised loop draws.
-    bool fastModulate_ = false;
     bool fastPaths_ = true;  // shortcuts allowed; off, every pixel takes the general path
-    bool pixelBatches_ = false;  // the program's pixels are shaded in batches
+    // The path of the triangles the span loops do not take: a program's
+    // pixels in batches; one textured stage modulating the diffuse colour,
+    // no alpha test, opaque or source-alpha blending (the specialised loop);
+    // or the general path.
+    PixelPath path_ = kPathGeneral;
     float factor_[4] = {0, 0, 0, 0};  // texture factor, r g b a
     StagePrep prep_[kMaxStages] = {};
     int attrs_ = 4 + 4 + 2 * kTexSets;  // floats interpolated per vertex
@@ -428,21 +435,35 @@ private:
     static void VertexPlanes(const ScreenVertex& v, int planes, int padded, float* out);
     void FillTriangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c);
     void FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel);
+    void FillPoint(const ScreenVertex& s);
     void ChoosePixelPaths(bool plainBlend);
-    // The span loops' job for a triangle, false when its planes are not all
-    // finite; its blend table, if any, in the queue's.
-    bool FillSpans(const Tri& t, SpanJob* job);
+    // The span loops' job for a triangle, without its blend table; false
+    // when its planes are not all finite.
+    bool SetUpSpans(const Tri& t, SpanJob* job) const;
+    // Whether a job blends through a table: none, the queue's last one, or
+    // one to be made (`src` its source colour).
+    enum TableUse { kNoTable, kLastTable, kNewTable };
+    TableUse SpanTable(SpanJob& j, float src[4]) const;
+    // The job's table in the queue as it is now: the last one when it fits,
+    // else one made, if it pays and there is room.
+    void TakeTable(SpanJob& j, const float src[4]);
+    // Whether one more command fits in the queue as it is: its item (room
+    // in its items), `tables` new blend tables and, when `piped`, its pipe.
+    bool Fits(bool itemRoom, size_t tables, bool piped) const;
     // The queue's copy of the current pipe, made at the first command after
-    // a change; -1 when commands are drawn at once (no sharing, or a pixel
-    // program that cannot be frozen).
-    int QueuePipe();
-    // QueuePipe with room in `items` for one more; -1 with the queue drawn,
-    // for a command to be drawn at once.
+    // a change or a flush, and with it the frozen program and the textures
+    // it reads bound to the queue; -1 when commands are drawn at once (no
+    // sharing, or a pixel program that cannot be frozen). Never draws the
+    // queue: Reserve has made room.
+    int BindPipe();
+    // The one way into the queue: room for one more command with its item
+    // in `items` and `tables` new blend tables, the queue drawn first when
+    // it has none, then the command's pipe bound in the queue that will hold
+    // it. -1, with the queue drawn, for a command to be drawn at once.
     template <class Items>
-    int Room(Items& items);
+    int Reserve(Items& items, size_t tables = 0);
     // Queues one command over the pixels of `bounds` (a triangle's with its
-    // edges from the corner), its item already stored; a queue that fills is
-    // drawn.
+    // edges from the corner), its item already stored after Reserve.
     void Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds,
                const EdgeFn* e = nullptr);
     // Where a command's pipe and item are in the queue.
@@ -454,7 +475,7 @@ private:
     // A command drawn over `r`.
     void Draw(const Command& c, const Rect& r, int thread, uint64_t* written);
     void QueueTri(Kind kind, const Tri& t);
-    void QueueSpans(const SpanJob& j);
+    void QueueSpans(SpanJob& j);
     void QueueLine(const Line& l, const Rect& bounds);
     void QueueDot(const Dot& d);
     void DrawBand(int band, int thread, uint64_t* written);

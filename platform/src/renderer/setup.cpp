@@ -1,5 +1,6 @@
-// Set-up: a triangle's edge functions and attribute planes, a line's and a
-// point's screen values, each handed to the frame queue with its pixel path.
+// Set-up: the viewport that bounds the pixels; a triangle's edge functions
+// and attribute planes, a line's and a point's screen values, each handed to
+// the frame queue with its pixel path.
 #include "renderer/pixel_ops.h"
 #include "renderer/spans.h"
 
@@ -19,6 +20,17 @@ const int kPlaneLanes = 4;
 typedef float V4 __attribute__((vector_size(4 * kPlaneLanes)));
 
 }  // namespace
+
+void Rasterizer::SetViewport(const Viewport& viewport)
+{
+    pipe_ = -1;
+    pipeDirect_ = false;
+    viewport_ = viewport;
+    clipX0_ = std::max(0, viewport.x);
+    clipY0_ = std::max(0, viewport.y);
+    clipX1_ = std::min(target_.width, viewport.x + viewport.width);
+    clipY1_ = std::min(target_.height, viewport.y + viewport.height);
+}
 
 // Depth, 1/w and the attributes of a vertex in plane order, zero-padded.
 void Rasterizer::VertexPlanes(const ScreenVertex& v, int planes, int padded, float* out)
@@ -116,16 +128,14 @@ void Rasterizer::FillTriangle(const ScreenVertex& va, const ScreenVertex& vb0, c
 
     if (spanMode_ != kSpanOff) {
         SpanJob job;
-        if (FillSpans(t, &job)) {
+        if (SetUpSpans(t, &job)) {
             CountTriangle(kPathSpans, false);
             QueueSpans(job);
             return;
         }
     }
-    const bool program = state_.program != nullptr;
-    CountTriangle(pixelBatches_ ? kPathProgramBatch : (fastModulate_ && !program ? kPathModulate : kPathGeneral),
-                  spanMode_ != kSpanOff);
-    QueueTri(pixelBatches_ ? kCmdProgram : kCmdGeneral, t);
+    CountTriangle(path_, spanMode_ != kSpanOff);
+    QueueTri(path_ == kPathProgramBatch ? kCmdProgram : kCmdGeneral, t);
 }
 
 void Rasterizer::FillLine(const ScreenVertex& a, const ScreenVertex& b, bool lastPixel)
@@ -142,6 +152,20 @@ void Rasterizer::FillLine(const ScreenVertex& a, const ScreenVertex& b, bool las
     if (bounds.x0 > bounds.x1 || bounds.y0 > bounds.y1)
         return;
     QueueLine(l, bounds);
+}
+
+void Rasterizer::FillPoint(const ScreenVertex& s)
+{
+    if (!(fabsf(s.x) < 1e7f && fabsf(s.y) < 1e7f))
+        return;
+    int x = (int)floorf(s.x + 0.5f), y = (int)floorf(s.y + 0.5f);
+    if (x < clipX0_ || x >= clipX1_ || y < clipY0_ || y >= clipY1_)
+        return;
+    Dot d;
+    d.x = x, d.y = y, d.z = s.z;
+    for (int j = 0; j < attrs_; ++j)
+        d.attr[j] = s.attr[j] / s.iw;
+    QueueDot(d);
 }
 
 }  // namespace vr

@@ -14,8 +14,6 @@ const int kKeys = 5, kKeyMid = 2;
 // Planes the loops read: depth, 1/w, diffuse, specular, u and v.
 enum { kZ, kIw, kR, kG, kB, kA, kSr, kSg, kSb, kU, kV, kSpanPlanes };
 
-enum SpanTex { kNoTexture, kUniformPoint, kUniformLinear, kSampledPoint, kSampledLinear, kCopy };
-
 struct SpanJob {
     int64_t row[3], stepX[3], stepY[3];
     int minX, maxX, minY, maxY;
@@ -28,7 +26,7 @@ struct SpanJob {
     bool zTest, zWrite, dstAlpha, blend, specular;
     bool specularZero;  // its planes are 0 and 1/w is constant
     bool unchanged;  // blended at alpha 0 everywhere: at most the destination alpha becomes opaque
-    int tex;
+    SpanMode tex;  // not kSpanOff
     float texel[4];  // r, g, b, a of the uniform texture
     bool grey;       // ... with r, g and b equal
     float texW, texH;
