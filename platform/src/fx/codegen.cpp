@@ -1352,18 +1352,35 @@ private:
             ExprWrites(a.get(), write);
     }
 
+    // The same for a statement, by scope: a write to a variable declared
+    // within the statement (`local` holds the names declared so far) is to
+    // that variable, not to a namesake outside, and is not called.
     template <class W>
-    void StmtWrites(const Stmt* s, W& write) const
+    void StmtWrites(const Stmt* s, W& write, std::vector<std::string>* local) const
     {
         if (!s)
             return;
-        for (const Decl& d : s->decls)
-            ExprWrites(d.init.get(), write);
-        ExprWrites(s->expr.get(), write);
-        ExprWrites(s->step.get(), write);
-        StmtWrites(s->init.get(), write);
-        for (const auto& b : s->body)
-            StmtWrites(b.get(), write);
+        auto outer = [&](const Expr* v, const Expr* where) {
+            if (std::find(local->begin(), local->end(), v->name) == local->end())
+                write(v, where);
+        };
+        const size_t mark = local->size();
+        for (const Decl& d : s->decls) {
+            ExprWrites(d.init.get(), outer);
+            local->push_back(d.name);
+        }
+        if (s->kind == SK::Decl)
+            return;  // the names stay declared for the rest of the block
+        StmtWrites(s->init.get(), write, local);
+        ExprWrites(s->expr.get(), outer);
+        ExprWrites(s->step.get(), outer);
+        for (const auto& b : s->body) {
+            const size_t inner = local->size();
+            StmtWrites(b.get(), write, local);
+            if (s->kind != SK::Block)
+                local->resize(inner);  // an if's or a loop's body is a scope of its own
+        }
+        local->resize(mark);
     }
 
     // Where the expression writes `name` other than at `step`, or null.
@@ -1448,7 +1465,8 @@ private:
         auto write = [&](const Expr* v, const Expr*) { written.insert(v->name); };
         ExprWrites(cond, write);
         ExprWrites(stepExpr, write);
-        StmtWrites(s->body[0].get(), write);
+        std::vector<std::string> local;
+        StmtWrites(s->body[0].get(), write, &local);
 
         std::vector<const Expr*> terms;
         Split(cond, "&&", &terms);
