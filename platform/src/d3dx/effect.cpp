@@ -591,6 +591,14 @@ private:
     }
 };
 
+// The compiler's messages to the caller's buffer; the call fails as invalid data.
+HRESULT Refuse(const std::string& errors, ID3DXBuffer** ppErrors)
+{
+    if (ppErrors && SUCCEEDED(D3DXCreateBuffer((DWORD)errors.size() + 1, ppErrors)))
+        memcpy((*ppErrors)->GetBufferPointer(), errors.c_str(), errors.size() + 1);
+    return D3DXERR_INVALIDDATA;
+}
+
 HRESULT CreateFromSource(IDirect3DDevice9* device, const std::string& source, const std::string& name,
                          const D3DXMACRO* defines, ID3DXEffect** ppEffect, ID3DXBuffer** ppErrors)
 {
@@ -599,11 +607,8 @@ HRESULT CreateFromSource(IDirect3DDevice9* device, const std::string& source, co
         macros.push_back({m->Name, m->Definition ? m->Definition : ""});
     fx::CompiledEffect compiled;
     std::string errors;
-    if (!fx::Compile(source, name, macros, &compiled, &errors)) {
-        if (ppErrors && SUCCEEDED(D3DXCreateBuffer((DWORD)errors.size() + 1, ppErrors)))
-            memcpy((*ppErrors)->GetBufferPointer(), errors.c_str(), errors.size() + 1);
-        return D3DXERR_INVALIDDATA;
-    }
+    if (!fx::Compile(source, name, macros, &compiled, &errors))
+        return Refuse(errors, ppErrors);
     CEffect* effect = new (std::nothrow) CEffect(device, std::move(compiled));
     if (!effect)
         return E_OUTOFMEMORY;
@@ -622,8 +627,15 @@ HRESULT WINAPI D3DXCreateEffect(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UIN
     if (!pDevice || !pSrcData || !ppEffect)
         return D3DERR_INVALIDCALL;
     *ppEffect = nullptr;
-    std::string source((const char*)pSrcData, SrcDataLen);
-    return CreateFromSource(pDevice, source, "memory", pDefines, ppEffect, ppCompilationErrors);
+    try {
+        std::string errors;
+        if (!fx::SourceFits(SrcDataLen, "memory", &errors))
+            return Refuse(errors, ppCompilationErrors);
+        std::string source((const char*)pSrcData, SrcDataLen);
+        return CreateFromSource(pDevice, source, "memory", pDefines, ppEffect, ppCompilationErrors);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT WINAPI D3DXCreateEffectFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, const D3DXMACRO* pDefines,
@@ -641,11 +653,31 @@ HRESULT WINAPI D3DXCreateEffectFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcF
     FILE* f = fopen(mapped, "rb");
     if (!f)
         return D3DERR_NOTFOUND;
-    std::string source;
-    char buf[4096];
-    size_t got;
-    while ((got = fread(buf, 1, sizeof buf, f)) > 0)
-        source.append(buf, got);
-    fclose(f);
-    return CreateFromSource(pDevice, source, pSrcFile, pDefines, ppEffect, ppCompilationErrors);
+    try {
+        // The size is known before a byte is read; a file that grows meanwhile
+        // is cut one byte past the limit, which the compiler refuses.
+        std::string errors;
+        long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
+        if (size < 0 || fseek(f, 0, SEEK_SET) != 0) {
+            fclose(f);
+            return D3DERR_NOTFOUND;
+        }
+        if (!fx::SourceFits((size_t)size, pSrcFile, &errors)) {
+            fclose(f);
+            return Refuse(errors, ppCompilationErrors);
+        }
+        std::string source;
+        source.reserve((size_t)size);
+        char buf[4096];
+        size_t got;
+        while (source.size() <= fx::kMaxSourceBytes && (got = fread(buf, 1, sizeof buf, f)) > 0)
+            source.append(buf, got);
+        fclose(f);
+        f = nullptr;
+        return CreateFromSource(pDevice, source, pSrcFile, pDefines, ppEffect, ppCompilationErrors);
+    } catch (const std::bad_alloc&) {
+        if (f)
+            fclose(f);
+        return E_OUTOFMEMORY;
+    }
 }

@@ -428,7 +428,12 @@ HRESULT WINAPI D3DXCreateFontA(IDirect3DDevice9* pDevice, INT Height, UINT Width
     CFont* font = new (std::nothrow) CFont(pDevice, desc);
     if (!font)
         return E_OUTOFMEMORY;
-    HRESULT hr = font->Init();
+    HRESULT hr;
+    try {
+        hr = font->Init();
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    }
     if (FAILED(hr)) {
         font->Release();
         return hr;

@@ -315,10 +315,10 @@ HRESULT WINAPI D3DXCreateTexture(IDirect3DDevice9* pDevice, UINT Width, UINT Hei
     return pDevice->CreateTexture(Width, Height, MipLevels, Usage, Format, Pool, ppTexture, nullptr);
 }
 
-HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, IDirect3DTexture9** ppTexture)
+namespace {
+
+HRESULT TextureFromFile(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, IDirect3DTexture9** ppTexture)
 {
-    if (!pDevice || !pSrcFile || !ppTexture)
-        return D3DERR_INVALIDCALL;
     std::string path = HostPath(pSrcFile);
     std::vector<unsigned char> file;
     if (path.empty() || !ReadWholeFile(path, file))
@@ -380,4 +380,19 @@ HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrc
     }
     *ppTexture = texture;
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, IDirect3DTexture9** ppTexture)
+{
+    if (!pDevice || !pSrcFile || !ppTexture)
+        return D3DERR_INVALIDCALL;
+    // The file, the decoded rows and the levels are the loader's own; out of
+    // memory in any of them fails the call, as the device fails a texture.
+    try {
+        return TextureFromFile(pDevice, pSrcFile, ppTexture);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
