@@ -638,6 +638,36 @@ HRESULT WINAPI D3DXCreateEffect(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UIN
     }
 }
 
+namespace {
+
+HRESULT EffectFromFile(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, const D3DXMACRO* pDefines, LPD3DXEFFECT* ppEffect,
+                       LPD3DXBUFFER* ppCompilationErrors)
+{
+    char mapped[4096];
+    if (!VelmoraMapPath(pSrcFile, mapped, sizeof mapped))
+        return D3DERR_NOTFOUND;
+    std::unique_ptr<FILE, int (*)(FILE*)> f(fopen(mapped, "rb"), fclose);
+    if (!f)
+        return D3DERR_NOTFOUND;
+    // The size is known before a byte is read; a file that grows meanwhile
+    // is cut one read past the limit, which the compiler refuses.
+    const long size = fseek(f.get(), 0, SEEK_END) == 0 ? ftell(f.get()) : -1;
+    if (size < 0 || fseek(f.get(), 0, SEEK_SET) != 0)
+        return D3DERR_NOTFOUND;
+    std::string errors, source;
+    if (!fx::SourceFits((size_t)size, pSrcFile, &errors))
+        return Refuse(errors, ppCompilationErrors);
+    source.reserve((size_t)size);
+    char buf[4096];
+    size_t got;
+    while (source.size() <= fx::kMaxSourceBytes && (got = fread(buf, 1, sizeof buf, f.get())) > 0)
+        source.append(buf, got);
+    f.reset();
+    return CreateFromSource(pDevice, source, pSrcFile, pDefines, ppEffect, ppCompilationErrors);
+}
+
+}  // namespace
+
 HRESULT WINAPI D3DXCreateEffectFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, const D3DXMACRO* pDefines,
                                          LPD3DXINCLUDE pInclude, DWORD Flags, LPD3DXEFFECTPOOL pPool,
                                          LPD3DXEFFECT* ppEffect, LPD3DXBUFFER* ppCompilationErrors)
@@ -647,37 +677,10 @@ HRESULT WINAPI D3DXCreateEffectFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcF
     if (!pDevice || !pSrcFile || !ppEffect)
         return D3DERR_INVALIDCALL;
     *ppEffect = nullptr;
-    char mapped[4096];
-    if (!VelmoraMapPath(pSrcFile, mapped, sizeof mapped))
-        return D3DERR_NOTFOUND;
-    FILE* f = fopen(mapped, "rb");
-    if (!f)
-        return D3DERR_NOTFOUND;
+    // Reading, compiling and the effect's own tables may each run out of memory.
     try {
-        // The size is known before a byte is read; a file that grows meanwhile
-        // is cut one byte past the limit, which the compiler refuses.
-        std::string errors;
-        long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
-        if (size < 0 || fseek(f, 0, SEEK_SET) != 0) {
-            fclose(f);
-            return D3DERR_NOTFOUND;
-        }
-        if (!fx::SourceFits((size_t)size, pSrcFile, &errors)) {
-            fclose(f);
-            return Refuse(errors, ppCompilationErrors);
-        }
-        std::string source;
-        source.reserve((size_t)size);
-        char buf[4096];
-        size_t got;
-        while (source.size() <= fx::kMaxSourceBytes && (got = fread(buf, 1, sizeof buf, f)) > 0)
-            source.append(buf, got);
-        fclose(f);
-        f = nullptr;
-        return CreateFromSource(pDevice, source, pSrcFile, pDefines, ppEffect, ppCompilationErrors);
+        return EffectFromFile(pDevice, pSrcFile, pDefines, ppEffect, ppCompilationErrors);
     } catch (const std::bad_alloc&) {
-        if (f)
-            fclose(f);
         return E_OUTOFMEMORY;
     }
 }
