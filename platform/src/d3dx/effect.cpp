@@ -8,6 +8,7 @@
 
 #include <velmora_platform.h>
 
+#include <errno.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -643,12 +644,14 @@ namespace {
 HRESULT EffectFromFile(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, const D3DXMACRO* pDefines, LPD3DXEFFECT* ppEffect,
                        LPD3DXBUFFER* ppCompilationErrors)
 {
+    // A path that could not be mapped or opened for want of memory is out of memory.
+    errno = 0;
     char mapped[4096];
     if (!VelmoraMapPath(pSrcFile, mapped, sizeof mapped))
-        return D3DERR_NOTFOUND;
+        return errno == ENOMEM ? E_OUTOFMEMORY : D3DERR_NOTFOUND;
     std::unique_ptr<FILE, int (*)(FILE*)> f(fopen(mapped, "rb"), fclose);
     if (!f)
-        return D3DERR_NOTFOUND;
+        return errno == ENOMEM ? E_OUTOFMEMORY : D3DERR_NOTFOUND;
     // The size is known before a byte is read; a file that grows meanwhile
     // is cut one read past the limit, which the compiler refuses.
     const long size = fseek(f.get(), 0, SEEK_END) == 0 ? ftell(f.get()) : -1;
