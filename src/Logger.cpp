@@ -81,6 +81,9 @@ void CLogger::Write(const std::string& text)
 
 void CLogger::WriteLine(const std::string& message)
 {
+    FILE* file = fopen(m_FileName.c_str(), "a+");
+    if (!file)
+        return;
     std::string line;
     try
     {
@@ -88,11 +91,9 @@ void CLogger::WriteLine(const std::string& message)
     }
     catch (const std::bad_alloc&)
     {
+        fclose(file);
         return;
     }
-    FILE* file = fopen(m_FileName.c_str(), "a+");
-    if (!file)
-        return;
     fputs(line.c_str(), file);
     fclose(file);
 }

@@ -39,7 +39,7 @@ const int kMaxRunLength = 65535;
 // kMaxTokens tokens, and expanding its macros (every expansion counts, empty
 // ones too) at most kMaxExpansion. #ifdef and #ifndef nest kMaxConditionNesting deep.
 const int kMaxTokens = 1 << 18;
-const int kMaxExpansion = 1 << 20;
+const int kMaxExpansion = 1 << 19;  // twice a file at kMaxTokens
 const int kMaxConditionNesting = 64;
 
 // And a frame: a technique has at most kMaxPasses passes, and its shaders
