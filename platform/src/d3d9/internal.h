@@ -158,9 +158,12 @@ private:
 template <class Interface, const IID& InterfaceId>
 class LinearBuffer : public Interface, public DeviceChild {
 public:
-    LinearBuffer(Device* device, UINT length, DWORD usage, D3DPOOL pool)
+    // Out of memory for the data gives back the reference the base took.
+    LinearBuffer(Device* device, UINT length, DWORD usage, D3DPOOL pool) try
         : DeviceChild(device, pool, usage), data_(length, 0)
     {
+    } catch (...) {
+        device->Release();
     }
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObj) override

@@ -41,6 +41,17 @@ struct PassNode {
     const fx::PassDesc* desc = nullptr;
     ProgramVertexShader* vs = nullptr;
     ProgramPixelShader* ps = nullptr;
+
+    PassNode() = default;
+    PassNode(const PassNode&) = delete;
+    PassNode& operator=(const PassNode&) = delete;
+    ~PassNode()
+    {
+        if (vs)
+            vs->Release();
+        if (ps)
+            ps->Release();
+    }
 };
 
 struct TechniqueNode {
@@ -54,6 +65,18 @@ public:
     CEffect(IDirect3DDevice9* device, fx::CompiledEffect compiled) : m_Device(device), m_Fx(std::move(compiled))
     {
         m_Device->AddRef();
+        // Out of memory part way: the nodes made so far let their shaders go.
+        try {
+            Build(device);
+        } catch (...) {
+            m_Techniques.clear();
+            m_Device->Release();
+            throw;
+        }
+    }
+
+    void Build(IDirect3DDevice9* device)
+    {
         m_Store = m_Fx.store;
         for (const fx::GlobalDesc& g : m_Fx.globals) {
             if (g.isStatic)
@@ -83,13 +106,7 @@ public:
     {
         if (m_ActivePass)
             EndPass();
-        for (auto& t : m_Techniques)
-            for (auto& p : t->passes) {
-                if (p->vs)
-                    p->vs->Release();
-                if (p->ps)
-                    p->ps->Release();
-            }
+        m_Techniques.clear();  // the shaders go before the device
         m_Device->Release();
     }
 

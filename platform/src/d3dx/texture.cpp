@@ -367,11 +367,17 @@ HRESULT TextureFromFile(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, IDirect3DTex
                                         nullptr);
     if (FAILED(hr))
         return hr;
-    bool filled = FillTopLevel(texture, image.rgba.get(), image.width, image.height);
-    image.rgba.reset();
-    const DWORD levels = texture->GetLevelCount();
-    for (DWORD level = 1; filled && level < levels; ++level)
-        filled = HalveLevel(texture, level);
+    bool filled = false;
+    try {
+        filled = FillTopLevel(texture, image.rgba.get(), image.width, image.height);
+        image.rgba.reset();
+        const DWORD levels = texture->GetLevelCount();
+        for (DWORD level = 1; filled && level < levels; ++level)
+            filled = HalveLevel(texture, level);
+    } catch (const std::bad_alloc&) {
+        texture->Release();
+        throw;
+    }
     if (!filled) {
         texture->Release();
         return D3DERR_INVALIDCALL;
