@@ -120,8 +120,9 @@ TEST(EffectLimits, ConditionalBranchesNestCorrectly)
 }
 
 // Expansions count toward the cap even when they write nothing: a moderate
-// use of empty macros compiles, a runaway one stops at the cap.
-TEST(EffectLimits, EmptyMacroExpansionsCountTowardTheCap)
+// use of empty macros compiles, a runaway one stops at the cap. A file's own
+// tokens have a limit of their own, with its own message.
+TEST(EffectLimits, ExpansionsAndTokensHaveTheirOwnCaps)
 {
     std::string errors;
     std::string moderate = "#define E\n";
@@ -140,10 +141,16 @@ TEST(EffectLimits, EmptyMacroExpansionsCountTowardTheCap)
     EXPECT_FALSE(Compile(runaway + "E9\n", &errors));
     EXPECT_EQ(errors, "memory(11,1): error: macro expansion too large\n");
 
-    // A file just within the token limit and without macros is no expansion.
+    // A file just within the token limit and without macros is no
+    // expansion; past it, it has too many tokens.
     std::string statements = "float4 f() { ";
     statements.append(262000, ';');
     EXPECT_TRUE(Compile(statements + " return 0; }\n", &errors)) << errors.substr(0, 200);
+    std::string tokens;
+    for (int i = 0; i < 300000; ++i)
+        tokens += "a;";
+    EXPECT_FALSE(Compile(tokens, &errors));
+    EXPECT_EQ(errors, "memory(1,262145): error: too many tokens: more than 262144\n");
 }
 
 // The size limit holds for sources in memory and in files, and a file's

@@ -115,8 +115,6 @@ inline std::vector<BadEffect> HostileEffectFiles()
          "(65,1): error: #ifdef and #ifndef nested too deeply: more than 64 levels"},
         {"an identifier past the size limit", "float " + std::string((1 << 20) + 1, 'a') + ";\n" + dancer,
          "(1,1): error: effect source too large: more than 1048576 bytes"},
-        {"600,000 tokens and no macros", repeat("a;", 300000) + "\n" + dancer,
-         "(1,262145): error: too many tokens: more than 262144"},
         {"a ps_2_0 loop of 255 iterations of 60 statements",
          Replaced(dancer, "    return float4(colour.rgb + 0.25 * shade.z, colour.a);", loop),
          "(157,23): error: 'SmoothPS': the shader takes 16131 arithmetic instruction slots with its loops "
