@@ -49,6 +49,9 @@ public:
     virtual ~DeviceChild();
     ULONG AddRefChild();
     ULONG ReleaseChild();
+    // Gives back the reference the constructor took, for a resource whose
+    // construction failed after it.
+    static void ReleaseDevice(Device* device);
     void Bind() { ++binds_; }
     void Unbind();
     Device* OwnerDevice() const { return device_; }
@@ -163,7 +166,7 @@ public:
         : DeviceChild(device, pool, usage), data_(length, 0)
     {
     } catch (...) {
-        device->Release();
+        ReleaseDevice(device);
     }
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObj) override

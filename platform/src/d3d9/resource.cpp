@@ -18,6 +18,11 @@ DeviceChild::~DeviceChild()
     CountObject(-1);
 }
 
+void DeviceChild::ReleaseDevice(Device* device)
+{
+    device->Release();
+}
+
 ULONG DeviceChild::AddRefChild()
 {
     if (refs_ == 0)
@@ -210,7 +215,7 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usa
     } catch (...) {
         for (Surface* s : levels_)
             delete s;
-        device->Release();
+        ReleaseDevice(device);
         throw;
     }
     bytes_ = MemoryFor(width, height, levels, format);
