@@ -3,7 +3,9 @@
 // triangle as the model draws) and the 7 x 7 dance floor through the spot
 // effect, and each part on its own; the dancers' spheres as meshes (one
 // indexed draw each) with and without batches and reuse; and the dancer's
-// vertex program on its own, one vertex at a time and in batches.
+// vertex program on its own, one vertex at a time and in batches; compiling
+// the two effects; and the frame through the heaviest effect the compiler
+// takes (see WorstEffect).
 #include <d3d9.h>
 #include <d3dx9.h>
 #include <velmora_platform.h>
@@ -80,6 +82,73 @@ std::vector<NormalVertex> Tile()
     return out;
 }
 
+std::string ReadEffect(const char* name)
+{
+    std::string path = std::string(VELMORA_PLUGIN_DIR) + "/data/shaders/" + name;
+    std::string source;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+            source.append(buf, n);
+        fclose(f);
+    }
+    return source;
+}
+
+// The spot effect with the heaviest technique the compiler takes: all the
+// passes a technique may have; two vertex shaders whose loops take nearly
+// all the vertex slots; five pixel shaders of the costliest operations
+// (fmod, exp) at nearly all the slots of ps_2_0; the rest plain.
+std::string WorstEffect()
+{
+    std::string spot = ReadEffect("spot.fx");
+    size_t tech = spot.find("technique Spot");
+    if (tech == std::string::npos)
+        return "";
+    std::string steps;
+    for (int i = 0; i < 23; ++i) {
+        const char* xyzw = "xyzw";
+        steps += std::string("        w.") + xyzw[i % 4] + " = w." + xyzw[i % 4] + " * 0.999 + 0.001 * w." +
+                 xyzw[(i + 1) % 4] + ";\n";
+    }
+    auto loopVs = [&](const char* name, int count) {
+        return std::string("VS_OUTPUT ") + name +
+               "(float4 position : POSITION, float3 normal : NORMAL)\n"
+               "{\n"
+               "    VS_OUTPUT o;\n"
+               "    float4 world = mul(position, worldMatrix);\n"
+               "    float4 w = world;\n"
+               "    for (int j = 0; j < " + std::to_string(count) + "; j++) {\n" + steps +
+               "    }\n"
+               "    world.w = w.w * 0.0 + 1.0;\n"
+               "    o.position = mul(mul(world, viewMatrix), projectionMatrix);\n"
+               "    float3 n = normalize(mul(normal, (float3x3)worldMatrix));\n"
+               "    float3 light = ambient;\n"
+               "    for (int i = 0; i < 3; i++)\n"
+               "        light += 2.5 * SpotLight(lightArr[i], world.xyz, n);\n"
+               "    o.colour = float4(min(material.yzw, material.x) * light, 1.0);\n"
+               "    return o;\n"
+               "}\n";
+    };
+    std::string out = spot.substr(0, tech) + loopVs("LoopVS", 250) + loopVs("LoopVS2", 100) +
+                      "float4 HeavyPS(float4 colour : COLOR0) : COLOR0\n"
+                      "{\n"
+                      "    float4 c = colour;\n"
+                      "    c = fmod(c * 7.3, c.yzwx + 0.5);\n"
+                      "    c = fmod(c * 7.3, c.yzwx + 0.5);\n"
+                      "    c = fmod(c * 7.3, c.yzwx + 0.5);\n"
+                      "    c = exp(c);\n"
+                      "    return c;\n"
+                      "}\n"
+                      "technique Spot\n{\n";
+    for (int p = 0; p < 16; ++p)
+        out += "    pass P" + std::to_string(p) +
+               " { ZEnable = true; ZWriteEnable = true; CullMode = CCW;\n"
+               "        VertexShader = compile vs_2_0 " + (p == 0 ? "LoopVS" : p == 1 ? "LoopVS2" : "SpotVS") +
+               "();\n        PixelShader = compile ps_2_0 " + (p < 5 ? "HeavyPS" : "SpotPS") + "(); }\n";
+    return out + "}\n";
+}
+
 struct Rig {
     BenchDevice device{"VelmoraEffectBench"};
     IDirect3DDevice9* dev = device.dev;
@@ -87,9 +156,14 @@ struct Rig {
     ID3DXEffect* dancer = nullptr;
     std::vector<NormalVertex> dancers = Dancers(), tile = Tile();
 
-    Rig()
+    // `spotSource`, when given, stands for spot.fx.
+    explicit Rig(const std::string* spotSource = nullptr)
     {
-        spot = Load("spot.fx");
+        if (spotSource)
+            D3DXCreateEffect(dev, spotSource->data(), (UINT)spotSource->size(), nullptr, nullptr,
+                             D3DXSHADER_PARTIALPRECISION, nullptr, &spot, nullptr);
+        else
+            spot = Load("spot.fx");
         dancer = Load("dancer.fx");
 
         // The scene's camera and the start-up lights.
@@ -209,9 +283,9 @@ struct Rig {
     }
 };
 
-void Frame(benchmark::State& state, bool floor, bool dancers)
+void Frame(benchmark::State& state, bool floor, bool dancers, const std::string* spotSource = nullptr)
 {
-    Rig rig;
+    Rig rig(spotSource);
     if (!rig.dev || !rig.spot || !rig.dancer) {
         state.SkipWithError("no device or effects");
         return;
@@ -251,16 +325,8 @@ void BM_EffectMeshes(benchmark::State& state)
 
 bool CompileDancer(benchmark::State& state, fx::CompiledEffect* fx)
 {
-    std::string path = std::string(VELMORA_PLUGIN_DIR) + "/data/shaders/dancer.fx";
-    std::string source;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-            source.append(buf, n);
-        fclose(f);
-    }
     std::string errors;
-    if (!fx::Compile(source, path, {}, fx, &errors) || fx->techniques.size() < 2 || !fx->techniques[0].passes[0].vs) {
+    if (!fx::Compile(ReadEffect("dancer.fx"), "dancer.fx", {}, fx, &errors) || fx->techniques.size() < 2 || !fx->techniques[0].passes[0].vs) {
         state.SkipWithError("dancer.fx does not compile");
         return false;
     }
@@ -369,6 +435,28 @@ void BM_ToonPixelDraws(benchmark::State& state)
     ps->Release();
 }
 
+// Argument 0: spot.fx, 1: dancer.fx.
+void BM_CompileEffect(benchmark::State& state)
+{
+    const std::string source = ReadEffect(state.range(0) ? "dancer.fx" : "spot.fx");
+    for (auto _ : state) {
+        fx::CompiledEffect fx;
+        std::string errors;
+        if (!fx::Compile(source, "effect", {}, &fx, &errors)) {
+            state.SkipWithError("the effect does not compile");
+            return;
+        }
+        benchmark::DoNotOptimize(fx.techniques.data());
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)source.size());
+}
+
+void BM_WorstEffectFrame(benchmark::State& state)
+{
+    const std::string worst = WorstEffect();
+    Frame(state, true, true, &worst);
+}
+
 void BM_EffectFrame(benchmark::State& state) { Frame(state, true, true); }
 void BM_EffectFloorOnly(benchmark::State& state) { Frame(state, true, false); }
 void BM_EffectDancersOnly(benchmark::State& state) { Frame(state, false, true); }
@@ -381,3 +469,5 @@ BENCHMARK(BM_EffectDancersOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EffectMeshes)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DancerProgram)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ToonPixelDraws)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CompileEffect)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WorstEffectFrame)->Unit(benchmark::kMillisecond);

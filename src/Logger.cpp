@@ -5,6 +5,9 @@
 #include <string.h>
 #include <windows.h>
 
+#include <new>
+#include <string>
+
 CLogger::CLogger(const char* fileName)
 {
     Reset();
@@ -61,7 +64,14 @@ void CLogger::Printf(const char* format, ...)
     _vsnprintf(buffer, sizeof(buffer), format, args);
     va_end(args);
     buffer[sizeof(buffer) - 1] = '\0';
-    WriteLine(buffer);
+    // Out of memory loses the line, never the program: loaders log as they fail.
+    try
+    {
+        WriteLine(buffer);
+    }
+    catch (const std::bad_alloc&)
+    {
+    }
 }
 
 void CLogger::Write(const std::string& text)
@@ -74,7 +84,22 @@ void CLogger::WriteLine(const std::string& message)
     FILE* file = fopen(m_FileName.c_str(), "a+");
     if (!file)
         return;
+    std::string line;
+    try
+    {
+        line = Decorated(message);
+    }
+    catch (const std::bad_alloc&)
+    {
+        fclose(file);
+        return;
+    }
+    fputs(line.c_str(), file);
+    fclose(file);
+}
 
+std::string CLogger::Decorated(const std::string& message)
+{
     std::string line;
     if (m_PendingSource)
     {
@@ -93,13 +118,12 @@ void CLogger::WriteLine(const std::string& message)
     line.append(static_cast<size_t>(m_Indent) + 1, '\t');
     line += message;
     line += '\n';
-    fputs(line.c_str(), file);
-    fclose(file);
+    return line;
 }
 
 void CLogger::TabStart(const char* name)
 {
-    Write(std::string("====[") + name + " Tab Start]====");
+    Printf("====[%s Tab Start]====", name);
     ++m_Indent;
 }
 
@@ -108,7 +132,7 @@ void CLogger::TabEnd(const char* name)
     --m_Indent;
     if (m_Indent < 0)
         m_Indent = 0;
-    Write(std::string("====[") + name + " Tab End]====");
+    Printf("====[%s Tab End]====", name);
 }
 
 CLogScope::CLogScope(CLogger* logger, const char* name, int line, const char* sourcePath)

@@ -25,6 +25,9 @@ public:
     int GetIndent() const { return m_Indent; }
 
 private:
+    // The message with the pending location and the indent, as a line.
+    std::string Decorated(const std::string& message);
+
     std::string m_FileName;
     int m_Indent;
     int m_PendingLine;

@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <memory>
+#include <new>
 #include <string>
 #include <tinyxml.h>
 
@@ -71,19 +73,34 @@ bool XmlTailIsWhole(const char* text, size_t length)
     return CutSequenceStart(text, length) == length;
 }
 
-bool LoadXmlDocument(TiXmlDocument& document)
+static bool LoadWholeXmlDocument(TiXmlDocument& document)
 {
     std::string text;
-    // A file that cannot be read here is TinyXML's to fail the ordinary way.
+    // A file that cannot be read here is TinyXML's to fail the ordinary way;
+    // TinyXML reads its own copy, so this one goes first.
     if (!ReadWholeFile(document.Value(), text) || XmlTailIsWhole(text.data(), text.size()))
+    {
+        std::string().swap(text);
         return document.LoadFile();
-    FILE* copy = tmpfile();
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> copy(tmpfile(), fclose);
     if (!copy)
         return false;
     const size_t whole = XmlWholeLength(text.data(), text.size());
-    const bool loaded =
-        fwrite(text.data(), 1, whole, copy) == whole && fflush(copy) == 0 && fseek(copy, 0, SEEK_SET) == 0 &&
-        document.LoadFile(copy);
-    fclose(copy);
-    return loaded;
+    return fwrite(text.data(), 1, whole, copy.get()) == whole && fflush(copy.get()) == 0 &&
+           fseek(copy.get(), 0, SEEK_SET) == 0 && document.LoadFile(copy.get());
+}
+
+bool LoadXmlDocument(TiXmlDocument& document)
+{
+    // A file too large for memory fails to load like any unreadable one.
+    try
+    {
+        return LoadWholeXmlDocument(document);
+    }
+    catch (const std::bad_alloc&)
+    {
+        document.Clear();
+        return false;
+    }
 }

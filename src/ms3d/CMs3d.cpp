@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
 #include <vector>
 
 static const char* const kSource = "src\\ms3d\\CMs3d";
@@ -122,20 +123,37 @@ bool CMs3d::Load(const char* path)
         g_Logger.Printf("couldn open file");
         return false;
     }
-    std::vector<BYTE> data;
-    BYTE chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0)
-        data.insert(data.end(), chunk, chunk + got);
-    fclose(file);
-
-    if (!Parse(data.data(), data.size()))
+    // A file too large for memory is refused like a broken one.
+    bool parsed = false;
+    try
+    {
+        std::vector<BYTE> data;
+        BYTE chunk[65536];
+        size_t got;
+        while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0)
+            data.insert(data.end(), chunk, chunk + got);
+        fclose(file);
+        file = nullptr;
+        parsed = Parse(data.data(), data.size());
+        if (parsed)
+        {
+            PrepareJoints();
+            VerticesToBoneSpace();
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        if (file)
+            fclose(file);
+        parsed = false;
+        g_Logger.SetLocation(kSource, 326);
+        g_Logger.Printf("model refused: %s", "out of memory");
+    }
+    if (!parsed)
     {
         Free();
         return false;
     }
-    PrepareJoints();
-    VerticesToBoneSpace();
     g_Logger.SetLocation(kSource, 328);
     g_Logger.Printf("MS3D model loaded");
     return true;

@@ -165,7 +165,7 @@ const char* const kEveryOperation =
     "  float4x4 mm = mul(m, transpose(m)); o.t3 = s + mul(mm, float4(n, 1)) + mul(float4(q, 1), mm);\n"
     "  return o; }\n"
     "float4 PS(float4 c : COLOR0) : COLOR { return c; }\n"
-    "technique T { pass P { VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 PS(); } }\n";
+    "technique T { pass P { VertexShader = compile vs_3_0 VS(); PixelShader = compile ps_2_0 PS(); } }\n";
 
 }  // namespace
 

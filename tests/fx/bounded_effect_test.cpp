@@ -237,14 +237,16 @@ TEST(BoundedEffects, ParametersAndTypesHaveABoundedSize)
                                "} }"),
               "(0,0): error: program too large");
     auto passes = [&](int count) {
-        // Every program's frame holds all uniforms: 65536 floats here.
-        std::string source = "float4 a[4096], b[4096], c[4096], d[4096];\n" + vs + "return p; }\ntechnique T {\n";
+        // Every program's frame holds all uniforms: 65536 floats here. A
+        // technique holds 16 passes at most, so they come in several.
+        std::string source = "float4 a[4096], b[4096], c[4096], d[4096];\n" + vs + "return p; }\n";
         for (int i = 0; i < count; ++i)
-            source += "pass { VertexShader = compile vs_3_0 VS(); }\n";
+            source += std::string(i % 16 ? "" : i ? "}\ntechnique {\n" : "technique {\n") +
+                      "pass { VertexShader = compile vs_3_0 VS(); }\n";
         return source + "}\n";
     };
     EXPECT_EQ(ErrorOf(passes(63)), "");
-    EXPECT_EQ(ErrorOf(passes(64)), "(67,23): error: effect too large: its shaders take more than 16 MB");
+    EXPECT_EQ(ErrorOf(passes(64)), "(73,23): error: effect too large: its shaders take more than 16 MB");
     // Sizes that overflow 32 bits.
     EXPECT_EQ(ErrorOf("struct A { float4x4 v[4096]; };\nstruct B { A a[4096]; };\nstruct C { B b[4096]; };\n"),
               "(2,14): error: 'B': type too large: more than 65536 floats");

@@ -93,8 +93,8 @@ DancerRun RunWithDancerEffect(const TempFolder& folder, const std::string& dance
     return run;
 }
 
-// Each effect that once hung the player or took gigabytes, as the dancer
-// effect: the compiler's message is logged through the shader's line, and the
+// Each effect that once hung the player, took gigabytes or ended it, as the
+// dancer effect: the compiler's message is logged through the shader's line, and the
 // player draws the scene without the dancers, in the memory of a normal run.
 TEST(PlayerEffects, RefusedDancerEffectsAreLoggedAndTheSceneDrawsWithoutThem)
 {
@@ -108,7 +108,10 @@ TEST(PlayerEffects, RefusedDancerEffectsAreLoggedAndTheSceneDrawsWithoutThem)
     ASSERT_EQ(broken.picture.pixels.size(), shipped.picture.pixels.size());
     EXPECT_NE(broken.picture.pixels, shipped.picture.pixels) << "the dancers are drawn with their effect only";
 
-    for (const BadEffect& bad : BadDancerEffects())
+    std::vector<BadEffect> effects = BadDancerEffects();
+    for (BadEffect& hostile : HostileEffectFiles())
+        effects.push_back(std::move(hostile));
+    for (const BadEffect& bad : effects)
     {
         ASSERT_FALSE(bad.source.empty()) << bad.what << ": the shipped dancer effect changed";
         TempFolder folder;

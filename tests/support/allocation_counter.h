@@ -26,6 +26,9 @@ const bool kAllocationsCounted = true;
 extern std::atomic<long> s_Allocations;
 // When set, each counted allocation prints its call stack to stderr.
 extern bool s_TraceAllocations;
+// When 0 or more: the counted allocations that succeed before one throws
+// std::bad_alloc (once; the count then stays at -1).
+extern std::atomic<long> s_FailAllocationAfter;
 
 #ifdef VELMORA_DEFINE_ALLOCATION_COUNTER
 
@@ -37,12 +40,15 @@ extern bool s_TraceAllocations;
 
 std::atomic<long> s_Allocations{0};
 bool s_TraceAllocations = false;
+std::atomic<long> s_FailAllocationAfter{-1};
 
 #ifndef VELMORA_ALLOCATIONS_UNCOUNTED
 
 void* operator new(size_t size)
 {
     ++s_Allocations;
+    if (s_FailAllocationAfter.load() >= 0 && s_FailAllocationAfter.fetch_sub(1) == 0)
+        throw std::bad_alloc();
     if (s_TraceAllocations)
     {
         void* frames[24];

@@ -76,6 +76,53 @@ inline std::vector<BadEffect> BadDancerEffects()
     };
 }
 
+// Whole effect files that once stalled or killed the player, each with the
+// line it is refused with; built on the shipped dancer effect.
+inline std::vector<BadEffect> HostileEffectFiles()
+{
+    const std::string dancer = ReadShippedEffect("dancer.fx");
+    auto repeat = [](const std::string& text, int times) {
+        std::string out;
+        out.reserve(text.size() * (size_t)times);
+        for (int i = 0; i < times; ++i)
+            out += text;
+        return out;
+    };
+    // E0 empty, each further macro 100 copies of the one before.
+    auto emptyMacros = [&](int levels) {
+        std::string out = "#define E0\n";
+        for (int k = 1; k <= levels; ++k)
+            out += "#define E" + std::to_string(k) + repeat(" E" + std::to_string(k - 1), 100) + "\n";
+        return out + "E" + std::to_string(levels) + "\n" + dancer;
+    };
+    // A pixel loop of 255 iterations of 60 statements.
+    std::string loop = "    float4 c = colour;\n    for (int i = 0; i < 255; i++) {\n";
+    for (int i = 0; i < 60; ++i)
+        loop += "        c += 0.001;\n";
+    loop += "    }\n    return c;";
+    std::string passes = "technique Many\n{\n";
+    for (int p = 0; p < 2000; ++p)
+        passes += "    pass P" + std::to_string(p) +
+                  " { VertexShader = compile vs_2_0 DancerVS(); PixelShader = compile ps_2_0 SmoothPS(); }\n";
+    passes += "}\n";
+    return {
+        {"empty macros, five levels of 100 copies", emptyMacros(5), "(7,1): error: macro expansion too large"},
+        {"empty macros, four levels of 100 copies", emptyMacros(4), "(6,1): error: macro expansion too large"},
+        {"100,000 nested #ifndef around a million tokens",
+         repeat("#ifndef A\n", 100000) + repeat("x ", 1000000) + "\n" + repeat("#endif\n", 100000) + dancer,
+         "(1,1): error: effect source too large: more than 1048576 bytes"},
+        {"65 nested #ifndef", repeat("#ifndef A\n", 65) + repeat("#endif\n", 65) + dancer,
+         "(65,1): error: #ifdef and #ifndef nested too deeply: more than 64 levels"},
+        {"an identifier past the size limit", "float " + std::string((1 << 20) + 1, 'a') + ";\n" + dancer,
+         "(1,1): error: effect source too large: more than 1048576 bytes"},
+        {"a ps_2_0 loop of 255 iterations of 60 statements",
+         Replaced(dancer, "    return float4(colour.rgb + 0.25 * shade.z, colour.a);", loop),
+         "(157,23): error: 'SmoothPS': the shader takes 16131 arithmetic instruction slots with its loops "
+         "unrolled, more than the 64 of ps_2_0"},
+        {"2,000 passes in one technique", dancer + passes, "(137,5): error: technique 'Many': more than 16 passes"},
+    };
+}
+
 } // namespace testing_support
 
 #endif

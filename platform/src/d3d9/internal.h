@@ -49,6 +49,9 @@ public:
     virtual ~DeviceChild();
     ULONG AddRefChild();
     ULONG ReleaseChild();
+    // Gives back the reference the constructor took, for a resource whose
+    // construction failed after it.
+    static void ReleaseDevice(Device* device);
     void Bind() { ++binds_; }
     void Unbind();
     Device* OwnerDevice() const { return device_; }
@@ -158,9 +161,12 @@ private:
 template <class Interface, const IID& InterfaceId>
 class LinearBuffer : public Interface, public DeviceChild {
 public:
-    LinearBuffer(Device* device, UINT length, DWORD usage, D3DPOOL pool)
+    // Out of memory for the data gives back the reference the base took.
+    LinearBuffer(Device* device, UINT length, DWORD usage, D3DPOOL pool) try
         : DeviceChild(device, pool, usage), data_(length, 0)
     {
+    } catch (...) {
+        ReleaseDevice(device);
     }
 
     HRESULT WINAPI QueryInterface(REFIID riid, void** ppvObj) override

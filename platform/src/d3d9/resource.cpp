@@ -18,6 +18,11 @@ DeviceChild::~DeviceChild()
     CountObject(-1);
 }
 
+void DeviceChild::ReleaseDevice(Device* device)
+{
+    device->Release();
+}
+
 ULONG DeviceChild::AddRefChild()
 {
     if (refs_ == 0)
@@ -195,13 +200,23 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usa
 {
     // Render targets and default-pool textures are only lockable when dynamic.
     bool lockable = !(usage & D3DUSAGE_RENDERTARGET) && (pool != D3DPOOL_DEFAULT || (usage & D3DUSAGE_DYNAMIC));
-    for (UINT i = 0; i < levels; ++i) {
-        UINT w = width >> i ? width >> i : 1;
-        UINT h = height >> i ? height >> i : 1;
-        int pitch = LevelPitch(w, format);
-        memory_.emplace_back((size_t)pitch * h, 0);
-        levels_.push_back(new Surface(static_cast<IDirect3DTexture9*>(this), device, format, w, h, usage, pool,
-                                      memory_.back().data(), pitch, lockable, &use_));
+    // Out of memory part way lets go of the levels made so far and of the
+    // device's reference, which no Release will now give back.
+    try {
+        levels_.reserve(levels);
+        for (UINT i = 0; i < levels; ++i) {
+            UINT w = width >> i ? width >> i : 1;
+            UINT h = height >> i ? height >> i : 1;
+            int pitch = LevelPitch(w, format);
+            memory_.emplace_back((size_t)pitch * h, 0);
+            levels_.push_back(new Surface(static_cast<IDirect3DTexture9*>(this), device, format, w, h, usage, pool,
+                                          memory_.back().data(), pitch, lockable, &use_));
+        }
+    } catch (...) {
+        for (Surface* s : levels_)
+            delete s;
+        ReleaseDevice(device);
+        throw;
     }
     bytes_ = MemoryFor(width, height, levels, format);
 }

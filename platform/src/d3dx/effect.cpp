@@ -8,6 +8,7 @@
 
 #include <velmora_platform.h>
 
+#include <errno.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -40,6 +41,17 @@ struct PassNode {
     const fx::PassDesc* desc = nullptr;
     ProgramVertexShader* vs = nullptr;
     ProgramPixelShader* ps = nullptr;
+
+    PassNode() = default;
+    PassNode(const PassNode&) = delete;
+    PassNode& operator=(const PassNode&) = delete;
+    ~PassNode()
+    {
+        if (vs)
+            vs->Release();
+        if (ps)
+            ps->Release();
+    }
 };
 
 struct TechniqueNode {
@@ -53,6 +65,18 @@ public:
     CEffect(IDirect3DDevice9* device, fx::CompiledEffect compiled) : m_Device(device), m_Fx(std::move(compiled))
     {
         m_Device->AddRef();
+        // Out of memory part way: the nodes made so far let their shaders go.
+        try {
+            Build(device);
+        } catch (...) {
+            m_Techniques.clear();
+            m_Device->Release();
+            throw;
+        }
+    }
+
+    void Build(IDirect3DDevice9* device)
+    {
         m_Store = m_Fx.store;
         for (const fx::GlobalDesc& g : m_Fx.globals) {
             if (g.isStatic)
@@ -82,13 +106,7 @@ public:
     {
         if (m_ActivePass)
             EndPass();
-        for (auto& t : m_Techniques)
-            for (auto& p : t->passes) {
-                if (p->vs)
-                    p->vs->Release();
-                if (p->ps)
-                    p->ps->Release();
-            }
+        m_Techniques.clear();  // the shaders go before the device
         m_Device->Release();
     }
 
@@ -591,6 +609,14 @@ private:
     }
 };
 
+// The compiler's messages to the caller's buffer; the call fails as invalid data.
+HRESULT Refuse(const std::string& errors, ID3DXBuffer** ppErrors)
+{
+    if (ppErrors && SUCCEEDED(D3DXCreateBuffer((DWORD)errors.size() + 1, ppErrors)))
+        memcpy((*ppErrors)->GetBufferPointer(), errors.c_str(), errors.size() + 1);
+    return D3DXERR_INVALIDDATA;
+}
+
 HRESULT CreateFromSource(IDirect3DDevice9* device, const std::string& source, const std::string& name,
                          const D3DXMACRO* defines, ID3DXEffect** ppEffect, ID3DXBuffer** ppErrors)
 {
@@ -599,11 +625,8 @@ HRESULT CreateFromSource(IDirect3DDevice9* device, const std::string& source, co
         macros.push_back({m->Name, m->Definition ? m->Definition : ""});
     fx::CompiledEffect compiled;
     std::string errors;
-    if (!fx::Compile(source, name, macros, &compiled, &errors)) {
-        if (ppErrors && SUCCEEDED(D3DXCreateBuffer((DWORD)errors.size() + 1, ppErrors)))
-            memcpy((*ppErrors)->GetBufferPointer(), errors.c_str(), errors.size() + 1);
-        return D3DXERR_INVALIDDATA;
-    }
+    if (!fx::Compile(source, name, macros, &compiled, &errors))
+        return Refuse(errors, ppErrors);
     CEffect* effect = new (std::nothrow) CEffect(device, std::move(compiled));
     if (!effect)
         return E_OUTOFMEMORY;
@@ -622,9 +645,48 @@ HRESULT WINAPI D3DXCreateEffect(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UIN
     if (!pDevice || !pSrcData || !ppEffect)
         return D3DERR_INVALIDCALL;
     *ppEffect = nullptr;
-    std::string source((const char*)pSrcData, SrcDataLen);
-    return CreateFromSource(pDevice, source, "memory", pDefines, ppEffect, ppCompilationErrors);
+    try {
+        std::string errors;
+        if (!fx::SourceFits(SrcDataLen, "memory", &errors))
+            return Refuse(errors, ppCompilationErrors);
+        std::string source((const char*)pSrcData, SrcDataLen);
+        return CreateFromSource(pDevice, source, "memory", pDefines, ppEffect, ppCompilationErrors);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
+
+namespace {
+
+HRESULT EffectFromFile(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, const D3DXMACRO* pDefines, LPD3DXEFFECT* ppEffect,
+                       LPD3DXBUFFER* ppCompilationErrors)
+{
+    // A path that could not be mapped or opened for want of memory is out of memory.
+    errno = 0;
+    char mapped[4096];
+    if (!VelmoraMapPath(pSrcFile, mapped, sizeof mapped))
+        return errno == ENOMEM ? E_OUTOFMEMORY : D3DERR_NOTFOUND;
+    std::unique_ptr<FILE, int (*)(FILE*)> f(fopen(mapped, "rb"), fclose);
+    if (!f)
+        return errno == ENOMEM ? E_OUTOFMEMORY : D3DERR_NOTFOUND;
+    // The size is known before a byte is read; a file that grows meanwhile
+    // is cut one read past the limit, which the compiler refuses.
+    const long size = fseek(f.get(), 0, SEEK_END) == 0 ? ftell(f.get()) : -1;
+    if (size < 0 || fseek(f.get(), 0, SEEK_SET) != 0)
+        return D3DERR_NOTFOUND;
+    std::string errors, source;
+    if (!fx::SourceFits((size_t)size, pSrcFile, &errors))
+        return Refuse(errors, ppCompilationErrors);
+    source.reserve((size_t)size);
+    char buf[4096];
+    size_t got;
+    while (source.size() <= fx::kMaxSourceBytes && (got = fread(buf, 1, sizeof buf, f.get())) > 0)
+        source.append(buf, got);
+    f.reset();
+    return CreateFromSource(pDevice, source, pSrcFile, pDefines, ppEffect, ppCompilationErrors);
+}
+
+}  // namespace
 
 HRESULT WINAPI D3DXCreateEffectFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, const D3DXMACRO* pDefines,
                                          LPD3DXINCLUDE pInclude, DWORD Flags, LPD3DXEFFECTPOOL pPool,
@@ -635,17 +697,10 @@ HRESULT WINAPI D3DXCreateEffectFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcF
     if (!pDevice || !pSrcFile || !ppEffect)
         return D3DERR_INVALIDCALL;
     *ppEffect = nullptr;
-    char mapped[4096];
-    if (!VelmoraMapPath(pSrcFile, mapped, sizeof mapped))
-        return D3DERR_NOTFOUND;
-    FILE* f = fopen(mapped, "rb");
-    if (!f)
-        return D3DERR_NOTFOUND;
-    std::string source;
-    char buf[4096];
-    size_t got;
-    while ((got = fread(buf, 1, sizeof buf, f)) > 0)
-        source.append(buf, got);
-    fclose(f);
-    return CreateFromSource(pDevice, source, pSrcFile, pDefines, ppEffect, ppCompilationErrors);
+    // Reading, compiling and the effect's own tables may each run out of memory.
+    try {
+        return EffectFromFile(pDevice, pSrcFile, pDefines, ppEffect, ppCompilationErrors);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }

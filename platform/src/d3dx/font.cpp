@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -53,18 +54,19 @@ bool FindFontFile(const char* faceName, bool bold, bool italic, std::string& fil
     FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    // Let go even when copying the name runs out of memory: fontconfig's
+    // cache must hold no pattern of ours when it is closed at exit.
+    std::unique_ptr<FcPattern, void (*)(FcPattern*)> match(FcFontMatch(nullptr, pattern, &result), FcPatternDestroy);
     FcPatternDestroy(pattern);
     if (!match)
         return false;
     FcChar8* path = nullptr;
-    bool found = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path;
+    bool found = FcPatternGetString(match.get(), FC_FILE, 0, &path) == FcResultMatch && path;
     if (found) {
         file = (const char*)path;
-        if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch)
+        if (FcPatternGetInteger(match.get(), FC_INDEX, 0, &index) != FcResultMatch)
             index = 0;
     }
-    FcPatternDestroy(match);
     return found;
 }
 
@@ -428,7 +430,12 @@ HRESULT WINAPI D3DXCreateFontA(IDirect3DDevice9* pDevice, INT Height, UINT Width
     CFont* font = new (std::nothrow) CFont(pDevice, desc);
     if (!font)
         return E_OUTOFMEMORY;
-    HRESULT hr = font->Init();
+    HRESULT hr;
+    try {
+        hr = font->Init();
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    }
     if (FAILED(hr)) {
         font->Release();
         return hr;

@@ -358,7 +358,7 @@ HRESULT WINAPI D3DXCreateBox(IDirect3DDevice9* pDevice, FLOAT Width, FLOAT Heigh
     mesh->LockVertexBuffer(0, (void**)&vertices);
     mesh->LockIndexBuffer(0, (void**)&indices);
     const float half[3] = {Width * 0.5f, Height * 0.5f, Depth * 0.5f};
-    std::vector<DWORD> points;
+    DWORD points[36];
     // Per side: the outward axis n, an axis v across it and u = n x v, so that
     // corners -u-v, -u+v, +u+v, +u-v run clockwise seen from outside.
     for (int side = 0; side < 6; ++side) {
@@ -385,13 +385,17 @@ HRESULT WINAPI D3DXCreateBox(IDirect3DDevice9* pDevice, FLOAT Width, FLOAT Heigh
     // Corners shared between sides are one point for the adjacency.
     for (int i = 0; i < 36; ++i) {
         const V& p = vertices[indices[i]];
-        points.push_back((p.p[0] > 0 ? 1u : 0u) | (p.p[1] > 0 ? 2u : 0u) | (p.p[2] > 0 ? 4u : 0u));
+        points[i] = (p.p[0] > 0 ? 1u : 0u) | (p.p[1] > 0 ? 2u : 0u) | (p.p[2] > 0 ? 4u : 0u);
     }
     mesh->UnlockIndexBuffer();
     mesh->UnlockVertexBuffer();
     if (ppAdjacency) {
-        std::vector<DWORD> adjacency = d3dx::FaceAdjacency(points);
-        hr = d3dx::MakeBuffer(adjacency.data(), (DWORD)(adjacency.size() * sizeof(DWORD)), ppAdjacency);
+        try {
+            std::vector<DWORD> adjacency = d3dx::FaceAdjacency(std::vector<DWORD>(points, points + 36));
+            hr = d3dx::MakeBuffer(adjacency.data(), (DWORD)(adjacency.size() * sizeof(DWORD)), ppAdjacency);
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        }
         if (FAILED(hr)) {
             mesh->Release();
             return hr;

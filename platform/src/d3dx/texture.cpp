@@ -7,6 +7,7 @@
 #include <stb/stb_image.h>
 #include <zlib.h>
 
+#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -31,24 +32,20 @@ std::string HostPath(const char* path)
 
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& data)
 {
-    FILE* f = fopen(path.c_str(), "rb");
+    std::unique_ptr<FILE, int (*)(FILE*)> f(fopen(path.c_str(), "rb"), fclose);
     if (!f)
         return false;
     struct stat info;
-    if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= ((off_t)1 << 30))
+    if (fstat(fileno(f.get()), &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= ((off_t)1 << 30))
         data.reserve((size_t)info.st_size);  // no growing copies of a large file
     unsigned char chunk[65536];
     size_t n;
-    while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0) {
+    while ((n = fread(chunk, 1, sizeof(chunk), f.get())) > 0) {
         data.insert(data.end(), chunk, chunk + n);
-        if (data.size() > (size_t)1 << 30) {
-            fclose(f);
+        if (data.size() > (size_t)1 << 30)
             return false;
-        }
     }
-    bool ok = !ferror(f);
-    fclose(f);
-    return ok;
+    return !ferror(f.get());
 }
 
 // Sides above this are refused even where a device states no limit.
@@ -315,14 +312,15 @@ HRESULT WINAPI D3DXCreateTexture(IDirect3DDevice9* pDevice, UINT Width, UINT Hei
     return pDevice->CreateTexture(Width, Height, MipLevels, Usage, Format, Pool, ppTexture, nullptr);
 }
 
-HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, IDirect3DTexture9** ppTexture)
+namespace {
+
+HRESULT TextureFromFile(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, IDirect3DTexture9** ppTexture)
 {
-    if (!pDevice || !pSrcFile || !ppTexture)
-        return D3DERR_INVALIDCALL;
+    errno = 0;
     std::string path = HostPath(pSrcFile);
     std::vector<unsigned char> file;
     if (path.empty() || !ReadWholeFile(path, file))
-        return D3DERR_NOTFOUND;
+        return errno == ENOMEM ? E_OUTOFMEMORY : D3DERR_NOTFOUND;
 
     // The size comes from the header, before anything is decoded: a few bytes
     // may declare more pixels than any texture of the device can hold.
@@ -369,15 +367,36 @@ HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrc
                                         nullptr);
     if (FAILED(hr))
         return hr;
-    bool filled = FillTopLevel(texture, image.rgba.get(), image.width, image.height);
-    image.rgba.reset();
-    const DWORD levels = texture->GetLevelCount();
-    for (DWORD level = 1; filled && level < levels; ++level)
-        filled = HalveLevel(texture, level);
+    bool filled = false;
+    try {
+        filled = FillTopLevel(texture, image.rgba.get(), image.width, image.height);
+        image.rgba.reset();
+        const DWORD levels = texture->GetLevelCount();
+        for (DWORD level = 1; filled && level < levels; ++level)
+            filled = HalveLevel(texture, level);
+    } catch (const std::bad_alloc&) {
+        texture->Release();
+        throw;
+    }
     if (!filled) {
         texture->Release();
         return D3DERR_INVALIDCALL;
     }
     *ppTexture = texture;
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT WINAPI D3DXCreateTextureFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, IDirect3DTexture9** ppTexture)
+{
+    if (!pDevice || !pSrcFile || !ppTexture)
+        return D3DERR_INVALIDCALL;
+    // The file, the decoded rows and the levels are the loader's own; out of
+    // memory in any of them fails the call, as the device fails a texture.
+    try {
+        return TextureFromFile(pDevice, pSrcFile, ppTexture);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }

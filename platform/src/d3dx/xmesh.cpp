@@ -7,6 +7,7 @@
 
 #include <velmora_platform.h>
 
+#include <errno.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -15,6 +16,7 @@
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -407,22 +409,20 @@ bool ReadWholeFile(const char* windowsPath, std::vector<unsigned char>& data)
     char mapped[4096];
     if (!VelmoraMapPath(windowsPath, mapped, sizeof(mapped)))
         return false;
-    FILE* f = fopen(mapped, "rb");
+    std::unique_ptr<FILE, int (*)(FILE*)> f(fopen(mapped, "rb"), fclose);
     if (!f)
         return false;
     unsigned char chunk[65536];
     size_t n;
     bool ok = true;
-    while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0) {
+    while ((n = fread(chunk, 1, sizeof(chunk), f.get())) > 0) {
         data.insert(data.end(), chunk, chunk + n);
         if (data.size() > 0x7FFFFFFF) {
             ok = false;
             break;
         }
     }
-    ok = ok && !ferror(f);
-    fclose(f);
-    return ok;
+    return ok && !ferror(f.get());
 }
 
 HRESULT BuildMesh(Builder& b, DWORD options, IDirect3DDevice9* device, ID3DXMesh** ppMesh)
@@ -588,8 +588,9 @@ HRESULT WINAPI D3DXLoadMeshFromXA(LPCSTR pFilename, DWORD Options, IDirect3DDevi
     *ppMesh = nullptr;
     std::vector<unsigned char> file;
     try {
+        errno = 0;
         if (!ReadWholeFile(pFilename, file))
-            return E_FAIL;
+            return errno == ENOMEM ? E_OUTOFMEMORY : E_FAIL;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

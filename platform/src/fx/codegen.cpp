@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -184,6 +185,7 @@ public:
             Fail(ref.line, ref.col,
                  "'" + f->name + "': the uniforms it reads take " + std::to_string(registers) +
                      " constant registers, more than the " + std::to_string(available) + " of " + ref.profile);
+        CheckSlots(ref, *f, pixel);
         prog = Finish();
         prog.pixel = pixel;
         prog.major = ref.major;
@@ -191,6 +193,9 @@ public:
         prog.Analyse();
         return prog;
     }
+
+    // The slots a run of the last entry compiled takes, every loop at its bound.
+    double RunSlots() const { return unrolledSlots_; }
 
 private:
     struct FnContext {
@@ -229,6 +234,105 @@ private:
     bool boundedRun_ = false;
     double runs_ = 1.0, runLength_ = 0.0;
     const Stmt* outerLoop_ = nullptr;
+    // The shader's instruction slots as its code stands, and with every loop
+    // unrolled (jumps then take none), for the profiles' slot limits.
+    long long slots_ = 0;
+    double unrolledSlots_ = 0.0;
+
+    static bool IsFlow(int op) { return op == OpJmp || op == OpJz; }
+
+    // The slots an instruction would take in Direct3D 9 assembly, near
+    // enough: one per four floats of a component-wise operation; per float
+    // for the scalar-only ones (rcp, rsq, exp, log, pow, sincos) with their
+    // own slot counts; one per output of a matrix product; the intrinsics
+    // that the assembly spells out, by its usual expansion. Texture sampling
+    // is refused, so every slot is an arithmetic one.
+    static int Slots(const Instr& in)
+    {
+        const int n = in.n > 0 ? in.n : 1, vec = (n + 3) / 4;
+        switch (in.op) {
+        case OpMulVM:
+        case OpMulMV:
+            return n;
+        case OpMulMM:
+            return n * (in.i1 > 0 ? in.i1 : 1);
+        case OpExp:
+        case OpExp2:
+        case OpLog:
+        case OpLog2:
+        case OpLog10:
+        case OpRsqrt:
+            return n;
+        case OpSqrt:
+            return 2 * n;
+        case OpDiv:
+            return n + vec;
+        case OpPow:
+            return 3 * n;
+        case OpSin:
+        case OpCos:
+            return 8 * n;
+        case OpTan:
+        case OpAsin:
+        case OpAcos:
+        case OpAtan:
+            return 10 * n;
+        case OpAtan2:
+            return 12 * n;
+        case OpMod:
+            return 3 * n + 4 * vec;  // a division and a truncation per float
+        case OpSmoothstep:
+            return n + 4 * vec;  // a reciprocal per float besides
+        case OpLerp:
+        case OpFloor:
+        case OpCeil:
+        case OpRound:
+        case OpTrunc:
+        case OpSign:
+        case OpCross:
+            return 2 * vec;
+        case OpLength:
+        case OpNormalize:
+        case OpReflect:
+            return 3;
+        case OpDistance:
+            return 4;
+        default:
+            return vec;
+        }
+    }
+
+    // Direct3D 9's instruction slots per profile. Profiles without flow
+    // control (vs_1_1, ps_1_x, ps_2_0) take every loop unrolled.
+    struct SlotLimit {
+        bool loops;
+        int arithmetic;  // 0: one limit for all slots, `total`
+        int total;
+    };
+    static SlotLimit SlotLimitOf(bool pixel, int major, int minor)
+    {
+        if (!pixel)
+            return major == 1 ? SlotLimit{false, 0, 128} : major == 2 ? SlotLimit{true, 0, 256} : SlotLimit{true, 0, 512};
+        if (major == 1)
+            return minor < 4 ? SlotLimit{false, 8, 12} : SlotLimit{false, 16, 28};  // ps_1_4: two phases
+        if (major == 2)
+            return minor == 0 ? SlotLimit{false, 64, 96} : SlotLimit{true, 0, 96};
+        return SlotLimit{true, 0, 512};
+    }
+
+    void CheckSlots(const ShaderRef& ref, const Function& f, bool pixel) const
+    {
+        const SlotLimit limit = SlotLimitOf(pixel, ref.major, ref.minor);
+        const double taken = limit.loops ? (double)slots_ : unrolledSlots_;
+        const int allowed = limit.arithmetic ? limit.arithmetic : limit.total;
+        if (taken <= allowed)
+            return;
+        const long long shown = taken > 1e15 ? (long long)1e15 : (long long)taken;
+        Fail(ref.line, ref.col,
+             "'" + f.name + "': the shader takes " + std::to_string(shown) + (limit.arithmetic ? " arithmetic" : "") +
+                 " instruction slots" + (limit.loops ? "" : " with its loops unrolled") + ", more than the " +
+                 std::to_string(allowed) + " of " + ref.profile);
+    }
 
     // Float constant registers of each shader model.
     static int ConstantRegisters(bool pixel, int major)
@@ -318,6 +422,8 @@ private:
         runs_ = 1.0;
         runLength_ = 0.0;
         outerLoop_ = nullptr;
+        slots_ = 0;
+        unrolledSlots_ = 0.0;
     }
 
     int Uniforms() const { return (int)fx_->store.size(); }
@@ -416,6 +522,10 @@ private:
         in.i1 = i1;
         code_.push_back(in);
         runLength_ += runs_;
+        const int slots = Slots(in);
+        slots_ += slots;
+        if (!IsFlow(op))
+            unrolledSlots_ += runs_ * slots;
         if (boundedRun_ && runLength_ > kMaxRunLength) {
             if (outerLoop_)
                 Fail(outerLoop_->line, outerLoop_->col,
@@ -1352,18 +1462,35 @@ private:
             ExprWrites(a.get(), write);
     }
 
+    // The same for a statement, by scope: a write to a variable declared
+    // within the statement (`local` holds the names declared so far) is to
+    // that variable, not to a namesake outside, and is not called.
     template <class W>
-    void StmtWrites(const Stmt* s, W& write) const
+    void StmtWrites(const Stmt* s, W& write, std::vector<std::string>* local) const
     {
         if (!s)
             return;
-        for (const Decl& d : s->decls)
-            ExprWrites(d.init.get(), write);
-        ExprWrites(s->expr.get(), write);
-        ExprWrites(s->step.get(), write);
-        StmtWrites(s->init.get(), write);
-        for (const auto& b : s->body)
-            StmtWrites(b.get(), write);
+        auto outer = [&](const Expr* v, const Expr* where) {
+            if (std::find(local->begin(), local->end(), v->name) == local->end())
+                write(v, where);
+        };
+        const size_t mark = local->size();
+        for (const Decl& d : s->decls) {
+            ExprWrites(d.init.get(), outer);
+            local->push_back(d.name);
+        }
+        if (s->kind == SK::Decl)
+            return;  // the names stay declared for the rest of the block
+        StmtWrites(s->init.get(), write, local);
+        ExprWrites(s->expr.get(), outer);
+        ExprWrites(s->step.get(), outer);
+        for (const auto& b : s->body) {
+            const size_t inner = local->size();
+            StmtWrites(b.get(), write, local);
+            if (s->kind != SK::Block)
+                local->resize(inner);  // an if's or a loop's body is a scope of its own
+        }
+        local->resize(mark);
     }
 
     // Where the expression writes `name` other than at `step`, or null.
@@ -1448,7 +1575,8 @@ private:
         auto write = [&](const Expr* v, const Expr*) { written.insert(v->name); };
         ExprWrites(cond, write);
         ExprWrites(stepExpr, write);
-        StmtWrites(s->body[0].get(), write);
+        std::vector<std::string> local;
+        StmtWrites(s->body[0].get(), write, &local);
 
         std::vector<const Expr*> terms;
         Split(cond, "&&", &terms);
@@ -1832,13 +1960,31 @@ void MarkInts(const CompiledEffect& fx, const TypeDesc& t, int off, std::vector<
     }
 }
 
+std::string ErrorLine(const std::string& fileName, int line, int col, const std::string& message)
+{
+    char head[64];
+    snprintf(head, sizeof head, "(%d,%d): error: ", line, col);
+    return fileName + head + message + "\n";
+}
+
 }  // namespace
+
+bool SourceFits(size_t bytes, const std::string& fileName, std::string* errors)
+{
+    if (bytes <= kMaxSourceBytes)
+        return true;
+    *errors += ErrorLine(fileName, 1, 1, "effect source too large: more than " + std::to_string(kMaxSourceBytes) +
+                                             " bytes");
+    return false;
+}
 
 bool Compile(const std::string& source, const std::string& fileName,
              const std::vector<std::pair<std::string, std::string>>& defines, CompiledEffect* out,
              std::string* errors)
 {
     *out = CompiledEffect();
+    if (!SourceFits(source.size(), fileName, errors))
+        return false;
     try {
         ParsedEffect parser = Parse(source, defines, out);
 
@@ -1882,6 +2028,17 @@ bool Compile(const std::string& source, const std::string& fileName,
         for (const TechniqueAst& t : parser.techniques) {
             TechniqueDesc td;
             td.name = t.name;
+            // What the technique's passes together take a vertex and a pixel.
+            double runSlots[2] = {0.0, 0.0};
+            auto weigh = [&](const ShaderRef& ref, bool pixel) {
+                runSlots[pixel] += gen.RunSlots();
+                const int limit = pixel ? kMaxPixelSlots : kMaxVertexSlots;
+                if (runSlots[pixel] > limit)
+                    Fail(ref.line, ref.col, "technique '" + t.name + "': its " + (pixel ? "pixel" : "vertex") +
+                                                " shaders take more than " + std::to_string(limit) +
+                                                " instruction slots a " + (pixel ? "pixel" : "vertex") +
+                                                ", loops at their bound");
+            };
             for (const PassAst& p : t.passes) {
                 PassDesc pd;
                 pd.name = p.name;
@@ -1891,6 +2048,7 @@ bool Compile(const std::string& source, const std::string& fileName,
                     if (!p.vs.null) {
                         pd.vs = std::make_shared<Program>(gen.Entry(p.vs, false));
                         count(*pd.vs, p.vs);
+                        weigh(p.vs, false);
                         pd.vsMajor = p.vs.major;
                         pd.vsMinor = p.vs.minor;
                     }
@@ -1900,6 +2058,7 @@ bool Compile(const std::string& source, const std::string& fileName,
                     if (!p.ps.null) {
                         pd.ps = std::make_shared<Program>(gen.Entry(p.ps, true));
                         count(*pd.ps, p.ps);
+                        weigh(p.ps, true);
                         pd.psMajor = p.ps.major;
                         pd.psMinor = p.ps.minor;
                     }
@@ -1911,9 +2070,7 @@ bool Compile(const std::string& source, const std::string& fileName,
         out->functions = (int)parser.functions.size();
         return true;
     } catch (const CompileError& e) {
-        char head[64];
-        snprintf(head, sizeof head, "(%d,%d): error: ", e.line, e.col);
-        *errors += fileName + head + e.message + "\n";
+        *errors += ErrorLine(fileName, e.line, e.col, e.message);
         *out = CompiledEffect();
         return false;
     }

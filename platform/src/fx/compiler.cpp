@@ -159,7 +159,9 @@ std::vector<Token> Lex(const std::string& src)
             }
             i += t.text.size();
         }
-        out.push_back(t);
+        if (out.size() >= (size_t)kMaxTokens)
+            Fail(t.line, t.col, "too many tokens: more than " + std::to_string(kMaxTokens));
+        out.push_back(std::move(t));
     }
     Token end;
     end.line = line;
@@ -180,32 +182,35 @@ std::vector<Token> Preprocess(const std::vector<Token>& in,
     }
     std::vector<Token> out;
     std::vector<std::pair<bool, bool>> conds;  // active, an earlier branch was taken
-    auto active = [&]() {
-        for (const auto& c : conds)
-            if (!c.first)
-                return false;
-        return true;
-    };
-    std::function<void(const Token&, std::set<std::string>&)> emit;
-    emit = [&](const Token& t, std::set<std::string>& expanding) {
+    int inactive = 0;  // conditions in `conds` whose branch is off
+    // Tokens written and macros expanded: empty expansions cost work too.
+    long long work = 0;
+    std::vector<const std::string*> expanding;
+    std::function<void(const Token&)> emit;
+    emit = [&](const Token& t) {
+        // Macros of macros can grow without end; no real source comes near this.
+        if (++work > kMaxExpansion)
+            Fail(t.line, t.col, "macro expansion too large");
         if (t.kind == Tok::Ident) {
             auto it = macros.find(t.text);
-            if (it != macros.end() && !expanding.count(t.text)) {
-                if ((int)expanding.size() >= kMaxNesting)
-                    Fail(t.line, t.col, "macros nested too deeply");
-                expanding.insert(t.text);
-                for (Token m : it->second) {
-                    m.line = t.line;
-                    m.col = t.col;
-                    emit(m, expanding);
+            if (it != macros.end()) {
+                bool open = false;
+                for (const std::string* name : expanding)
+                    open |= *name == t.text;
+                if (!open) {
+                    if ((int)expanding.size() >= kMaxNesting)
+                        Fail(t.line, t.col, "macros nested too deeply");
+                    expanding.push_back(&it->first);
+                    for (Token m : it->second) {
+                        m.line = t.line;
+                        m.col = t.col;
+                        emit(m);
+                    }
+                    expanding.pop_back();
+                    return;
                 }
-                expanding.erase(t.text);
-                return;
             }
         }
-        // Macros of macros can grow without end; no real source comes near this.
-        if (out.size() >= (1u << 20))
-            Fail(t.line, t.col, "macro expansion too large");
         out.push_back(t);
     };
     for (const Token& t : in) {
@@ -217,17 +222,24 @@ std::vector<Token> Preprocess(const std::vector<Token>& in,
             if (dir == "ifdef" || dir == "ifndef") {
                 bool defined = macros.count(name) != 0;
                 bool on = dir == "ifdef" ? defined : !defined;
+                if ((int)conds.size() >= kMaxConditionNesting)
+                    Fail(t.line, t.col, "#ifdef and #ifndef nested too deeply: more than " +
+                                            std::to_string(kMaxConditionNesting) + " levels");
                 conds.push_back({on, on});
+                inactive += !on;
             } else if (dir == "else") {
                 if (conds.empty())
                     Fail(t.line, t.col, "#else without #if");
-                conds.back().first = !conds.back().second;
+                bool on = !conds.back().second;
+                inactive += (int)conds.back().first - (int)on;
+                conds.back().first = on;
                 conds.back().second = true;
             } else if (dir == "endif") {
                 if (conds.empty())
                     Fail(t.line, t.col, "#endif without #if");
+                inactive -= !conds.back().first;
                 conds.pop_back();
-            } else if (!active()) {
+            } else if (inactive) {
                 continue;
             } else if (dir == "define") {
                 if (name.empty())
@@ -246,10 +258,9 @@ std::vector<Token> Preprocess(const std::vector<Token>& in,
             }
             continue;
         }
-        if (!active() && t.kind != Tok::End)
+        if (inactive && t.kind != Tok::End)
             continue;
-        std::set<std::string> expanding;
-        emit(t, expanding);
+        emit(t);
     }
     if (!conds.empty())
         Fail(in.back().line, in.back().col, "missing #endif");
@@ -770,7 +781,11 @@ private:
         SkipAnnotations();
         Expect("{");
         while (!Accept("}")) {
+            const Token& passTok = Peek();
             Expect("pass");
+            if (tech.passes.size() >= (size_t)kMaxPasses)
+                Fail(passTok.line, passTok.col, "technique '" + tech.name + "': more than " +
+                                                    std::to_string(kMaxPasses) + " passes");
             PassAst pass;
             if (Peek().kind == Tok::Ident)
                 pass.name = Ident();

@@ -70,6 +70,14 @@ struct CompiledEffect {
 // Floats taken by a value of the type (arrays included).
 int TypeFloats(const CompiledEffect& fx, const TypeDesc& type);
 
+// A source past this is refused before it is read: 200 times the shipped
+// effects (3 to 5 KB), and small enough that its tokens stay within tens of MB.
+const size_t kMaxSourceBytes = 1 << 20;
+
+// Appends the error for a source of `bytes` bytes to `errors` and returns
+// false when it is past kMaxSourceBytes.
+bool SourceFits(size_t bytes, const std::string& fileName, std::string* errors);
+
 // Compiles `source`; on failure returns false with the messages in `errors`.
 bool Compile(const std::string& source, const std::string& fileName,
              const std::vector<std::pair<std::string, std::string>>& defines, CompiledEffect* out,

@@ -35,6 +35,22 @@ const long long kMaxProgramFloats = 1 << 22;
 const int kMaxLoopIterations = 255;
 const int kMaxRunLength = 65535;
 
+// Effect files are user data (kMaxSourceBytes: see compiler.h). A source holds at most
+// kMaxTokens tokens, and expanding its macros (every expansion counts, empty
+// ones too) at most kMaxExpansion. #ifdef and #ifndef nest kMaxConditionNesting deep.
+const int kMaxTokens = 1 << 18;
+const int kMaxExpansion = 1 << 19;  // twice a file at kMaxTokens
+const int kMaxConditionNesting = 64;
+
+// And a frame: a technique has at most kMaxPasses passes, and its shaders
+// together take at most kMaxVertexSlots instruction slots a vertex and
+// kMaxPixelSlots a pixel, every loop counted at its bound. Measured on the
+// demo frame at 800 x 600 on one thread, the heaviest technique within them
+// draws it in about 200 ms.
+const int kMaxPasses = 16;
+const int kMaxVertexSlots = 65535;
+const int kMaxPixelSlots = 384;
+
 // Thrown inside the compiler only; Compile turns it into the error text.
 struct CompileError {
     int line, col;

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -133,33 +134,46 @@ std::string Trim(const std::string& text)
 struct Profile
 {
     std::vector<std::string> lines;
+    bool outOfMemory = false;  // the file is there but did not fit in memory
 
     bool Load(const char* fileName)
     {
         lines.clear();
+        outOfMemory = false;
         std::string path;
         if (!velmora::MapPath(fileName, path))
             return false;
-        FILE* file = fopen(path.c_str(), "rb");
+        std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
         if (!file)
-            return false;
-        std::string line;
-        int c;
-        while ((c = fgetc(file)) != EOF)
         {
-            if (c == '\n')
-            {
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                lines.push_back(line);
-                line.clear();
-            }
-            else
-                line += static_cast<char>(c);
+            outOfMemory = errno == ENOMEM;
+            return false;
         }
-        if (!line.empty())
-            lines.push_back(line);
-        fclose(file);
+        try
+        {
+            std::string line;
+            int c;
+            while ((c = fgetc(file.get())) != EOF)
+            {
+                if (c == '\n')
+                {
+                    if (!line.empty() && line.back() == '\r')
+                        line.pop_back();
+                    lines.push_back(line);
+                    line.clear();
+                }
+                else
+                    line += static_cast<char>(c);
+            }
+            if (!line.empty())
+                lines.push_back(line);
+        }
+        catch (const std::bad_alloc&)
+        {
+            std::vector<std::string>().swap(lines);
+            outOfMemory = true;
+            return false;
+        }
         return true;
     }
 
@@ -349,11 +363,12 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
     return nSize;
 }
 
-DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
-                                      DWORD nSize, LPCSTR lpFileName)
+namespace
 {
-    if (!lpReturnedString || nSize == 0)
-        return 0;
+
+DWORD ProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString, DWORD nSize,
+                    LPCSTR lpFileName)
+{
     Profile profile;
     bool loaded = lpFileName && profile.Load(lpFileName);
 
@@ -392,6 +407,26 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
     return CopyText(fallback, lpReturnedString, nSize);
 }
 
+}  // namespace
+
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
+                                      DWORD nSize, LPCSTR lpFileName)
+{
+    if (!lpReturnedString || nSize == 0)
+        return 0;
+    // Out of memory reads as nothing found, with nothing written.
+    try
+    {
+        return ProfileString(lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize, lpFileName);
+    }
+    catch (const std::bad_alloc&)
+    {
+        lpReturnedString[0] = '\0';
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+}
+
 UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName)
 {
     if (!lpAppName || !lpKeyName)
@@ -404,6 +439,11 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefau
     return static_cast<UINT>(value);
 }
 
+namespace
+{
+BOOL WriteProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName);
+}
+
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName)
 {
     if (!lpFileName || !lpAppName)
@@ -414,8 +454,30 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    // Out of memory fails the call before the file is opened for writing:
+    // the file stays as it was, never written over.
+    try
+    {
+        return WriteProfileString(lpAppName, lpKeyName, lpString, lpFileName);
+    }
+    catch (const std::bad_alloc&)
+    {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+}
+
+namespace
+{
+
+BOOL WriteProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName)
+{
     Profile profile;
-    profile.Load(lpFileName);
+    if (!profile.Load(lpFileName) && profile.outOfMemory)
+    {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     size_t end = 0;
     int section = profile.FindSection(lpAppName, end);
     if (!lpKeyName)
@@ -458,6 +520,8 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
     }
     return profile.Save(lpFileName) ? TRUE : FALSE;
 }
+
+}  // namespace
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
 {

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <new>
 #include <string>
 
 namespace {
@@ -186,6 +187,27 @@ bool MapPath(const char* windowsPath, std::string& out)
 
 } // namespace velmora
 
+namespace {
+
+// The C library's calls and the C API report out of memory through errno
+// and their result, never by throwing through their callers.
+bool MapForC(const char* path, std::string& mapped, int missing)
+{
+    try
+    {
+        if (velmora::MapPath(path, mapped))
+            return true;
+        errno = missing;
+    }
+    catch (const std::bad_alloc&)
+    {
+        errno = ENOMEM;
+    }
+    return false;
+}
+
+} // namespace
+
 extern "C" {
 
 BOOL VelmoraSetDriveRoot(char drive, const char* folder)
@@ -216,7 +238,7 @@ const char* VelmoraGetDriveRoot(char drive)
 BOOL VelmoraMapPath(const char* windowsPath, char* out, size_t size)
 {
     std::string mapped;
-    if (!out || size == 0 || !velmora::MapPath(windowsPath, mapped) || mapped.size() >= size)
+    if (!out || size == 0 || !MapForC(windowsPath, mapped, ENOENT) || mapped.size() >= size)
         return FALSE;
     memcpy(out, mapped.c_str(), mapped.size() + 1);
     return TRUE;
@@ -274,11 +296,8 @@ FILE* fopen(const char* path, const char* mode)
 {
     static auto real = Next<FILE* (*)(const char*, const char*)>("fopen");
     std::string mapped;
-    if (!velmora::MapPath(path, mapped))
-    {
-        errno = path ? ENOENT : EINVAL;
+    if (!MapForC(path, mapped, path ? ENOENT : EINVAL))
         return nullptr;
-    }
     return RefuseFolder(real(mapped.c_str(), mode));
 }
 
@@ -286,11 +305,8 @@ FILE* fopen64(const char* path, const char* mode)
 {
     static auto real = Next<FILE* (*)(const char*, const char*)>("fopen64");
     std::string mapped;
-    if (!velmora::MapPath(path, mapped))
-    {
-        errno = path ? ENOENT : EINVAL;
+    if (!MapForC(path, mapped, path ? ENOENT : EINVAL))
         return nullptr;
-    }
     return RefuseFolder(real(mapped.c_str(), mode));
 }
 
@@ -300,11 +316,8 @@ FILE* freopen(const char* path, const char* mode, FILE* stream)
     if (!path)
         return real(nullptr, mode, stream);
     std::string mapped;
-    if (!velmora::MapPath(path, mapped))
-    {
-        errno = ENOENT;
+    if (!MapForC(path, mapped, ENOENT))
         return nullptr;
-    }
     return RefuseFolder(real(mapped.c_str(), mode, stream));
 }
 
@@ -312,11 +325,8 @@ int remove(const char* path)
 {
     static auto real = Next<int (*)(const char*)>("remove");
     std::string mapped;
-    if (!velmora::MapPath(path, mapped))
-    {
-        errno = path ? ENOENT : EINVAL;
+    if (!MapForC(path, mapped, path ? ENOENT : EINVAL))
         return -1;
-    }
     return real(mapped.c_str());
 }
 
