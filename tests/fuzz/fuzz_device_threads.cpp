@@ -7,6 +7,8 @@
 // its arguments; bytes past the end read as zero. A small fixed back buffer,
 // small textures and bounded counts keep an input to some milliseconds.
 //
+// VELMORA_FUZZ_TRACE=1 prints what the one-thread run saw, a line each;
+// VELMORA_FUZZ_PICTURE=FILE keeps its final picture's bytes (64 x 48, BGRA).
 // VELMORA_WRITE_SEEDS=FOLDER writes the hand-made seeds of the committed
 // corpus into FOLDER and ends the process.
 #include "fuzz_support.h"
@@ -27,8 +29,11 @@ namespace {
 
 const int kWidth = 64, kHeight = 48;
 const int kMaxOperations = 256;
-// Primitives an input may draw on one device: a queue's worth and more.
+// Primitives an input may draw on one device (a queue's worth and more),
+// and the pixels of their bounds, roughly: some milliseconds of work.
 const UINT kPrimitiveBudget = 24000;
+const uint64_t kPixelBudget = 1500000;
+const UINT kScreenPixels = kWidth * kHeight;
 const UINT kMaxBigDraw = 9500;
 const int kTextureSlots = 4, kBufferSlots = 2;
 
@@ -204,11 +209,14 @@ private:
         seen_.push_back({operation_, what, std::vector<uint8_t>(b, b + size)});
     }
     void NoteResult(const char* what, HRESULT hr) { Note(what, &hr, sizeof hr); }
-    bool Spend(UINT primitives)
+    // Whether the budget has room for `primitives` of about `pixels` each;
+    // takes it if so.
+    bool Spend(UINT primitives, UINT pixels)
     {
-        if (primitives > kPrimitiveBudget - spent_)
+        if (primitives > kPrimitiveBudget - spent_ || (uint64_t)primitives * pixels > kPixelBudget - pixelsSpent_)
             return false;
         spent_ += primitives;
+        pixelsSpent_ += (uint64_t)primitives * pixels;
         return true;
     }
     void Step(Op op, Reader& in);
@@ -230,6 +238,7 @@ private:
     IDirect3DIndexBuffer9* indexBuffers_[kBufferSlots] = {};
     ID3DXEffect* effects_[2] = {};
     UINT spent_ = 0;
+    uint64_t pixelsSpent_ = 0;
     int operation_ = -1;
     std::vector<Observation> seen_;
 };
@@ -460,9 +469,10 @@ void Run::Vertices(DWORD fvf, UINT count, Reader& in, std::vector<uint8_t>* out)
     }
 }
 
+// The kind of primitive from the low three bits.
 D3DPRIMITIVETYPE PrimitiveType(uint8_t b)
 {
-    return (D3DPRIMITIVETYPE)(1 + b % 6);
+    return (D3DPRIMITIVETYPE)(1 + (b & 7) % 6);
 }
 
 // Vertices a draw of `count` primitives of `type` reads.
@@ -588,7 +598,7 @@ void Run::Step(Op op, Reader& in)
     case kOpSetTexture: {
         const uint8_t b = in.U8();
         const int slot = (b >> 2) % (kTextureSlots + 1);
-        device_->SetTexture(b % 3, slot < kTextureSlots ? textures_[slot] : nullptr);
+        device_->SetTexture((b & 3) % 3, slot < kTextureSlots ? textures_[slot] : nullptr);
         break;
     }
     case kOpCreateVertexBuffer: {
@@ -656,7 +666,7 @@ void Run::Step(Op op, Reader& in)
     case kOpDrawPrimitive: {
         const D3DPRIMITIVETYPE type = PrimitiveType(in.U8());
         const UINT start = in.U8() % 32, count = in.U8() % 64;
-        if (Spend(count))
+        if (Spend(count, kScreenPixels))
             NoteResult("DrawPrimitive", device_->DrawPrimitive(type, start, count));
         break;
     }
@@ -664,7 +674,7 @@ void Run::Step(Op op, Reader& in)
         const D3DPRIMITIVETYPE type = PrimitiveType(in.U8());
         const INT base = (int8_t)in.U8() / 8;
         const UINT minIndex = in.U8() % 16, vertices = in.U8() % 64, start = in.U8() % 48, count = in.U8() % 64;
-        if (Spend(count))
+        if (Spend(count, kScreenPixels))
             NoteResult("DrawIndexedPrimitive",
                        device_->DrawIndexedPrimitive(type, base, minIndex, vertices, start, count));
         break;
@@ -675,7 +685,7 @@ void Run::Step(Op op, Reader& in)
         const D3DPRIMITIVETYPE type = PrimitiveType(b);
         const DWORD fvf = kFvfs[(b >> 3) % kFvfCount];
         const UINT count = 1 + in.U8() % 48;
-        if (!Spend(count))
+        if (!Spend(count, kScreenPixels))
             break;
         device_->SetFVF(fvf);
         if (op == kOpDrawUp) {
@@ -700,14 +710,14 @@ void Run::Step(Op op, Reader& in)
         const uint8_t b = in.U8();
         const DWORD fvf = kFvfs[b % 2];
         const UINT count = 1 + in.U16() % kMaxBigDraw;
-        if (!Spend(count))
+        // Small triangles, or slivers from corner to corner (large bounds, few pixels).
+        const bool slivers = b & 2;
+        const float size = 1.f + ((b >> 2) & 15);
+        if (!Spend(count, slivers ? kWidth + kHeight : (UINT)(size * size)))
             break;
         const uint32_t seed = in.U32();
         const float texScale = in.Float(0.f, 8.f);
         const D3DCOLOR flat = in.Color();
-        // Small triangles, or slivers from corner to corner (large bounds, few pixels).
-        const bool slivers = b & 2;
-        const float size = 1.f + (b >> 2);
         Random random(seed);
         const UINT stride = StrideOf(fvf);
         std::vector<uint8_t> vertices((size_t)count * 3 * stride);
@@ -771,7 +781,7 @@ void Run::Step(Op op, Reader& in)
                 light[i] = i < 6 ? in.Float(-4.f, 4.f) : in.Float(0.f, 1.f);
         effect->SetValue("lightArr", lights, sizeof lights);
         const UINT count = 1 + in.U8() % 24;
-        if (!Spend(count))
+        if (!Spend(count, kScreenPixels))
             break;
         const DWORD fvf = kFvfs[5];
         std::vector<uint8_t> vertices;
@@ -928,6 +938,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::vector<Observation> four = Run("4", true, false, switches).Play(data + 1, size - 1);
     const std::vector<Observation> eachCall = Run("4", true, true, switches).Play(data + 1, size - 1);
     SetSwitches(0);
+    if (getenv("VELMORA_FUZZ_TRACE"))
+        for (const Observation& o : one) {
+            uint32_t head = 0;
+            memcpy(&head, o.bytes.data(), std::min<size_t>(4, o.bytes.size()));
+            fprintf(stderr, "%3d %s: %zu bytes, 0x%08x\n", o.operation, o.what.c_str(), o.bytes.size(), head);
+        }
+    if (const char* path = getenv("VELMORA_FUZZ_PICTURE"))
+        if (!one.empty())
+            fuzzing::WriteInput(path, one.back().bytes.data(), one.back().bytes.size());
     const bool agree = Agree("four threads", one, four) && Agree("four threads drawing each call", one, eachCall);
     if (VelmoraLiveGraphicsObjects() != liveBefore) {
         fprintf(stderr, "fuzz_device_threads: %d Direct3D objects outlive the devices\n",
@@ -962,6 +981,10 @@ public:
     Seed& SamplerState(int sampler, D3DSAMPLERSTATETYPE state, uint8_t valueByte)
     {
         return Op(kOpSamplerState).U8((uint8_t)(sampler | Index(kSamplerStates, state) << 1)).U8(valueByte);
+    }
+    Seed& ColorState(D3DRENDERSTATETYPE state, uint16_t color)
+    {
+        return Op(kOpRenderState).U8(Index(kRenderStates, state)).Color(color);
     }
     // A texture of A8R8G8B8 in a managed pool, every level noise.
     Seed& Texture(int slot, int size, int levels)
@@ -1009,14 +1032,16 @@ void WriteSeeds(const std::string& folder)
         .BigDraw(false, false, 6, 9000, 7, 100, 0xffff)
         .Op(kOpLockTexture).U8(0).U8(1).U32(0xff00ff00u)
         .Write(folder + "/queue_filling_draw_then_texture_write");
-    // The same, the texture let go instead.
+    // The same, the texture let go instead, and its memory likely taken by
+    // a new one of one colour.
     Seed(0)
         .RenderState(D3DRS_CULLMODE, D3DCULL_NONE)
-        .Texture(1, 8, 1)
+        .Texture(1, 16, 1)
         .SetTexture(0, 1)
-        .BigDraw(false, false, 6, 9000, 9, 100, 0xffff)
+        .BigDraw(false, false, 6, 9000, 7, 100, 0xffff)
         .Op(kOpReleaseTexture).U8(1)
         .SetTexture(0, 4)
+        .Op(kOpCreateTexture).U8(1).U8(15).U8(15).U8(1).U8(1).U32(0xffff0000u)
         .Write(folder + "/queue_filling_draw_then_texture_release");
     // Blended slivers of one colour past a queue's spans, then a blended
     // triangle of another: its table must not be the slivers'.
@@ -1032,6 +1057,62 @@ void WriteSeeds(const std::string& folder)
         .U8(239).U8(0).U8(120).U8(200).Color(0x8f00).U8(0).U8(0)
         .U8(0).U8(239).U8(120).U8(200).Color(0x8f00).U8(0).U8(0)
         .Write(folder + "/blended_draw_after_a_queue_of_spans");
+    // Every operation once or twice, on seeded vertices: a start for the fuzzer.
+    const uint8_t kSeeded = 1 | 20 << 1;  // seeded vertices within 21 pixels
+    Seed tour(0);
+    tour.Texture(2, 8, 0)
+        .SetTexture(0, 2)
+        .SamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR)
+        .SamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR)
+        .Op(kOpCreateVertexBuffer).U8(2 << 1).U8(27).U8(kSeeded).U32(11).U8(60).Color(0xffff)
+        .Op(kOpCreateIndexBuffer).U8(0).U8(30);
+    for (int i = 0; i < 33; ++i)
+        tour.U8((uint8_t)(i * 7 % 30));
+    tour.Op(kOpSetStream).U8(0)
+        .Op(kOpDrawPrimitive).U8(3).U8(0).U8(9)
+        .Op(kOpDrawIndexedPrimitive).U8(4).U8(0).U8(0).U8(30).U8(0).U8(20)
+        .Op(kOpTransform).U8(1 /* view */).U8(2).U8(120).U8(120).U8(120).U8(180)
+        .Op(kOpTransform).U8(2 /* projection */).U8(1).U8(100).U8(10).U8(100)
+        .Op(kOpMaterialLight).U8(200).U8(100).U8(50).U8(239).U8(40).U8(40).U8(40).U8(100).U8(100).U8(100).U8(30)
+        .U8(0 /* point light 0, off */).U8(239).U8(239).U8(239).U8(120).U8(120).U8(60).U8(0).U8(0).U8(239).U8(200)
+        .RenderState(D3DRS_SPECULARENABLE, 1)
+        .Op(kOpDrawUp).U8(3 | 3 << 3).U8(12).U8(kSeeded).U32(12).U8(100).Color(0x1000)
+        .Op(kOpTransform).U8(1).U8(0)
+        .Op(kOpTransform).U8(2).U8(0)
+        .RenderState(D3DRS_ALPHABLENDENABLE, 1)
+        .RenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA)
+        .RenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA)
+        .Op(kOpDrawUp).U8(1 /* lines */ | 1 << 3).U8(20).U8(kSeeded).U32(13).U8(30).Color(0x1000)
+        .Op(kOpDrawUp).U8(0 /* points */).U8(40).U8(kSeeded).U32(14).U8(30).Color(0x1000)
+        .Op(kOpStageState).U8(1 /* stage 1 colour op */).U8(D3DTOP_ADD)
+        .Op(kOpStageState).U8(1 + 3 * 1 /* stage 1 arg 1 */).U8(D3DTA_TFACTOR)
+        .ColorState(D3DRS_TEXTUREFACTOR, 0x0420)
+        .Op(kOpDrawIndexedUp).U8(4 /* strip */ | 1 << 3).U8(8).U8(12).U8(kSeeded).U32(15).U8(200).Color(0x1000);
+    for (int i = 0; i < 11; ++i)  // a strip of 9 triangles
+        tour.U8((uint8_t)(i * 5 % 14));
+    tour.Op(kOpStageState).U8(1).U8(D3DTOP_DISABLE)
+        .Op(kOpClear).U8(D3DCLEAR_ZBUFFER | 2 << 3).U8(4).U8(4).U8(20).U8(20).U8(30).U8(20).U8(40).U8(30).Color(0)
+        .U8(239).U8(0)
+        .Op(kOpEffectDraw).U8(1 << 1 /* dancer, Toon, one triangle a call */).U8(0).U8(0).U8(0)
+        .U8(239).U8(150).U8(60).U8(239);
+    for (int i = 0; i < 40; ++i)
+        tour.U8((uint8_t)(i * 37 % 240));
+    tour.U8(9).U8(kSeeded).U32(16).U8(0).Color(0)
+        .Op(kOpEffectDraw).U8(1 | 8 /* spot, all at once */).U8(0).U8(0).U8(0).U8(120).U8(239).U8(239).U8(239);
+    for (int i = 0; i < 40; ++i)
+        tour.U8((uint8_t)(i * 53 % 240));
+    tour.U8(9).U8(kSeeded).U32(17).U8(0).Color(0)
+        .Op(kOpLockBackBuffer).U8(0)
+        .Op(kOpLockBackBuffer).U8(1).U8(10).U8(10).U8(8).U8(8).U8(1).U32(0xff204080u)
+        .Op(kOpPresent)
+        .Op(kOpViewport).U8(8).U8(4).U8(40).U8(30).U8(0).U8(255)
+        .BigDraw(false, false, 4, 2000, 5, 60, 0x1000)
+        .Op(kOpLockTexture).U8(2 | 0x20 /* read back */)
+        .Op(kOpSetLod).U8(2 | 1 << 2)
+        .BigDraw(true, false, 3, 500, 6, 60, 0xcfff)
+        .Op(kOpLockTexture).U8(2 | 0x10 /* a rectangle */).U8(1).U8(1).U8(3).U8(3).U8(1).U32(0x80ff0000u)
+        .Op(kOpPresent);
+    tour.Write(folder + "/tour");
     // A mipmapped triangle whose texture coordinates span 1e30 over a few
     // pixels, under three largest mip levels.
     const uint8_t kMaxMipLevels[3] = {0xc0 /* 0x80000000 */, 0xc1 /* 0xffffffff */, 0};
