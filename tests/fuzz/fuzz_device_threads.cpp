@@ -719,6 +719,7 @@ void Run::Step(Op op, Reader& in)
         const float texScale = in.Float(0.f, 8.f);
         const D3DCOLOR flat = in.Color();
         Random random(seed);
+        const float turn = (b & 0x40) ? -2.0944f : 2.0944f;
         const UINT stride = StrideOf(fvf);
         std::vector<uint8_t> vertices((size_t)count * 3 * stride);
         for (UINT t = 0; t < count; ++t) {
@@ -729,8 +730,11 @@ void Run::Step(Op op, Reader& in)
                     f[0] = v == 0 ? 0.f : (v == 1 ? (float)kWidth : random.Unit() * 2.f);
                     f[1] = v == 0 ? 0.f : (v == 1 ? (float)kHeight : random.Unit() * 2.f + 0.5f);
                 } else {
-                    f[0] = cx + (random.Unit() - 0.5f) * size;
-                    f[1] = cy + (random.Unit() - 0.5f) * size;
+                    // Around the centre one way, so that culling keeps all or none.
+                    const float angle = (float)v * turn + random.Unit() * 1.5f;
+                    const float radius = (0.25f + 0.25f * random.Unit()) * size;
+                    f[0] = cx + radius * cosf(angle);
+                    f[1] = cy + radius * sinf(angle);
                 }
                 f[2] = 0.5f;
                 f[3] = 1.f;

@@ -1,11 +1,11 @@
 // Runs a fuzz target's inputs without libFuzzer, for the builds whose
 // sanitizer libFuzzer does not take (ThreadSanitizer):
 //
-//   replay_TARGET [-mutants=N] FILE|FOLDER...
+//   replay_TARGET [-mutants=N] [-seed=S] FILE|FOLDER...
 //
 // Each file named, and each file of each folder named, runs once, in name
 // order; with -mutants=N, then N variants of it made by a fixed sequence of
-// byte changes (the same every run). Each input is written to
+// byte changes (the same every run; -seed picks another sequence). Each input is written to
 // ./replay-input before it runs, so that the one that fails is kept.
 #include <stdint.h>
 #include <stdio.h>
@@ -86,9 +86,12 @@ int main(int argc, char** argv)
     LLVMFuzzerInitialize(&argc, &argv);
     std::vector<std::string> files;
     long mutants = 0;
+    Random random;
     for (int i = 1; i < argc; ++i) {
         if (strncmp(argv[i], "-mutants=", 9) == 0)
             mutants = atol(argv[i] + 9);
+        else if (strncmp(argv[i], "-seed=", 6) == 0)
+            random.state = ((uint32_t)strtoul(argv[i] + 6, nullptr, 0) * 0x9e3779b9u) | 1;
         else if (std::filesystem::is_directory(argv[i])) {
             for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
                 if (entry.is_regular_file())
@@ -98,7 +101,6 @@ int main(int argc, char** argv)
         }
     }
     std::sort(files.begin(), files.end());
-    Random random;
     size_t runs = 0;
     for (const std::string& file : files) {
         std::ifstream in(file, std::ios::binary);
