@@ -800,9 +800,17 @@ void Run::Step(Op op, Reader& in)
                 NoteResult("effect DrawPrimitiveUP",
                            device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, count, vertices.data(), StrideOf(fvf)));
             } else {
-                for (UINT t = 0; t < count; ++t)
+                // With 16, each triangle in a tint of its own: the programs'
+                // constants change between draws that wait in the queue.
+                for (UINT t = 0; t < count; ++t) {
+                    if (b & 16) {
+                        const D3DXVECTOR4 tint(material.x, (float)t / (float)count, material.z, material.w);
+                        effect->SetVector("material", &tint);
+                        effect->CommitChanges();
+                    }
                     device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, vertices.data() + (size_t)t * 3 * StrideOf(fvf),
                                              StrideOf(fvf));
+                }
             }
             effect->EndPass();
         }
@@ -1117,6 +1125,15 @@ void WriteSeeds(const std::string& folder)
         .Op(kOpLockTexture).U8(2 | 0x10 /* a rectangle */).U8(1).U8(1).U8(3).U8(3).U8(1).U32(0x80ff0000u)
         .Op(kOpPresent);
     tour.Write(folder + "/tour");
+    // An effect's triangles drawn a call each, its tint changed before each:
+    // more frozen programs than a queue holds.
+    Seed constants(0);
+    constants.Op(kOpEffectDraw).U8(2 << 1 | 16 /* dancer, Glow, a tint a triangle */).U8(0).U8(0).U8(0)
+        .U8(239).U8(120).U8(120).U8(239);
+    for (int i = 0; i < 40; ++i)
+        constants.U8((uint8_t)(i * 37 % 240));
+    constants.U8(20).U8(kSeeded).U32(5).U8(0).Color(0)
+        .Write(folder + "/effect_constants_between_queued_draws");
     // A mipmapped triangle whose texture coordinates span 1e30 over a few
     // pixels, under three largest mip levels.
     const uint8_t kMaxMipLevels[3] = {0xc0 /* 0x80000000 */, 0xc1 /* 0xffffffff */, 0};
