@@ -20,8 +20,6 @@
 #include <math.h>
 
 #include <algorithm>
-
-#include <map>
 #include <string>
 #include <vector>
 
@@ -126,8 +124,17 @@ public:
     Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
     bool Done() const { return at_ >= size_; }
     uint8_t U8() { return at_ < size_ ? data_[at_++] : 0; }
-    uint16_t U16() { return (uint16_t)(U8() | U8() << 8); }
-    uint32_t U32() { return (uint32_t)U16() | (uint32_t)U16() << 16; }
+    // Low byte first; each read its own statement, as operands have no order.
+    uint16_t U16()
+    {
+        const uint16_t low = U8();
+        return (uint16_t)(low | U8() << 8);
+    }
+    uint32_t U32()
+    {
+        const uint32_t low = U16();
+        return low | (uint32_t)U16() << 16;
+    }
     // A float in [lo, hi], or one of the special floats.
     float Float(float lo, float hi)
     {
@@ -776,7 +783,8 @@ void Run::Step(Op op, Reader& in)
         effect->SetMatrix("worldMatrix", &world);
         effect->SetMatrix("viewMatrix", &view);
         effect->SetMatrix("projectionMatrix", &projection);
-        const D3DXVECTOR4 material(in.Float(0.f, 1.f), in.Float(0.f, 1.f), in.Float(0.f, 1.f), in.Float(0.f, 1.f));
+        // Braces: the reads in order.
+        const D3DXVECTOR4 material{in.Float(0.f, 1.f), in.Float(0.f, 1.f), in.Float(0.f, 1.f), in.Float(0.f, 1.f)};
         effect->SetVector("material", &material);
         // Three lights: position, direction, colour.
         float lights[4][10];
