@@ -7,7 +7,8 @@
 // its arguments; bytes past the end read as zero. A small fixed back buffer,
 // small textures and bounded counts keep an input to some milliseconds.
 //
-// VELMORA_FUZZ_TRACE=1 prints what the one-thread run saw, a line each;
+// VELMORA_FUZZ_TRACE=1 prints the operations of the one-thread run, then what
+// it saw, a line each;
 // VELMORA_FUZZ_PICTURE=FILE keeps its final picture's bytes (64 x 48, BGRA).
 // VELMORA_WRITE_SEEDS=FOLDER writes the hand-made seeds of the committed
 // corpus into FOLDER and ends the process.
@@ -202,8 +203,8 @@ struct Observation {
 
 class Run {
 public:
-    Run(const char* threads, bool shareAll, bool flushEachCall, uint8_t switches)
-        : threads_(threads), shareAll_(shareAll), flushEachCall_(flushEachCall), switches_(switches)
+    Run(const char* threads, bool shareAll, bool flushEachCall, uint8_t switches, bool trace = false)
+        : threads_(threads), shareAll_(shareAll), flushEachCall_(flushEachCall), switches_(switches), trace_(trace)
     {
     }
 
@@ -236,6 +237,7 @@ private:
     const char* threads_;
     bool shareAll_, flushEachCall_;
     uint8_t switches_;
+    bool trace_;
     HWND window_ = NULL;
     IDirect3D9* d3d_ = nullptr;
     IDirect3DDevice9* device_ = nullptr;
@@ -287,6 +289,8 @@ std::vector<Observation> Run::Play(const uint8_t* data, size_t size)
     for (int n = 0; n < kMaxOperations && !in.Done(); ++n) {
         operation_ = n;
         const uint8_t op = in.U8();
+        if (trace_)
+            fprintf(stderr, "%3d operation %d\n", n, op % kOpCount);
         Step((Op)(op % kOpCount), in);
     }
     operation_ = -1;
@@ -717,6 +721,8 @@ void Run::Step(Op op, Reader& in)
         const uint8_t b = in.U8();
         const DWORD fvf = kFvfs[b % 2];
         const UINT count = 1 + in.U16() % kMaxBigDraw;
+        if (trace_)
+            fprintf(stderr, "    %u %s, flags 0x%02x\n", count, (b & 2) ? "slivers" : "triangles", b);
         // Small triangles, or slivers from corner to corner (large bounds, few pixels).
         const bool slivers = b & 2;
         const float size = 1.f + ((b >> 2) & 15);
@@ -954,11 +960,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t switches = data[0];
     SetSwitches(switches);
     const int liveBefore = VelmoraLiveGraphicsObjects();
-    const std::vector<Observation> one = Run("1", false, false, switches).Play(data + 1, size - 1);
+    const bool trace = getenv("VELMORA_FUZZ_TRACE") != nullptr;
+    const std::vector<Observation> one = Run("1", false, false, switches, trace).Play(data + 1, size - 1);
     const std::vector<Observation> four = Run("4", true, false, switches).Play(data + 1, size - 1);
     const std::vector<Observation> eachCall = Run("4", true, true, switches).Play(data + 1, size - 1);
     SetSwitches(0);
-    if (getenv("VELMORA_FUZZ_TRACE"))
+    if (trace)
         for (const Observation& o : one) {
             uint32_t head = 0;
             memcpy(&head, o.bytes.data(), std::min<size_t>(4, o.bytes.size()));
