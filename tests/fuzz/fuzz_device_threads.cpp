@@ -1139,7 +1139,7 @@ void WriteSeeds(const std::string& folder)
         .BigDraw(true, false, 3, 500, 6, 60, 0xcfff)
         .Op(kOpLockTexture).U8(2 | 0x10 /* a rectangle */).U8(1).U8(1).U8(3).U8(3).U8(1).U32(0x80ff0000u)
         .Op(kOpPresent);
-    tour.Write(folder + "/tour");
+    tour.Write(folder + "/every_operation");
     // An effect's triangles drawn a call each, its tint changed before each:
     // more frozen programs than a queue holds.
     Seed constants(0);
