@@ -6,8 +6,9 @@
 # Keeps the inputs of tests/fuzz/corpus/TARGET/ and build-fuzz/corpus-own/TARGET/
 # (grown by `FUZZ_REAL=0 scripts/fuzz.sh`, so derived from our own files only)
 # that reach code the build's data files do not; the data files themselves stay
-# out of the repository, fuzz.sh adds them as seeds. Run scripts/fuzz.sh first
-# (it builds the targets).
+# out of the repository, fuzz.sh adds them as seeds. Inputs named other than by
+# their hash are hand-made and always stay. Run scripts/fuzz.sh first (it builds
+# the targets).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,10 +34,15 @@ for target in "${targets[@]}"; do
   for name in $baseline; do
     rm -f "$work/$name"
   done
+  # Hand-made inputs (named for what they hold, not by their hash) stay, even
+  # when they reach nothing new or crash: they hold cases kept on purpose.
+  keep=$(mktemp -d)
+  find "tests/fuzz/corpus/$target" -maxdepth 1 -type f ! -regex '.*/[0-9a-f]\{40\}' -exec cp {} "$keep/" \; 2>/dev/null || true
   rm -rf "tests/fuzz/corpus/$target"
   mkdir -p "tests/fuzz/corpus/$target"
   cp "$work"/* "tests/fuzz/corpus/$target/" 2>/dev/null || true
-  rm -rf "$work"
+  cp "$keep"/* "tests/fuzz/corpus/$target/" 2>/dev/null || true
+  rm -rf "$work" "$keep"
   printf '%-24s %4d inputs, %6d bytes\n' "$target" "$(ls "tests/fuzz/corpus/$target" | wc -l)" \
     "$(cat "tests/fuzz/corpus/$target"/* 2>/dev/null | wc -c)"
 done

@@ -111,7 +111,7 @@ run_target() {
     printf '%-24s %12s executions  ok\n' "$target" "${runs:-?}"
   else
     printf '%-24s %12s executions  FAULT (see %s)\n' "$target" "${runs:-?}" "$log"
-    grep -m3 -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|    .*oom/timeout/crash)' "$log" | sed 's/^/    /' || true
+    grep -m3 -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|fuzz_[a-z_]+: |    .*oom/timeout/crash)' "$log" | sed 's/^/    /' || true
   fi
   return $status
 }

@@ -94,6 +94,9 @@ VELMORA_API void VelmoraSetPixelBatches(BOOL enable);
 // Every piece of the renderer's work goes to its threads, however small the piece or the last frame
 // (off by default; for tests of the threads).
 VELMORA_API void VelmoraShareAllRenderWork(BOOL enable);
+// Devices created from now on draw their queued work at the end of every call that queues any (off by
+// default; for tests that compare the queue drawn at once with the queue drawn a frame at a time).
+VELMORA_API void VelmoraFlushRenderWorkAfterEachCall(BOOL enable);
 // Number of Direct3D objects (the Direct3D object, devices, textures, surfaces,
 // buffers) alive in the process: tests use it to find leaks.
 VELMORA_API int VelmoraLiveGraphicsObjects(void);

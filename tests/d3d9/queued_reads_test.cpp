@@ -433,3 +433,31 @@ TEST_F(QueuedReads, ADrawThatFillsTheBinsKeepsItsTextureUntilAllOfItIsDrawn)
         blue += (p & 0xffffff) == 0x0000ff;
     EXPECT_EQ(blue, 0u);
 }
+
+// A device made to draw its queue at the end of every call that fills it has
+// drawn each draw when the call returns: a read-only lock's probe (as in
+// WhatQueuedDrawsDoNotReadLeavesTheQueueWaiting) never shows in it,
+// while a device queueing for the frame still shows it.
+TEST_F(QueuedReads, ADeviceDrawingAfterEachCallHasDrawnADrawWhenItReturns)
+{
+    ScopedRenderThreads threads("4");
+    for (BOOL eachCall : {FALSE, TRUE}) {
+        VelmoraFlushRenderWorkAfterEachCall(eachCall);
+        Device d(kSize, kSize);
+        // Devices made later queue for the frame again.
+        VelmoraFlushRenderWorkAfterEachCall(FALSE);
+        ASSERT_TRUE(d.device);
+        IDirect3DDevice9* dev = d.device;
+        Prepare(dev);
+        dev->BeginScene();
+        IDirect3DTexture9* a = Texture(dev, {0xffff0000});
+        dev->SetTexture(0, a);
+        Quad(dev, 0, 0, 64, 64);
+        Fill(a, 0, 0xff0000ff, D3DLOCK_READONLY);
+        EXPECT_TRUE(Shows(d.Pixels(), 0, 0, eachCall ? 0xffff0000 : 0xff0000ff))
+            << (eachCall ? "drawn after each call" : "queued for the frame");
+        dev->SetTexture(0, NULL);
+        dev->EndScene();
+        a->Release();
+    }
+}

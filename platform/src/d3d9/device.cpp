@@ -70,6 +70,7 @@ Device::Device(Direct3D* d3d, HWND window, const D3DPRESENT_PARAMETERS& pp) : d3
     CountObject(1);
     d3d_->FillCaps(&caps_);
     textureMemory_ = TheCard().textureMemory;
+    flushEachCall_ = TheCard().flushEachCall;
     const UINT w = pp.BackBufferWidth, h = pp.BackBufferHeight;
     color_.assign((size_t)w * h, 0);
     if (pp.EnableAutoDepthStencil)
@@ -441,6 +442,8 @@ HRESULT WINAPI Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3
         raster_.Clear((int)x0, (int)y0, (int)x1, (int)y1, (Flags & D3DCLEAR_TARGET) != 0, Color,
                       (Flags & D3DCLEAR_ZBUFFER) != 0, Z);
     }
+    if (flushEachCall_)
+        raster_.Flush();
     return D3D_OK;
 }
 
@@ -1102,6 +1105,8 @@ void Device::DrawNow(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* 
             break;
         }
     }
+    if (flushEachCall_)
+        raster_.Flush();
 }
 
 HRESULT WINAPI Device::DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,

@@ -25,6 +25,7 @@ struct Card {
     UINT desktopWidth;
     UINT desktopHeight;
     UINT textureMemory;
+    bool flushEachCall;
 };
 Card& TheCard();
 
@@ -372,6 +373,7 @@ private:
     Texture* textures_[vr::kMaxStages] = {};
     DWORD stageStates_[vr::kMaxStages][33];
     DWORD samplerStates_[16][14];
+    bool flushEachCall_;  // the queue is drawn at the end of every call that adds to it
     DWORD fvf_ = 0;
     VertexBuffer* stream_ = nullptr;
     UINT streamOffset_ = 0, streamStride_ = 0;

@@ -13,7 +13,7 @@ namespace vd3d {
 namespace {
 
 const Card kDefaultCard = {
-    D3DVS_VERSION(2, 0), D3DPS_VERSION(2, 0), 0, false, false, false, false, 1024, 768, kTextureMemory};
+    D3DVS_VERSION(2, 0), D3DPS_VERSION(2, 0), 0, false, false, false, false, 1024, 768, kTextureMemory, false};
 std::atomic<int> g_liveObjects{0};
 
 bool IsBackBufferFormat(D3DFORMAT f)
@@ -308,6 +308,11 @@ void VelmoraSetDesktopSize(UINT width, UINT height)
 void VelmoraSetTextureMemory(UINT bytes)
 {
     TheCard().textureMemory = bytes;
+}
+
+void VelmoraFlushRenderWorkAfterEachCall(BOOL enable)
+{
+    TheCard().flushEachCall = enable != FALSE;
 }
 
 void VelmoraResetGraphicsCard(void)
