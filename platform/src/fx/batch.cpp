@@ -50,7 +50,7 @@ __attribute__((flatten)) bool Batch::Run(int count)
         case ops::Flow::Next:
             break;
         case ops::Flow::Jump:
-            if (I.op == OpJmp && I.i0 < pc && ++backJumps > kMaxBackJumps)
+            if (I.i0 < pc && ++backJumps > kMaxBackJumps)
                 return false;
             pc = I.i0;
             break;

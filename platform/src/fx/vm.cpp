@@ -20,11 +20,10 @@ __attribute__((flatten)) bool Program::Run(float* f, bool* cutShort) const
         switch (ops::Step<1>(f, I, tab, 1)) {
         case ops::Flow::Next:
         case ops::Flow::Apart:  // one lane never parts from itself
-        case ops::Flow::Unknown:
             break;
         case ops::Flow::Jump:
             // Runaway loops end the run rather than the program.
-            if (I.op == OpJmp && I.i0 < pc && ++backJumps > kMaxBackJumps) {
+            if (I.i0 < pc && ++backJumps > kMaxBackJumps) {
                 if (cutShort)
                     *cutShort = true;
                 return true;
@@ -32,6 +31,9 @@ __attribute__((flatten)) bool Program::Run(float* f, bool* cutShort) const
             pc = I.i0;
             break;
         case ops::Flow::Discard:
+            return false;
+        case ops::Flow::Unknown:
+            // Not an operation: no result to use.
             return false;
         }
     }
