@@ -19,14 +19,10 @@ namespace {
 // for what matrices and indexed elements read beyond their first four.
 const int kA = 0, kB = 32, kC = 64, kD = 96, kFrame = 128;
 
+// Operands a, b, c from the three inputs, the destination at kD.
 fx::Instr Make(int op, int n, int flags, int i0 = 0, int i1 = 0)
 {
-    fx::Instr I{};
-    I.op = (uint16_t)op;
-    I.n = (uint8_t)n;
-    I.flags = (uint8_t)flags;
-    I.d = kD, I.a = kA, I.b = kB, I.c = kC, I.i0 = i0, I.i1 = i1;
-    return I;
+    return fx::Instr{(uint16_t)op, (uint8_t)n, (uint8_t)flags, fx::FormNone, kD, kA, kB, kC, i0, i1};
 }
 
 fx::Program Analysed(std::vector<fx::Instr> code, std::vector<int> tables = {})
@@ -216,4 +212,25 @@ TEST(Loops, ARunawayLoopByAConditionalJumpBackEnds)
         for (int l = 0; l < fx::Batch::kLanes; ++l)
             batch.Float(k)[l] = 0.f;
     EXPECT_FALSE(batch.Run(fx::Batch::kLanes));
+}
+
+// A jump before the first instruction leads nowhere: no result, and no
+// instruction read from outside the program.
+TEST(Loops, AJumpBeforeTheStartEndsTheRunWithNoResult)
+{
+    for (int op : {(int)fx::OpJmp, (int)fx::OpJz}) {
+        const fx::Program p = Analysed({Make(fx::OpMov, 1, 0), Make(op, 1, 0, -3)});
+        EXPECT_FALSE(p.selfContained) << op;
+        std::vector<float> frame(kFrame, 0.f);
+        bool cutShort = false;
+        EXPECT_FALSE(p.Run(frame.data(), &cutShort)) << op;
+        EXPECT_FALSE(cutShort) << op;
+
+        fx::Batch batch;
+        batch.Load(p, p.initial.data());
+        for (int k = 0; k < kFrame; ++k)
+            for (int l = 0; l < fx::Batch::kLanes; ++l)
+                batch.Float(k)[l] = 0.f;
+        EXPECT_FALSE(batch.Run(fx::Batch::kLanes)) << op;
+    }
 }

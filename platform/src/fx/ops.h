@@ -516,13 +516,18 @@ inline int Stride(const Instr& I, int flag) { return (I.flags & flag) ? 0 : 1; }
 #define OWN(OP) \
     template <int W> \
     inline auto Own(Tag<OP>, float* f, const Instr& I, const int* tab, int count)
+// The rare ones stay out of line, which leaves the interpreters' loops
+// their registers.
+#define RARE(OP) \
+    template <int W> \
+    __attribute__((noinline)) void Own(Tag<OP>, float* f, const Instr& I, const int* tab, int count)
 
 OWN(OpMov) { Mov<W>(f, I, (int)I.n); }
 OWN(OpBroadcast) { Broadcast<W>(f, I, (int)I.n); }
 OWN(OpGather) { Move<W>(f, I.d, nullptr, I.a, tab + I.i0, (int)I.n); }
 OWN(OpScatter) { Move<W>(f, I.d, tab + I.i0, I.a, nullptr, (int)I.n); }
 OWN(OpDot) { DotOp<W>(f, I, (int)I.n); }
-OWN(OpCross)
+RARE(OpCross)
 {
     const float *a = Row<W>(f, I.a), *b = Row<W>(f, I.b);
     float t[3 * W];
@@ -534,7 +539,7 @@ OWN(OpCross)
     memcpy(Row<W>(f, I.d), t, sizeof t);
 }
 OWN(OpLength) { Length<W>(f, I, (int)I.n); }
-OWN(OpDistance)
+RARE(OpDistance)
 {
     const int n = I.n;
     float s[W] = {};
@@ -548,7 +553,7 @@ OWN(OpDistance)
     Put<W>(Row<W>(f, I.d), s);
 }
 OWN(OpNormalize) { Normalize<W>(f, I, (int)I.n); }
-OWN(OpReflect)
+RARE(OpReflect)
 {
     const int n = I.n;
     float s[W], t[16 * W];
@@ -562,8 +567,8 @@ OWN(OpReflect)
 }
 
 // d = 1 where any float of a is not zero (all, for `any` false).
-template <int W, bool any>
-inline void AnyAll(float* f, const Instr& I)
+template <int W>
+inline void AnyAll(float* f, const Instr& I, bool any)
 {
     float r[W];
     for (int l = 0; l < W; ++l)
@@ -576,10 +581,10 @@ inline void AnyAll(float* f, const Instr& I)
     }
     Put<W>(Row<W>(f, I.d), r);
 }
-OWN(OpAny) { AnyAll<W, true>(f, I); }
-OWN(OpAll) { AnyAll<W, false>(f, I); }
+OWN(OpAny) { AnyAll<W>(f, I, true); }
+OWN(OpAll) { AnyAll<W>(f, I, false); }
 OWN(OpMulVM) { MulVM<W>(f, I, (int)I.n, I.i0, I.i1); }
-OWN(OpMulMV)
+RARE(OpMulMV)
 {
     const int n = I.n;
     float t[16 * W];
@@ -587,7 +592,7 @@ OWN(OpMulMV)
         Dot<W>(f, I.a + i * I.i1, 1, I.b, 1, I.i0, t + i * W);
     PutRows<W>(Row<W>(f, I.d), t, n);
 }
-OWN(OpMulMM)
+RARE(OpMulMM)
 {
     const int n = I.n, k = I.i0, cols = I.i1;
     float t[16 * W];
@@ -598,8 +603,8 @@ OWN(OpMulMM)
 }
 
 // The lane's own element: loads index the source, stores the destination.
-template <int W, bool load>
-inline void Indexed(float* f, const Instr& I, int count)
+template <int W>
+inline void Indexed(float* f, const Instr& I, int count, bool load)
 {
     const int n = I.n;
     const float* b = Row<W>(f, I.b);
@@ -623,8 +628,8 @@ inline void Indexed(float* f, const Instr& I, int count)
         for (int l = 0; l < W; ++l)
             f[da[l] + i * W] = f[aa[l] + i * W];
 }
-OWN(OpLoadIdx) { Indexed<W, true>(f, I, count); }
-OWN(OpStoreIdx) { Indexed<W, false>(f, I, count); }
+OWN(OpLoadIdx) { Indexed<W>(f, I, count, true); }
+OWN(OpStoreIdx) { Indexed<W>(f, I, count, false); }
 OWN(OpJmp) { return Flow::Jump; }
 OWN(OpJz)
 {
@@ -645,45 +650,41 @@ OWN(OpDiscardIf)
         Flow::Discard, Flow::Next);
 }
 OWN(OpDiscard) { return Flow::Discard; }
+#undef RARE
 #undef OWN
-
-// Runs operation `op` by its row: component-wise ones by their function,
-// the others by their own code.
-template <int W, Op op>
-inline Flow Exec(float* f, const Instr& I, const int* tab, int count)
-{
-    constexpr Info info = kInfo[op];
-    const int n = I.n;
-    if constexpr (info.kind == Kind::Unary) {
-        Unary<W>(f, I, n, Stride(I, FlagScalarA), Fn<op>());
-        return Flow::Next;
-    } else if constexpr (info.kind == Kind::Binary) {
-        Binary<W>(f, I, n, Stride(I, FlagScalarA), Stride(I, FlagScalarB), Fn<op>());
-        return Flow::Next;
-    } else if constexpr (info.kind == Kind::Ternary) {
-        Ternary<W>(f, I, n, Stride(I, FlagScalarA), Stride(I, FlagScalarB), Stride(I, FlagScalarC), Fn<op>());
-        return Flow::Next;
-    } else if constexpr (info.flow == OpFlow::Next) {
-        Own<W>(Tag<op>(), f, I, tab, count);
-        return Flow::Next;
-    } else {
-        return Own<W>(Tag<op>(), f, I, tab, count);
-    }
-}
 
 // Runs instruction I over the lanes [0, count) of the W lanes of frame f
 // (the others compute floats nobody reads). `tab` holds the program's
-// index tables. Flow::Unknown for an instruction that is no operation.
+// index tables. Each operation runs by its row: component-wise ones by
+// their function, the others by their own code. Flow::Unknown for an
+// instruction that is no operation.
 template <int W>
 inline Flow Step(float* f, const Instr& I, const int* tab, int count)
 {
-#define VELMORA_FX_STEP(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, FN) \
-    case Op##NAME:                                                   \
-        return Exec<W, Op##NAME>(f, I, tab, count);
+    const int n = I.n;
+    auto stride = [&](int flag) { return Stride(I, flag); };
+#define STEP_Unary(OP) Unary<W>(f, I, n, stride(FlagScalarA), Fn<OP>()); return Flow::Next;
+#define STEP_Binary(OP) Binary<W>(f, I, n, stride(FlagScalarA), stride(FlagScalarB), Fn<OP>()); return Flow::Next;
+#define STEP_Ternary(OP) \
+    Ternary<W>(f, I, n, stride(FlagScalarA), stride(FlagScalarB), stride(FlagScalarC), Fn<OP>()); return Flow::Next;
+#define STEP_Vector(OP) Own<W>(Tag<OP>(), f, I, tab, count); return Flow::Next;
+#define STEP_Copy(OP) STEP_Vector(OP)
+#define STEP_Index(OP) STEP_Vector(OP)
+#define STEP_Control(OP) return Own<W>(Tag<OP>(), f, I, tab, count);
+#define STEP(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, FN) \
+    case Op##NAME:                                        \
+        STEP_##KIND(Op##NAME)
     switch (I.op) {
-    VELMORA_FX_OPERATIONS(VELMORA_FX_STEP)
+    VELMORA_FX_OPERATIONS(STEP)
     }
-#undef VELMORA_FX_STEP
+#undef STEP
+#undef STEP_Control
+#undef STEP_Index
+#undef STEP_Copy
+#undef STEP_Vector
+#undef STEP_Ternary
+#undef STEP_Binary
+#undef STEP_Unary
     return Flow::Unknown;
 }
 
