@@ -166,7 +166,8 @@ constexpr bool InOrder()
         if ((i.kind == Kind::Control) != (i.flow != OpFlow::Next))
             return false;
         // The binary forms are numbered by op - OpAdd within FormBinary..FormEnd.
-        if (i.forms == FormBinary && (i.kind != Kind::Binary || k < OpAdd || (k - OpAdd + 1) * 4 * 3 > FormEnd - FormBinary))
+        if (i.forms == FormBinary &&
+            (i.kind != Kind::Binary || k < OpAdd || (k - OpAdd + 1) * 4 * 3 > FormEnd - FormBinary))
             return false;
     }
     return true;
