@@ -1,6 +1,7 @@
 // What the device may assume of a compiled program: whether its outputs
 // follow from its inputs alone (so that runs can be reused), and whether a
 // pixel program merely copies an input to its colour.
+#include "fx/ops.h"
 #include "fx/program.h"
 
 #include <stdint.h>
@@ -11,19 +12,6 @@
 namespace fx {
 
 namespace {
-
-enum class Kind { Unary, Binary, Ternary, Other };
-
-Kind KindOf(uint16_t op)
-{
-    if (op >= OpAdd && op <= OpOr)
-        return Kind::Binary;
-    if (op >= OpNeg && op <= OpSign)
-        return Kind::Unary;
-    if (op >= OpClamp && op <= OpSelect)
-        return Kind::Ternary;
-    return Kind::Other;
-}
 
 // Calls read(i) for every frame float the instruction may read and write(i)
 // for every float it surely writes; returns false for an instruction whose
@@ -45,35 +33,46 @@ bool Effects(const Instr& I, const std::vector<int>& tables, R read, W write, M 
             return nullptr;
         return tables.data() + at;
     };
-    switch (KindOf(I.op)) {
-    case Kind::Unary:
-        for (int i = 0; i < n; ++i)
+    const ops::Info* info = ops::InfoOf(I.op);
+    // Discards and anything unknown.
+    if (!info || info->flow == ops::OpFlow::Discard)
+        return false;
+    switch (info->operands) {
+    case ops::Operands::Lanes: {
+        const int arity = info->kind == ops::Kind::Unary ? 1 : info->kind == ops::Kind::Binary ? 2 : 3;
+        for (int i = 0; i < n; ++i) {
             read(I.a + i * sa);
+            if (arity > 1)
+                read(I.b + i * sb);
+            if (arity > 2)
+                read(I.c + i * sc);
+        }
         range(I.d, n, write);
         return true;
-    case Kind::Binary:
-        for (int i = 0; i < n; ++i)
-            read(I.a + i * sa), read(I.b + i * sb);
-        range(I.d, n, write);
-        return true;
-    case Kind::Ternary:
-        for (int i = 0; i < n; ++i)
-            read(I.a + i * sa), read(I.b + i * sb), read(I.c + i * sc);
-        range(I.d, n, write);
-        return true;
-    case Kind::Other:
-        break;
     }
-    switch (I.op) {
-    case OpMov:
+    case ops::Operands::Whole:
         range(I.a, n, read);
         range(I.d, n, write);
         return true;
-    case OpBroadcast:
+    case ops::Operands::WholePair:
+        range(I.a, n, read);
+        range(I.b, n, read);
+        range(I.d, n, write);
+        return true;
+    case ops::Operands::Sum:
+        range(I.a, n, read);
+        write(I.d);
+        return true;
+    case ops::Operands::SumPair:
+        range(I.a, n, read);
+        range(I.b, n, read);
+        write(I.d);
+        return true;
+    case ops::Operands::Broadcast:
         read(I.a);
         range(I.d, n, write);
         return true;
-    case OpGather: {
+    case ops::Operands::Gather: {
         const int* idx = table(I.i0, n);
         if (!idx)
             return false;
@@ -82,7 +81,7 @@ bool Effects(const Instr& I, const std::vector<int>& tables, R read, W write, M 
         range(I.d, n, write);
         return true;
     }
-    case OpScatter: {
+    case ops::Operands::Scatter: {
         const int* idx = table(I.i0, n);
         if (!idx)
             return false;
@@ -91,50 +90,29 @@ bool Effects(const Instr& I, const std::vector<int>& tables, R read, W write, M 
             write(I.d + idx[i]);
         return true;
     }
-    case OpDot:
-    case OpDistance:
-        range(I.a, n, read);
-        range(I.b, n, read);
-        write(I.d);
-        return true;
-    case OpLength:
-    case OpAny:
-    case OpAll:
-        range(I.a, n, read);
-        write(I.d);
-        return true;
-    case OpNormalize:
-        range(I.a, n, read);
-        range(I.d, n, write);
-        return true;
-    case OpReflect:
-        range(I.a, n, read);
-        range(I.b, n, read);
-        range(I.d, n, write);
-        return true;
-    case OpCross:
+    case ops::Operands::Cross:
         range(I.a, 3, read);
         range(I.b, 3, read);
         range(I.d, 3, write);
         return true;
-    case OpMulVM:
+    case ops::Operands::MulVM:
         range(I.a, I.i0, read);
         for (int i = 0; i < I.i0; ++i)
             range(I.b + i * I.i1, n, read);
         range(I.d, n, write);
         return true;
-    case OpMulMV:
+    case ops::Operands::MulMV:
         for (int i = 0; i < n; ++i)
             range(I.a + i * I.i1, I.i0, read);
         range(I.b, I.i0, read);
         range(I.d, n, write);
         return true;
-    case OpMulMM:
+    case ops::Operands::MulMM:
         range(I.a, n * I.i0, read);
         range(I.b, I.i0 * I.i1, read);
         range(I.d, n * I.i1, write);
         return true;
-    case OpLoadIdx:
+    case ops::Operands::LoadIdx:
         if (I.i1 <= 0)
             return false;
         read(I.b);
@@ -142,7 +120,7 @@ bool Effects(const Instr& I, const std::vector<int>& tables, R read, W write, M 
             range(I.a + k * I.i0, n, read);
         range(I.d, n, write);
         return true;
-    case OpStoreIdx:
+    case ops::Operands::StoreIdx:
         if (I.i1 <= 0)
             return false;
         read(I.b);
@@ -150,14 +128,17 @@ bool Effects(const Instr& I, const std::vector<int>& tables, R read, W write, M 
         for (int k = 0; k < I.i1; ++k)
             range(I.d + k * I.i0, n, mayWrite);
         return true;
-    case OpJmp:
-        return true;
-    case OpJz:
+    case ops::Operands::Test:
         read(I.a);
         return true;
-    default:
-        return false;  // discards, and anything unknown
+    case ops::Operands::Condition:
+        for (int i = 0; i < n; ++i)
+            read(I.a + i * sa);
+        return true;
+    case ops::Operands::None:
+        return true;
     }
+    return false;
 }
 
 // Floats of the frame as a set of bits.
@@ -239,12 +220,14 @@ bool SelfContained(const Program& p)
         }, [](int) {}) && ok;
         if (!ok)
             break;
+        // Effects knows the operation, so it has its row.
+        const ops::OpFlow flow = ops::kInfo[I.op].flow;
         int next[2], successors = 0;
-        if (I.op == OpJmp) {
+        if (flow == ops::OpFlow::Jump) {
             next[successors++] = I.i0;
         } else {
             next[successors++] = pc + 1;
-            if (I.op == OpJz)
+            if (flow == ops::OpFlow::Branch)
                 next[successors++] = I.i0;
         }
         for (int k = 0; k < successors; ++k) {
@@ -311,13 +294,14 @@ std::vector<int> CopySources(const Program& p)
     const int count = (int)p.code.size();
     for (int pc = 0; pc < count;) {
         const Instr& I = p.code[(size_t)pc++];
-        if (I.op == OpJmp) {
+        const ops::Info* info = ops::InfoOf(I.op);
+        if (info && info->flow == ops::OpFlow::Jump) {
             if (I.i0 < pc)
                 return {};  // loops are not copies
             pc = I.i0;
             continue;
         }
-        if (I.op != OpMov && I.op != OpBroadcast && I.op != OpGather && I.op != OpScatter)
+        if (!info || info->kind != ops::Kind::Copy)
             return {};
         // Read every source first, as the interpreter does.
         t.clear();
@@ -370,46 +354,38 @@ std::vector<uint8_t> InputsRead(const Program& p)
 
 uint16_t FormOf(const Instr& I)
 {
-    const int n = I.n;
-    const bool scalars = (I.flags & (FlagScalarA | FlagScalarB | FlagScalarC)) != 0;
-    switch (I.op) {
-    case OpMov:
-        return n >= 1 && n <= 4 ? (uint16_t)(FormMov + n - 1) : (uint16_t)FormNone;
-    case OpBroadcast:
-        return n >= 1 && n <= 4 ? (uint16_t)(FormBroadcast + n - 1) : (uint16_t)FormNone;
-    case OpGather:
-        return n >= 1 && n <= 4 ? (uint16_t)(FormGather + n - 1) : (uint16_t)FormNone;
-    case OpDot:
-        return n == 3 ? FormDot3 : n == 4 ? FormDot4 : FormNone;
-    case OpLength:
-        return n == 3 ? FormLength3 : FormNone;
-    case OpNormalize:
-        return n == 3 ? FormNormalize3 : FormNone;
-    case OpMulVM:
-        if (n == 3 && I.i0 == 3 && I.i1 == 3)
-            return FormMulVM3;
-        if (n == 4 && I.i0 == 4 && I.i1 == 4)
-            return FormMulVM4;
+    const ops::Info* info = ops::InfoOf(I.op);
+    if (!info)
         return FormNone;
-    case OpAdd:
-    case OpSub:
-    case OpMul:
-    case OpDiv:
-    case OpMin:
-    case OpMax: {
+    const int n = I.n;
+    const Form first = info->forms;
+    if (first == FormNone)
+        return FormNone;
+    if (first == FormBinary) {
         if (n < 1 || n > 4 || (I.flags & FlagScalarC))
             return FormNone;
         int k = 0;
-        if (scalars) {
+        if (I.flags & (FlagScalarA | FlagScalarB)) {
             if ((I.flags & (FlagScalarA | FlagScalarB)) == (FlagScalarA | FlagScalarB))
                 return FormNone;
             k = (I.flags & FlagScalarA) ? 1 : 2;
         }
         return (uint16_t)(FormBinary + ((I.op - OpAdd) * 4 + n - 1) * 3 + k);
     }
-    default:
+    // Moves at every width up to four.
+    if (first == FormMov || first == FormBroadcast || first == FormGather)
+        return n >= 1 && n <= 4 ? (uint16_t)(first + n - 1) : (uint16_t)FormNone;
+    if (first == FormDot3)
+        return n == 3 ? FormDot3 : n == 4 ? FormDot4 : FormNone;
+    if (first == FormMulVM3) {
+        if (n == 3 && I.i0 == 3 && I.i1 == 3)
+            return FormMulVM3;
+        if (n == 4 && I.i0 == 4 && I.i1 == 4)
+            return FormMulVM4;
         return FormNone;
     }
+    // The three-vector forms (length, normalize).
+    return n == 3 ? first : FormNone;
 }
 
 }  // namespace

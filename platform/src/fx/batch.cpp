@@ -50,7 +50,8 @@ __attribute__((flatten)) bool Batch::Run(int count)
         case ops::Flow::Next:
             break;
         case ops::Flow::Jump:
-            if (I.op == OpJmp && I.i0 < pc && ++backJumps > kMaxBackJumps)
+            // A target before the start is no instruction.
+            if (I.i0 < 0 || (I.i0 < pc && ++backJumps > kMaxBackJumps))
                 return false;
             pc = I.i0;
             break;

@@ -1,5 +1,6 @@
-// The operations of compiled effect programs, each defined once for both
-// interpreters: Program::Run steps one frame through them, Batch::Run
+// The operations of compiled effect programs: one table says what each is
+// (for both interpreters and the analysis), and each is defined once for
+// both interpreters: Program::Run steps one frame through them, Batch::Run
 // Batch::kLanes frames at once. A frame of W lanes holds float k of lane l
 // at f[k * W + l], so that one lane (W = 1) is the plain frame. Lane loops
 // run over the fixed count into local arrays, which the compiler vectorises
@@ -12,12 +13,177 @@
 #include "fx/program.h"
 
 #include <math.h>
+#include <stdint.h>
 #include <string.h>
 
+#include <type_traits>
 #include <utility>
 
 namespace fx {
 namespace ops {
+
+// What each operation is, once for the interpreters and the analysis.
+enum class Kind : uint8_t {
+    Unary,    // component-wise, one operand
+    Binary,   // component-wise, two operands
+    Ternary,  // component-wise, three operands
+    Vector,   // arithmetic over whole vectors or matrices
+    Copy,     // moves floats between fixed places
+    Index,    // moves floats by an index computed in the run
+    Control,  // changes the way the run goes
+};
+
+// Which floats an operation reads (operands a, b, c) and writes (d).
+enum class Operands : uint8_t {
+    Lanes,      // d[i] from a[i], b[i], c[i] (float 0 of a scalar operand), i < n
+    Whole,      // d[0..n) from a[0..n)
+    WholePair,  // d[0..n) from a[0..n) and b[0..n)
+    Sum,        // d[0] from a[0..n)
+    SumPair,    // d[0] from a[0..n) and b[0..n)
+    Broadcast,  // d[0..n) from a[0]
+    Gather,     // d[0..n) from a[table[i]]
+    Scatter,    // d[table[i]] from a[0..n)
+    Cross,      // d[0..3) from a[0..3) and b[0..3)
+    MulVM,      // see Op
+    MulMV,
+    MulMM,
+    LoadIdx,    // d[0..n) from b[0] and every element of a
+    StoreIdx,   // some element of d from b[0] and a[0..n)
+    Test,       // a[0]
+    Condition,  // a[i], i < n (float 0 of a scalar a)
+    None,
+};
+
+// Where the run goes after the operation.
+enum class OpFlow : uint8_t {
+    Next,     // the next instruction
+    Jump,     // instruction i0
+    Branch,   // instruction i0 or the next, by the lane
+    Discard,  // the next, or the pixel is discarded
+};
+
+// The pixel shader instruction slot an operation takes (ps_2_0 counts the
+// arithmetic and the texture ones apart; discards are texkill).
+enum class Slot : uint8_t { Arithmetic, Texture, Flow };
+
+// One row an operation, in the order of Op: name, kind, operands, flow,
+// specialised forms (the first Form of the operation: see FormOf and
+// RunForm; None: none), slot, and for component-wise ones the float
+// function of x (, y (, z)).
+#define VELMORA_FX_OPERATIONS(X)                                                          \
+    X(Mov, Copy, Whole, Next, Mov, Arithmetic, )                                          \
+    X(Broadcast, Copy, Broadcast, Next, Broadcast, Arithmetic, )                          \
+    X(Gather, Copy, Gather, Next, Gather, Arithmetic, )                                   \
+    X(Scatter, Copy, Scatter, Next, None, Arithmetic, )                                   \
+    X(Add, Binary, Lanes, Next, Binary, Arithmetic, x + y)                                \
+    X(Sub, Binary, Lanes, Next, Binary, Arithmetic, x - y)                                \
+    X(Mul, Binary, Lanes, Next, Binary, Arithmetic, x * y)                                \
+    X(Div, Binary, Lanes, Next, Binary, Arithmetic, x / y)                                \
+    X(Mod, Binary, Lanes, Next, None, Arithmetic, fmodf(x, y))                            \
+    X(Min, Binary, Lanes, Next, Binary, Arithmetic, x < y ? x : y)                        \
+    X(Max, Binary, Lanes, Next, Binary, Arithmetic, x > y ? x : y)                        \
+    X(Pow, Binary, Lanes, Next, None, Arithmetic, powf(x, y))                             \
+    X(Step, Binary, Lanes, Next, None, Arithmetic, y >= x ? 1.f : 0.f)                    \
+    X(Atan2, Binary, Lanes, Next, None, Arithmetic, atan2f(x, y))                         \
+    X(Lt, Binary, Lanes, Next, None, Arithmetic, x < y ? 1.f : 0.f)                       \
+    X(Le, Binary, Lanes, Next, None, Arithmetic, x <= y ? 1.f : 0.f)                      \
+    X(Gt, Binary, Lanes, Next, None, Arithmetic, x > y ? 1.f : 0.f)                       \
+    X(Ge, Binary, Lanes, Next, None, Arithmetic, x >= y ? 1.f : 0.f)                      \
+    X(Eq, Binary, Lanes, Next, None, Arithmetic, x == y ? 1.f : 0.f)                      \
+    X(Ne, Binary, Lanes, Next, None, Arithmetic, x != y ? 1.f : 0.f)                      \
+    X(And, Binary, Lanes, Next, None, Arithmetic, (x != 0.f && y != 0.f) ? 1.f : 0.f)     \
+    X(Or, Binary, Lanes, Next, None, Arithmetic, (x != 0.f || y != 0.f) ? 1.f : 0.f)      \
+    X(Neg, Unary, Lanes, Next, None, Arithmetic, -x)                                      \
+    X(Not, Unary, Lanes, Next, None, Arithmetic, x == 0.f ? 1.f : 0.f)                    \
+    X(Abs, Unary, Lanes, Next, None, Arithmetic, fabsf(x))                                \
+    X(Sqrt, Unary, Lanes, Next, None, Arithmetic, sqrtf(x))                               \
+    X(Rsqrt, Unary, Lanes, Next, None, Arithmetic, 1.f / sqrtf(x))                        \
+    X(Exp, Unary, Lanes, Next, None, Arithmetic, expf(x))                                 \
+    X(Exp2, Unary, Lanes, Next, None, Arithmetic, exp2f(x))                               \
+    X(Log, Unary, Lanes, Next, None, Arithmetic, logf(x))                                 \
+    X(Log2, Unary, Lanes, Next, None, Arithmetic, log2f(x))                               \
+    X(Log10, Unary, Lanes, Next, None, Arithmetic, log10f(x))                             \
+    X(Sin, Unary, Lanes, Next, None, Arithmetic, sinf(x))                                 \
+    X(Cos, Unary, Lanes, Next, None, Arithmetic, cosf(x))                                 \
+    X(Tan, Unary, Lanes, Next, None, Arithmetic, tanf(x))                                 \
+    X(Asin, Unary, Lanes, Next, None, Arithmetic, asinf(x))                               \
+    X(Acos, Unary, Lanes, Next, None, Arithmetic, acosf(x))                               \
+    X(Atan, Unary, Lanes, Next, None, Arithmetic, atanf(x))                               \
+    X(Frac, Unary, Lanes, Next, None, Arithmetic, x - floorf(x))                          \
+    X(Floor, Unary, Lanes, Next, None, Arithmetic, floorf(x))                             \
+    X(Ceil, Unary, Lanes, Next, None, Arithmetic, ceilf(x))                               \
+    X(Round, Unary, Lanes, Next, None, Arithmetic, roundf(x))                             \
+    X(Trunc, Unary, Lanes, Next, None, Arithmetic, truncf(x))                             \
+    X(Saturate, Unary, Lanes, Next, None, Arithmetic, Sat(x))                             \
+    X(Sign, Unary, Lanes, Next, None, Arithmetic, x > 0.f ? 1.f : (x < 0.f ? -1.f : 0.f)) \
+    X(Clamp, Ternary, Lanes, Next, None, Arithmetic, x < y ? y : (x > z ? z : x))         \
+    X(Lerp, Ternary, Lanes, Next, None, Arithmetic, x + (y - x) * z)                      \
+    X(Smoothstep, Ternary, Lanes, Next, None, Arithmetic, SmoothStep(x, y, z))            \
+    X(Select, Ternary, Lanes, Next, None, Arithmetic, x != 0.f ? y : z)                   \
+    X(Dot, Vector, SumPair, Next, Dot3, Arithmetic, )                                     \
+    X(Cross, Vector, Cross, Next, None, Arithmetic, )                                     \
+    X(Length, Vector, Sum, Next, Length3, Arithmetic, )                                   \
+    X(Distance, Vector, SumPair, Next, None, Arithmetic, )                                \
+    X(Normalize, Vector, Whole, Next, Normalize3, Arithmetic, )                           \
+    X(Reflect, Vector, WholePair, Next, None, Arithmetic, )                               \
+    X(Any, Vector, Sum, Next, None, Arithmetic, )                                         \
+    X(All, Vector, Sum, Next, None, Arithmetic, )                                         \
+    X(MulVM, Vector, MulVM, Next, MulVM3, Arithmetic, )                                   \
+    X(MulMV, Vector, MulMV, Next, None, Arithmetic, )                                     \
+    X(MulMM, Vector, MulMM, Next, None, Arithmetic, )                                     \
+    X(LoadIdx, Index, LoadIdx, Next, None, Arithmetic, )                                  \
+    X(StoreIdx, Index, StoreIdx, Next, None, Arithmetic, )                                \
+    X(Jmp, Control, None, Jump, None, Flow, )                                             \
+    X(Jz, Control, Test, Branch, None, Flow, )                                            \
+    X(DiscardIf, Control, Condition, Discard, None, Texture, )                            \
+    X(Discard, Control, None, Discard, None, Texture, )
+
+struct Info {
+    Op op;
+    Kind kind;
+    Operands operands;
+    OpFlow flow;
+    Form forms;  // FormNone, or the first form the operation may take
+    Slot slot;
+};
+
+#define VELMORA_FX_INFO(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, FN) \
+    {Op##NAME, Kind::KIND, Operands::OPERANDS, OpFlow::FLOW, Form##FORMS, Slot::SLOT},
+inline constexpr Info kInfo[] = {VELMORA_FX_OPERATIONS(VELMORA_FX_INFO)};
+#undef VELMORA_FX_INFO
+
+// Every operation of the enum has its row, in its place.
+static_assert(sizeof kInfo / sizeof kInfo[0] == OpCount, "an operation without its row, or a row too many");
+constexpr bool InOrder()
+{
+    for (int k = 0; k < OpCount; ++k) {
+        const Info& i = kInfo[k];
+        if (i.op != k)
+            return false;
+        const bool lanes = i.kind == Kind::Unary || i.kind == Kind::Binary || i.kind == Kind::Ternary;
+        if (lanes != (i.operands == Operands::Lanes))
+            return false;
+        if ((i.kind == Kind::Control) != (i.flow != OpFlow::Next))
+            return false;
+        // The binary forms are numbered by op - OpAdd within FormBinary..FormEnd.
+        if (i.forms == FormBinary &&
+            (i.kind != Kind::Binary || k < OpAdd || (k - OpAdd + 1) * 4 * 3 > FormEnd - FormBinary))
+            return false;
+    }
+    return true;
+}
+static_assert(InOrder(), "the rows of the operations are out of order or inconsistent");
+
+// The row of an operation; null for a value that is none.
+inline const Info* InfoOf(int op) { return op >= 0 && op < OpCount ? &kInfo[op] : nullptr; }
+
+// Whether a pixel program's operation takes a texture instruction slot.
+inline bool IsTextureOp(int op)
+{
+    const Info* i = InfoOf(op);
+    return i && i->slot == Slot::Texture;
+}
+
 // Each interpreter compiles its own copy, with its own float options (see
 // platform/CMakeLists.txt).
 namespace {
@@ -129,25 +295,44 @@ inline void Ternary(float* f, const Instr& I, N n, int sa, int sb, int sc, F fn)
     });
 }
 
-// The binary operations that have specialised forms as well (see Form).
-struct Add {
-    float operator()(float x, float y) const { return x + y; }
-};
-struct Sub {
-    float operator()(float x, float y) const { return x - y; }
-};
-struct Mul {
-    float operator()(float x, float y) const { return x * y; }
-};
-struct Div {
-    float operator()(float x, float y) const { return x / y; }
-};
-struct Min {
-    float operator()(float x, float y) const { return x < y ? x : y; }
-};
-struct Max {
-    float operator()(float x, float y) const { return x > y ? x : y; }
-};
+inline float SmoothStep(float x, float y, float z)
+{
+    const float k = y == x ? (z >= y ? 1.f : 0.f) : Sat((z - x) / (y - x));
+    return k * k * (3.f - 2.f * k);
+}
+
+// The float function of a component-wise operation.
+template <Op op>
+struct Fn;
+#define VELMORA_FX_FN_Unary(NAME, FN)                           \
+    template <>                                                 \
+    struct Fn<Op##NAME> {                                       \
+        float operator()(float x) const { return FN; }          \
+    };
+#define VELMORA_FX_FN_Binary(NAME, FN)                          \
+    template <>                                                 \
+    struct Fn<Op##NAME> {                                       \
+        float operator()(float x, float y) const { return FN; } \
+    };
+#define VELMORA_FX_FN_Ternary(NAME, FN)                                  \
+    template <>                                                          \
+    struct Fn<Op##NAME> {                                                \
+        float operator()(float x, float y, float z) const { return FN; } \
+    };
+#define VELMORA_FX_FN_Vector(NAME, FN)
+#define VELMORA_FX_FN_Copy(NAME, FN)
+#define VELMORA_FX_FN_Index(NAME, FN)
+#define VELMORA_FX_FN_Control(NAME, FN)
+#define VELMORA_FX_FN(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, FN) VELMORA_FX_FN_##KIND(NAME, FN)
+VELMORA_FX_OPERATIONS(VELMORA_FX_FN)
+#undef VELMORA_FX_FN
+#undef VELMORA_FX_FN_Control
+#undef VELMORA_FX_FN_Index
+#undef VELMORA_FX_FN_Copy
+#undef VELMORA_FX_FN_Vector
+#undef VELMORA_FX_FN_Ternary
+#undef VELMORA_FX_FN_Binary
+#undef VELMORA_FX_FN_Unary
 
 // s[l] = sum over i < n of a_i[l] * b_i[l], from i = 0 up; a and b step
 // by their own strides (in floats of the program).
@@ -258,6 +443,17 @@ inline bool RunForm(float* f, const Instr& I, const int* tab)
 #define MOV(N) Mov<W>(f, I, Fixed<N>())
 #define BROADCAST(N) Broadcast<W>(f, I, Fixed<N>())
 #define GATHER(N) Move<W>(f, I.d, nullptr, I.a, tab + I.i0, Fixed<N>())
+    // The binary operations' forms, by the table; the others' are their own.
+#define FORMS_None(NAME)
+#define FORMS_Mov(NAME)
+#define FORMS_Broadcast(NAME)
+#define FORMS_Gather(NAME)
+#define FORMS_Dot3(NAME)
+#define FORMS_Length3(NAME)
+#define FORMS_Normalize3(NAME)
+#define FORMS_MulVM3(NAME)
+#define FORMS_Binary(NAME) FORM_BINARY(Op##NAME, Fn<Op##NAME>)
+#define FORMS(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, FN) FORMS_##FORMS(NAME)
     switch (I.form) {
     FORM_WIDTHS(FormMov, MOV)
     FORM_WIDTHS(FormBroadcast, BROADCAST)
@@ -268,15 +464,20 @@ inline bool RunForm(float* f, const Instr& I, const int* tab)
     case FormNormalize3: Normalize<W>(f, I, Fixed<3>()); return true;
     case FormMulVM3: MulVM<W>(f, I, Fixed<3>(), Fixed<3>(), 3); return true;
     case FormMulVM4: MulVM<W>(f, I, Fixed<4>(), Fixed<4>(), 4); return true;
-    FORM_BINARY(OpAdd, Add)
-    FORM_BINARY(OpSub, Sub)
-    FORM_BINARY(OpMul, Mul)
-    FORM_BINARY(OpDiv, Div)
-    FORM_BINARY(OpMin, Min)
-    FORM_BINARY(OpMax, Max)
+    VELMORA_FX_OPERATIONS(FORMS)
     default:
         return false;
     }
+#undef FORMS
+#undef FORMS_Binary
+#undef FORMS_MulVM3
+#undef FORMS_Normalize3
+#undef FORMS_Length3
+#undef FORMS_Dot3
+#undef FORMS_Gather
+#undef FORMS_Broadcast
+#undef FORMS_Mov
+#undef FORMS_None
 #undef GATHER
 #undef BROADCAST
 #undef MOV
@@ -305,191 +506,186 @@ inline Flow Agree(int count, T test, Flow all, Flow none)
     return first ? all : none;
 }
 
+template <Op op>
+using Tag = std::integral_constant<Op, op>;
+
+inline int Stride(const Instr& I, int flag) { return (I.flags & flag) ? 0 : 1; }
+
+// The code of each operation that is not component-wise, by its tag: an
+// operation of the table without its code here does not compile. Those
+// that go on to the next instruction return nothing, the others their flow.
+#define OWN(OP) \
+    template <int W> \
+    inline auto Own(Tag<OP>, float* f, const Instr& I, const int* tab, int count)
+// The rare ones stay out of line, which leaves the interpreters' loops
+// their registers.
+#define RARE(OP) \
+    template <int W> \
+    __attribute__((noinline)) void Own(Tag<OP>, float* f, const Instr& I, const int* tab, int count)
+
+OWN(OpMov) { Mov<W>(f, I, (int)I.n); }
+OWN(OpBroadcast) { Broadcast<W>(f, I, (int)I.n); }
+OWN(OpGather) { Move<W>(f, I.d, nullptr, I.a, tab + I.i0, (int)I.n); }
+OWN(OpScatter) { Move<W>(f, I.d, tab + I.i0, I.a, nullptr, (int)I.n); }
+OWN(OpDot) { DotOp<W>(f, I, (int)I.n); }
+RARE(OpCross)
+{
+    const float *a = Row<W>(f, I.a), *b = Row<W>(f, I.b);
+    float t[3 * W];
+    for (int l = 0; l < W; ++l) {
+        t[l] = a[W + l] * b[2 * W + l] - a[2 * W + l] * b[W + l];
+        t[W + l] = a[2 * W + l] * b[l] - a[l] * b[2 * W + l];
+        t[2 * W + l] = a[l] * b[W + l] - a[W + l] * b[l];
+    }
+    memcpy(Row<W>(f, I.d), t, sizeof t);
+}
+OWN(OpLength) { Length<W>(f, I, (int)I.n); }
+RARE(OpDistance)
+{
+    const int n = I.n;
+    float s[W] = {};
+    for (int i = 0; i < n; ++i) {
+        const float *a = Row<W>(f, I.a + i), *b = Row<W>(f, I.b + i);
+        for (int l = 0; l < W; ++l)
+            s[l] += (a[l] - b[l]) * (a[l] - b[l]);
+    }
+    for (int l = 0; l < W; ++l)
+        s[l] = sqrtf(s[l]);
+    Put<W>(Row<W>(f, I.d), s);
+}
+OWN(OpNormalize) { Normalize<W>(f, I, (int)I.n); }
+RARE(OpReflect)
+{
+    const int n = I.n;
+    float s[W], t[16 * W];
+    Dot<W>(f, I.a, 1, I.b, 1, n, s);
+    for (int i = 0; i < n; ++i) {
+        const float *a = Row<W>(f, I.a + i), *b = Row<W>(f, I.b + i);
+        for (int l = 0; l < W; ++l)
+            t[i * W + l] = a[l] - 2.f * s[l] * b[l];
+    }
+    PutRows<W>(Row<W>(f, I.d), t, n);
+}
+
+// d = 1 where any float of a is not zero (all, for `any` false).
+template <int W>
+inline void AnyAll(float* f, const Instr& I, bool any)
+{
+    float r[W];
+    for (int l = 0; l < W; ++l)
+        r[l] = any ? 0.f : 1.f;
+    for (int i = 0; i < I.n; ++i) {
+        const float* a = Row<W>(f, I.a + i);
+        for (int l = 0; l < W; ++l)
+            if ((a[l] != 0.f) == any)
+                r[l] = any ? 1.f : 0.f;
+    }
+    Put<W>(Row<W>(f, I.d), r);
+}
+OWN(OpAny) { AnyAll<W>(f, I, true); }
+OWN(OpAll) { AnyAll<W>(f, I, false); }
+OWN(OpMulVM) { MulVM<W>(f, I, (int)I.n, I.i0, I.i1); }
+RARE(OpMulMV)
+{
+    const int n = I.n;
+    float t[16 * W];
+    for (int i = 0; i < n; ++i)
+        Dot<W>(f, I.a + i * I.i1, 1, I.b, 1, I.i0, t + i * W);
+    PutRows<W>(Row<W>(f, I.d), t, n);
+}
+RARE(OpMulMM)
+{
+    const int n = I.n, k = I.i0, cols = I.i1;
+    float t[16 * W];
+    for (int r = 0; r < n; ++r)
+        for (int col = 0; col < cols; ++col)
+            Dot<W>(f, I.a + r * k, 1, I.b + col, cols, k, t + (r * cols + col) * W);
+    PutRows<W>(Row<W>(f, I.d), t, n * cols);
+}
+
+// The lane's own element: loads index the source, stores the destination.
+template <int W>
+inline void Indexed(float* f, const Instr& I, int count, bool load)
+{
+    const int n = I.n;
+    const float* b = Row<W>(f, I.b);
+    int da[W], aa[W];
+    bool same = true;
+    for (int l = 0; l < W; ++l) {
+        const int at = Index(b[l], I.i1) * I.i0;
+        da[l] = (I.d + (load ? 0 : at)) * W + l;
+        aa[l] = (I.a + (load ? at : 0)) * W + l;
+        same = same && (l >= count || da[l] - l == da[0]);
+        same = same && (l >= count || aa[l] - l == aa[0]);
+    }
+    if (same) {
+        // One element for every lane that counts (a loop's index): whole
+        // rows.
+        for (int i = 0; i < n; ++i)
+            Put<W>(f + da[0] + i * W, f + aa[0] + i * W);
+        return;
+    }
+    for (int i = 0; i < n; ++i)
+        for (int l = 0; l < W; ++l)
+            f[da[l] + i * W] = f[aa[l] + i * W];
+}
+OWN(OpLoadIdx) { Indexed<W>(f, I, count, true); }
+OWN(OpStoreIdx) { Indexed<W>(f, I, count, false); }
+OWN(OpJmp) { return Flow::Jump; }
+OWN(OpJz)
+{
+    const float* a = Row<W>(f, I.a);
+    return Agree(count, [&](int l) { return a[l] == 0.f; }, Flow::Jump, Flow::Next);
+}
+OWN(OpDiscardIf)
+{
+    const int n = I.n, sa = Stride(I, FlagScalarA);
+    return Agree(
+        count,
+        [&](int l) {
+            for (int i = 0; i < n; ++i)
+                if (Row<W>(f, I.a + i * sa)[l] < 0.f)
+                    return true;
+            return false;
+        },
+        Flow::Discard, Flow::Next);
+}
+OWN(OpDiscard) { return Flow::Discard; }
+#undef RARE
+#undef OWN
+
 // Runs instruction I over the lanes [0, count) of the W lanes of frame f
 // (the others compute floats nobody reads). `tab` holds the program's
-// index tables.
+// index tables. Each operation runs by its row: component-wise ones by
+// their function, the others by their own code. Flow::Unknown for an
+// instruction that is no operation.
 template <int W>
 inline Flow Step(float* f, const Instr& I, const int* tab, int count)
 {
     const int n = I.n;
-    auto stride = [&](int flag) { return (I.flags & flag) ? 0 : 1; };
-    auto unary = [&](auto fn) { Unary<W>(f, I, n, stride(FlagScalarA), fn); };
-    auto binary = [&](auto fn) { Binary<W>(f, I, n, stride(FlagScalarA), stride(FlagScalarB), fn); };
-    auto ternary = [&](auto fn) {
-        Ternary<W>(f, I, n, stride(FlagScalarA), stride(FlagScalarB), stride(FlagScalarC), fn);
-    };
-    switch ((Op)I.op) {
-    case OpMov: Mov<W>(f, I, n); return Flow::Next;
-    case OpBroadcast: Broadcast<W>(f, I, n); return Flow::Next;
-    case OpGather: Move<W>(f, I.d, nullptr, I.a, tab + I.i0, n); return Flow::Next;
-    case OpScatter: Move<W>(f, I.d, tab + I.i0, I.a, nullptr, n); return Flow::Next;
-    case OpAdd: binary(Add()); return Flow::Next;
-    case OpSub: binary(Sub()); return Flow::Next;
-    case OpMul: binary(Mul()); return Flow::Next;
-    case OpDiv: binary(Div()); return Flow::Next;
-    case OpMod: binary([](float x, float y) { return fmodf(x, y); }); return Flow::Next;
-    case OpMin: binary(Min()); return Flow::Next;
-    case OpMax: binary(Max()); return Flow::Next;
-    case OpPow: binary([](float x, float y) { return powf(x, y); }); return Flow::Next;
-    case OpStep: binary([](float x, float y) { return y >= x ? 1.f : 0.f; }); return Flow::Next;
-    case OpAtan2: binary([](float x, float y) { return atan2f(x, y); }); return Flow::Next;
-    case OpLt: binary([](float x, float y) { return x < y ? 1.f : 0.f; }); return Flow::Next;
-    case OpLe: binary([](float x, float y) { return x <= y ? 1.f : 0.f; }); return Flow::Next;
-    case OpGt: binary([](float x, float y) { return x > y ? 1.f : 0.f; }); return Flow::Next;
-    case OpGe: binary([](float x, float y) { return x >= y ? 1.f : 0.f; }); return Flow::Next;
-    case OpEq: binary([](float x, float y) { return x == y ? 1.f : 0.f; }); return Flow::Next;
-    case OpNe: binary([](float x, float y) { return x != y ? 1.f : 0.f; }); return Flow::Next;
-    case OpAnd: binary([](float x, float y) { return (x != 0.f && y != 0.f) ? 1.f : 0.f; }); return Flow::Next;
-    case OpOr: binary([](float x, float y) { return (x != 0.f || y != 0.f) ? 1.f : 0.f; }); return Flow::Next;
-    case OpNeg: unary([](float x) { return -x; }); return Flow::Next;
-    case OpNot: unary([](float x) { return x == 0.f ? 1.f : 0.f; }); return Flow::Next;
-    case OpAbs: unary([](float x) { return fabsf(x); }); return Flow::Next;
-    case OpSqrt: unary([](float x) { return sqrtf(x); }); return Flow::Next;
-    case OpRsqrt: unary([](float x) { return 1.f / sqrtf(x); }); return Flow::Next;
-    case OpExp: unary([](float x) { return expf(x); }); return Flow::Next;
-    case OpExp2: unary([](float x) { return exp2f(x); }); return Flow::Next;
-    case OpLog: unary([](float x) { return logf(x); }); return Flow::Next;
-    case OpLog2: unary([](float x) { return log2f(x); }); return Flow::Next;
-    case OpLog10: unary([](float x) { return log10f(x); }); return Flow::Next;
-    case OpSin: unary([](float x) { return sinf(x); }); return Flow::Next;
-    case OpCos: unary([](float x) { return cosf(x); }); return Flow::Next;
-    case OpTan: unary([](float x) { return tanf(x); }); return Flow::Next;
-    case OpAsin: unary([](float x) { return asinf(x); }); return Flow::Next;
-    case OpAcos: unary([](float x) { return acosf(x); }); return Flow::Next;
-    case OpAtan: unary([](float x) { return atanf(x); }); return Flow::Next;
-    case OpFrac: unary([](float x) { return x - floorf(x); }); return Flow::Next;
-    case OpFloor: unary([](float x) { return floorf(x); }); return Flow::Next;
-    case OpCeil: unary([](float x) { return ceilf(x); }); return Flow::Next;
-    case OpRound: unary([](float x) { return roundf(x); }); return Flow::Next;
-    case OpTrunc: unary([](float x) { return truncf(x); }); return Flow::Next;
-    case OpSaturate: unary([](float x) { return Sat(x); }); return Flow::Next;
-    case OpSign: unary([](float x) { return x > 0.f ? 1.f : (x < 0.f ? -1.f : 0.f); }); return Flow::Next;
-    case OpClamp: ternary([](float x, float y, float z) { return x < y ? y : (x > z ? z : x); }); return Flow::Next;
-    case OpLerp: ternary([](float x, float y, float z) { return x + (y - x) * z; }); return Flow::Next;
-    case OpSmoothstep:
-        ternary([](float x, float y, float z) {
-            float k = y == x ? (z >= y ? 1.f : 0.f) : Sat((z - x) / (y - x));
-            return k * k * (3.f - 2.f * k);
-        });
-        return Flow::Next;
-    case OpSelect: ternary([](float x, float y, float z) { return x != 0.f ? y : z; }); return Flow::Next;
-    case OpDot: DotOp<W>(f, I, n); return Flow::Next;
-    case OpCross: {
-        const float *a = Row<W>(f, I.a), *b = Row<W>(f, I.b);
-        float t[3 * W];
-        for (int l = 0; l < W; ++l) {
-            t[l] = a[W + l] * b[2 * W + l] - a[2 * W + l] * b[W + l];
-            t[W + l] = a[2 * W + l] * b[l] - a[l] * b[2 * W + l];
-            t[2 * W + l] = a[l] * b[W + l] - a[W + l] * b[l];
-        }
-        memcpy(Row<W>(f, I.d), t, sizeof t);
-        return Flow::Next;
+    auto stride = [&](int flag) { return Stride(I, flag); };
+#define STEP_Unary(OP) Unary<W>(f, I, n, stride(FlagScalarA), Fn<OP>()); return Flow::Next;
+#define STEP_Binary(OP) Binary<W>(f, I, n, stride(FlagScalarA), stride(FlagScalarB), Fn<OP>()); return Flow::Next;
+#define STEP_Ternary(OP) \
+    Ternary<W>(f, I, n, stride(FlagScalarA), stride(FlagScalarB), stride(FlagScalarC), Fn<OP>()); return Flow::Next;
+#define STEP_Vector(OP) Own<W>(Tag<OP>(), f, I, tab, count); return Flow::Next;
+#define STEP_Copy(OP) STEP_Vector(OP)
+#define STEP_Index(OP) STEP_Vector(OP)
+#define STEP_Control(OP) return Own<W>(Tag<OP>(), f, I, tab, count);
+#define STEP(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, FN) \
+    case Op##NAME:                                        \
+        STEP_##KIND(Op##NAME)
+    switch (I.op) {
+    VELMORA_FX_OPERATIONS(STEP)
     }
-    case OpLength: Length<W>(f, I, n); return Flow::Next;
-    case OpDistance: {
-        float s[W] = {};
-        for (int i = 0; i < n; ++i) {
-            const float *a = Row<W>(f, I.a + i), *b = Row<W>(f, I.b + i);
-            for (int l = 0; l < W; ++l)
-                s[l] += (a[l] - b[l]) * (a[l] - b[l]);
-        }
-        for (int l = 0; l < W; ++l)
-            s[l] = sqrtf(s[l]);
-        Put<W>(Row<W>(f, I.d), s);
-        return Flow::Next;
-    }
-    case OpNormalize: Normalize<W>(f, I, n); return Flow::Next;
-    case OpReflect: {
-        float s[W], t[16 * W];
-        Dot<W>(f, I.a, 1, I.b, 1, n, s);
-        for (int i = 0; i < n; ++i) {
-            const float *a = Row<W>(f, I.a + i), *b = Row<W>(f, I.b + i);
-            for (int l = 0; l < W; ++l)
-                t[i * W + l] = a[l] - 2.f * s[l] * b[l];
-        }
-        PutRows<W>(Row<W>(f, I.d), t, n);
-        return Flow::Next;
-    }
-    case OpAny:
-    case OpAll: {
-        const bool any = I.op == OpAny;
-        float r[W];
-        for (int l = 0; l < W; ++l)
-            r[l] = any ? 0.f : 1.f;
-        for (int i = 0; i < n; ++i) {
-            const float* a = Row<W>(f, I.a + i);
-            for (int l = 0; l < W; ++l)
-                if ((a[l] != 0.f) == any)
-                    r[l] = any ? 1.f : 0.f;
-        }
-        Put<W>(Row<W>(f, I.d), r);
-        return Flow::Next;
-    }
-    case OpMulVM: MulVM<W>(f, I, n, I.i0, I.i1); return Flow::Next;
-    case OpMulMV: {
-        float t[16 * W];
-        for (int i = 0; i < n; ++i)
-            Dot<W>(f, I.a + i * I.i1, 1, I.b, 1, I.i0, t + i * W);
-        PutRows<W>(Row<W>(f, I.d), t, n);
-        return Flow::Next;
-    }
-    case OpMulMM: {
-        const int k = I.i0, cols = I.i1;
-        float t[16 * W];
-        for (int r = 0; r < n; ++r)
-            for (int col = 0; col < cols; ++col)
-                Dot<W>(f, I.a + r * k, 1, I.b + col, cols, k, t + (r * cols + col) * W);
-        PutRows<W>(Row<W>(f, I.d), t, n * cols);
-        return Flow::Next;
-    }
-    case OpLoadIdx:
-    case OpStoreIdx: {
-        // The lane's own element: loads index the source, stores the
-        // destination.
-        const bool load = I.op == OpLoadIdx;
-        const float* b = Row<W>(f, I.b);
-        int da[W], aa[W];
-        bool same = true;
-        for (int l = 0; l < W; ++l) {
-            const int at = Index(b[l], I.i1) * I.i0;
-            da[l] = (I.d + (load ? 0 : at)) * W + l;
-            aa[l] = (I.a + (load ? at : 0)) * W + l;
-            same = same && (l >= count || da[l] - l == da[0]);
-            same = same && (l >= count || aa[l] - l == aa[0]);
-        }
-        if (same) {
-            // One element for every lane that counts (a loop's index):
-            // whole rows.
-            for (int i = 0; i < n; ++i)
-                Put<W>(f + da[0] + i * W, f + aa[0] + i * W);
-            return Flow::Next;
-        }
-        for (int i = 0; i < n; ++i)
-            for (int l = 0; l < W; ++l)
-                f[da[l] + i * W] = f[aa[l] + i * W];
-        return Flow::Next;
-    }
-    case OpJmp:
-        return Flow::Jump;
-    case OpJz: {
-        const float* a = Row<W>(f, I.a);
-        return Agree(count, [&](int l) { return a[l] == 0.f; }, Flow::Jump, Flow::Next);
-    }
-    case OpDiscardIf:
-        return Agree(
-            count,
-            [&](int l) {
-                for (int i = 0; i < n; ++i)
-                    if (Row<W>(f, I.a + i * stride(FlagScalarA))[l] < 0.f)
-                        return true;
-                return false;
-            },
-            Flow::Discard, Flow::Next);
-    case OpDiscard:
-        return Flow::Discard;
-    case OpCount:
-        break;
-    }
+#undef STEP
+#undef STEP_Control
+#undef STEP_Index
+#undef STEP_Copy
+#undef STEP_Vector
+#undef STEP_Ternary
+#undef STEP_Binary
+#undef STEP_Unary
     return Flow::Unknown;
 }
 

@@ -123,8 +123,9 @@ struct Program {
     void Analyse();
 
     // Runs the program over `frame` (initialised from `initial`). Returns
-    // false when the pixel is discarded; `cutShort`, when given, is set when a
-    // runaway loop ended the run.
+    // false when the pixel is discarded, or the run meets an instruction that
+    // is no operation (no result to use); `cutShort`, when given, is set when
+    // a runaway loop ended the run.
     bool Run(float* frame, bool* cutShort = nullptr) const;
 };
 

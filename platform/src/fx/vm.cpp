@@ -3,35 +3,45 @@
 #include "fx/ops.h"
 #include "fx/program.h"
 
+#include <stddef.h>
+
 namespace fx {
 
 // Flattened: a call an instruction, or an operation, would cost as much as
 // the operation itself.
 __attribute__((flatten)) bool Program::Run(float* f, bool* cutShort) const
 {
-    const Instr* code = this->code.data();
-    const int end = (int)this->code.size();
+    // The next instruction by pointer: a loop that carries one register
+    // from instruction to instruction.
+    const Instr* const code = this->code.data();
+    const ptrdiff_t size = (ptrdiff_t)this->code.size();
+    const Instr* const end = code + size;
     const int* tab = tables.data();
     int backJumps = 0;
-    for (int pc = 0; pc < end;) {
-        const Instr& I = code[pc++];
+    for (const Instr* next = code; next < end;) {
+        const Instr& I = *next++;
         if (ops::RunForm<1>(f, I, tab))
             continue;
         switch (ops::Step<1>(f, I, tab, 1)) {
         case ops::Flow::Next:
         case ops::Flow::Apart:  // one lane never parts from itself
-        case ops::Flow::Unknown:
             break;
         case ops::Flow::Jump:
+            // A target before the start is no instruction: no result.
+            if (I.i0 < 0)
+                return false;
             // Runaway loops end the run rather than the program.
-            if (I.op == OpJmp && I.i0 < pc && ++backJumps > kMaxBackJumps) {
+            if (I.i0 < next - code && ++backJumps > kMaxBackJumps) {
                 if (cutShort)
                     *cutShort = true;
                 return true;
             }
-            pc = I.i0;
+            next = I.i0 < size ? code + I.i0 : end;
             break;
         case ops::Flow::Discard:
+            return false;
+        case ops::Flow::Unknown:
+            // Not an operation: no result to use.
             return false;
         }
     }
