@@ -386,18 +386,26 @@ Mesh DjBooth()
     return m;
 }
 
-// Bass: a big drum, its heads facing the camera (-z).
+// Bass: a big drum, its heads facing the camera (-z), the front one with a
+// ring in the shell's red. The agents are lit by the point light alone, which
+// hardly reaches their fronts: the drum glows, as the horn's bell does, or it
+// reads black. They are drawn without the depth test, one material after the
+// other, so the materials go from back to front: the back head, its hoop and
+// the legs, the shell, the front hoop, the front head.
 Mesh BassDrum()
 {
     Mesh m;
-    int shell = m.AddMaterial(Shiny(0.85f, 0.1f, 0.12f, 40));
-    int head = m.AddMaterial(Matte(0.95f, 0.93f, 0.85f));
-    int rim = m.AddMaterial(Shiny(0.75f, 0.75f, 0.8f, 80));
+    int back = m.AddMaterial(Glow(0.95f, 0.93f, 0.85f));
+    int backMetal = m.AddMaterial(Glow(0.6f, 0.6f, 0.65f));
+    int shell = m.AddMaterial(Glow(0.85f, 0.1f, 0.12f));
+    int metal = m.AddMaterial(Glow(0.6f, 0.6f, 0.65f));
+    int head = m.AddMaterial(Glow(0.95f, 0.93f, 0.85f));
     m.Lathe(Along({0, 0, 0}, {0, 0, -1}),
-            {{0, -26}, {40, -26}, {42, -26}, {42, -22}, {40, -22}, {40, 22}, {42, 22}, {42, 26}, {40, 26}, {0, 26}},
-            24, {head, rim, rim, rim, shell, rim, rim, rim, head});
+            {{0, -26}, {40, -26}, {42, -26}, {42, -22}, {40, -22}, {40, 22}, {42, 22}, {42, 26}, {40, 26}, {27, 26},
+             {0, 26}},
+            24, {back, backMetal, backMetal, backMetal, shell, metal, metal, metal, shell, head});
     for (int side = -1; side <= 1; side += 2)  // legs
-        m.Box(At({side * 28.f, -42, 0}), {3, 8, 3}, rim);
+        m.Box(At({side * 28.f, -42, 0}), {3, 8, 3}, backMetal);
     return m;
 }
 

@@ -20,7 +20,7 @@ struct Expected {
     DWORD materials;
 };
 const Expected kMeshes[] = {{"spot.x", 3},       {"discoball.x", 3},    {"speaker.x", 4},     {"djbooth.x", 5},
-                            {"agent_bass.x", 3}, {"agent_medium.x", 3}, {"agent_treble.x", 2}};
+                            {"agent_bass.x", 5}, {"agent_medium.x", 3}, {"agent_treble.x", 2}};
 
 TEST(XData, GeneratedMeshesLoadClosedAndDraw)
 {
