@@ -121,6 +121,14 @@ TEST(XData, GeneratedMeshesLoadClosedAndDraw)
     }
 }
 
+// The booth as the build wrote it.
+void LoadBooth(d3dtest::Device& dev, Loaded& l)
+{
+    ASSERT_NE(dev.device, nullptr);
+    LoadFile(dev.device, std::string(VELMORA_PLUGIN_DIR) + "/data/objects/djbooth.x", l);
+    ASSERT_EQ(l.hr, D3D_OK);
+}
+
 // The small parts on the booth's deck, and the panel on its front, are a pixel
 // or two deep at the demo's distances: lit by one spot from the side, their
 // sides would show as coloured specks. Every corner that stands out of the
@@ -130,10 +138,8 @@ TEST(XData, BoothPartsShadeLikeWhatTheyStandOn)
 {
     VelmoraResetGraphicsCard();
     d3dtest::Device dev(kW, kH);
-    ASSERT_NE(dev.device, nullptr);
     Loaded l;
-    LoadFile(dev.device, std::string(VELMORA_PLUGIN_DIR) + "/data/objects/djbooth.x", l);
-    ASSERT_EQ(l.hr, D3D_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadBooth(dev, l));
     int onDeck = 0, onFront = 0, across = 0;
     for (const Vert& v : Vertices(l.mesh)) {
         const float len = sqrtf(v.n[0] * v.n[0] + v.n[1] * v.n[1] + v.n[2] * v.n[2]);
@@ -158,10 +164,8 @@ TEST(XData, BoothDeckPartsArePaintedAndTheDeskIsNot)
 {
     VelmoraResetGraphicsCard();
     d3dtest::Device dev(kW, kH);
-    ASSERT_NE(dev.device, nullptr);
     Loaded l;
-    LoadFile(dev.device, std::string(VELMORA_PLUGIN_DIR) + "/data/objects/djbooth.x", l);
-    ASSERT_EQ(l.hr, D3D_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadBooth(dev, l));
     ASSERT_TRUE(l.mesh->GetFVF() & D3DFVF_DIFFUSE);
     auto brightest = [](DWORD c) {
         return std::max({(c >> 16) & 0xFFu, (c >> 8) & 0xFFu, c & 0xFFu});
