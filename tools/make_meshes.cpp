@@ -1,7 +1,8 @@
 // Writes the demo scene's decor and agent meshes as text DirectX .x files:
 // a spot lamp, a disco ball, a speaker stack, a DJ booth and the three agents
 // (bass drum, medium horn, treble crystal). Closed shapes wound clockwise seen
-// from outside, with normals and a material per part.
+// from outside, with normals and a material per part (and, where a part is
+// painted, a colour per vertex).
 // Usage: make_meshes <folder>
 #include <cmath>
 #include <cstdio>
@@ -43,7 +44,7 @@ struct Material
     // the vertex colour; white leaves a part as the effect draws it.
     float pr = 1, pg = 1, pb = 1;
 
-    bool Painted() const { return pr != 1 || pg != 1 || pb != 1; }
+    bool IsPainted() const { return pr != 1 || pg != 1 || pb != 1; }
 };
 
 // Where a part goes: its local axes and origin in the mesh.
@@ -267,7 +268,7 @@ private:
     {
         bool painted = false;
         for (const Material& m : m_Materials)
-            painted = painted || m.Painted();
+            painted = painted || m.IsPainted();
         if (!painted)
             return;
         std::vector<const Material*> paint(m_Positions.size(), nullptr);
