@@ -1,7 +1,8 @@
 // Writes the demo scene's decor and agent meshes as text DirectX .x files:
 // a spot lamp, a disco ball, a speaker stack, a DJ booth and the three agents
 // (bass drum, medium horn, treble crystal). Closed shapes wound clockwise seen
-// from outside, with normals and a material per part.
+// from outside, with normals and a material per part (and, where a part is
+// painted, a colour per vertex).
 // Usage: make_meshes <folder>
 #include <cmath>
 #include <cstdio>
@@ -38,6 +39,12 @@ struct Material
     float power;
     float sr, sg, sb;
     float er, eg, eb;
+    // The colour its faces' vertices carry. The scene draws its objects
+    // through an effect that takes no material per part but multiplies by
+    // the vertex colour; white leaves a part as the effect draws it.
+    float pr = 1, pg = 1, pb = 1;
+
+    bool IsPainted() const { return pr != 1 || pg != 1 || pb != 1; }
 };
 
 // Where a part goes: its local axes and origin in the mesh.
@@ -231,7 +238,9 @@ public:
             std::fprintf(f, "   %.5f;%.5f;%.5f;%s\n", m_Normals[i].x, m_Normals[i].y, m_Normals[i].z,
                          i + 1 < m_Normals.size() ? "," : ";");
         WriteFaces(f);
-        std::fprintf(f, "  }\n\n  MeshMaterialList {\n   %zu;\n   %zu;\n", m_Materials.size(), m_Faces.size());
+        std::fprintf(f, "  }\n");
+        WritePaint(f);
+        std::fprintf(f, "\n  MeshMaterialList {\n   %zu;\n   %zu;\n", m_Materials.size(), m_Faces.size());
         for (size_t i = 0; i < m_Faces.size(); ++i)
             std::fprintf(f, "   %d%s\n", m_FaceMaterial[i], i + 1 < m_Faces.size() ? "," : ";");
         for (const Material& m : m_Materials)
@@ -253,6 +262,26 @@ public:
     }
 
 private:
+    // Vertex colours only where a material is painted: a mesh without them
+    // keeps its plain vertex format.
+    void WritePaint(FILE* f) const
+    {
+        bool painted = false;
+        for (const Material& m : m_Materials)
+            painted = painted || m.IsPainted();
+        if (!painted)
+            return;
+        std::vector<const Material*> paint(m_Positions.size(), nullptr);
+        for (size_t i = 0; i < m_Faces.size(); ++i)
+            for (int v : m_Faces[i])
+                paint[(size_t)v] = &m_Materials[(size_t)m_FaceMaterial[i]];
+        std::fprintf(f, "\n  MeshVertexColors {\n   %zu;\n", paint.size());
+        for (size_t i = 0; i < paint.size(); ++i)
+            std::fprintf(f, "   %zu;%.3f;%.3f;%.3f;1.000;;%s\n", i, paint[i]->pr, paint[i]->pg, paint[i]->pb,
+                         i + 1 < paint.size() ? "," : ";");
+        std::fprintf(f, "  }\n");
+    }
+
     void WriteFaces(FILE* f) const
     {
         std::fprintf(f, "  %zu;\n", m_Faces.size());
@@ -273,6 +302,14 @@ private:
 Material Matte(float r, float g, float b) { return {r, g, b, 1, 8, 0.1f, 0.1f, 0.1f, 0, 0, 0}; }
 Material Shiny(float r, float g, float b, float power) { return {r, g, b, 1, power, 0.9f, 0.9f, 0.9f, 0, 0, 0}; }
 Material Glow(float r, float g, float b) { return {r, g, b, 1, 40, 1, 1, 1, r * 0.8f, g * 0.8f, b * 0.8f}; }
+// The material with its own diffuse colour painted on its vertices.
+Material Painted(Material m)
+{
+    m.pr = m.r;
+    m.pg = m.g;
+    m.pb = m.b;
+    return m;
+}
 
 // The spot lamp: a can whose lens faces +y, hung in a yoke; the origin is the
 // pivot of the yoke, in the middle of the can.
@@ -351,15 +388,22 @@ Mesh Speaker()
 }
 
 // The DJ booth: a desk whose front faces -z, a deck on top with two
-// turntables and a mixer between them.
+// turntables and a mixer between them. The desk, deck and panel take the
+// light as it comes; the parts on the deck are painted, dark records and
+// mixer, grey tone arms, coloured labels and knobs, so that these flat parts
+// read from close by.
 Mesh DjBooth()
 {
     Mesh m;
     int body = m.AddMaterial(Matte(0.25f, 0.05f, 0.35f));
     int deck = m.AddMaterial(Shiny(0.6f, 0.6f, 0.65f, 50));
-    int platter = m.AddMaterial(Matte(0.05f, 0.05f, 0.05f));
-    int label = m.AddMaterial(Glow(1.0f, 0.2f, 0.3f));
-    int knob = m.AddMaterial(Glow(0.2f, 1.0f, 0.6f));
+    int platter = m.AddMaterial(Painted(Matte(0.08f, 0.08f, 0.09f)));
+    // From the default view a label or a tone arm is a pixel or two on a dark
+    // record: in deep colours they do not flicker against it as the view moves.
+    int label = m.AddMaterial(Painted(Glow(0.35f, 0.06f, 0.1f)));
+    int arm = m.AddMaterial(Painted(Shiny(0.35f, 0.35f, 0.38f, 50)));
+    int knob = m.AddMaterial(Painted(Glow(0.2f, 1.0f, 0.6f)));
+    int mixer = m.AddMaterial(Painted(Matte(0.22f, 0.22f, 0.25f)));
     // Each part reaches kSeat into the one below or behind it: the desk into
     // the deck, the panel into the desk, the turntables, tone arms and mixer
     // into the deck (its top at 94), the knobs into the mixer (its top at 97).
@@ -377,27 +421,35 @@ Mesh DjBooth()
         m.Lathe(At({x, 94 - s, 2}), {{26, 0}, {26, s}, {26, 2 + s}, {8, 2 + s}, {8, 3 + s}, {0, 3 + s}}, 24,
                 {platter, platter, platter, platter, label});
         // The tone arm lies over the platter: its foot goes deeper, clear of the platter's.
-        m.Box(At({x + side * 20.f, 98, -18}), {2, 4, 12}, deck, nullptr, 2, 2 * s);
+        m.Box(At({x + side * 20.f, 98, -18}), {2, 4, 12}, arm, nullptr, 2, 2 * s);
     }
-    m.Box(At({0, 95.5f, 0}), {16, 1.5f, 28}, platter, nullptr, 2, s);
+    m.Box(At({0, 95.5f, 0}), {16, 1.5f, 28}, mixer, nullptr, 2, s);
     for (int k = 0; k < 3; ++k)
         m.Lathe(At({-8.f + 8.f * k, 97 - s, -10}), {{0, 0}, {3, 0}, {3, s}, {3, 5 + s}, {0, 5 + s}}, 8, {knob});
     m.LeanSides(onDeck, {0, 1, 0});
     return m;
 }
 
-// Bass: a big drum, its heads facing the camera (-z).
+// Bass: a big drum, its heads facing the camera (-z), the front one with a
+// ring in the shell's red. The agents are lit by the point light alone, which
+// hardly reaches their fronts: the drum glows, as the horn's bell does, or it
+// reads black. They are drawn without the depth test, one material after the
+// other, so the materials go from back to front: the back head, its hoop and
+// the legs, the shell, the front hoop, the front head.
 Mesh BassDrum()
 {
     Mesh m;
-    int shell = m.AddMaterial(Shiny(0.85f, 0.1f, 0.12f, 40));
-    int head = m.AddMaterial(Matte(0.95f, 0.93f, 0.85f));
-    int rim = m.AddMaterial(Shiny(0.75f, 0.75f, 0.8f, 80));
+    int back = m.AddMaterial(Glow(0.95f, 0.93f, 0.85f));
+    int backMetal = m.AddMaterial(Glow(0.6f, 0.6f, 0.65f));
+    int shell = m.AddMaterial(Glow(0.85f, 0.1f, 0.12f));
+    int metal = m.AddMaterial(Glow(0.6f, 0.6f, 0.65f));
+    int head = m.AddMaterial(Glow(0.95f, 0.93f, 0.85f));
     m.Lathe(Along({0, 0, 0}, {0, 0, -1}),
-            {{0, -26}, {40, -26}, {42, -26}, {42, -22}, {40, -22}, {40, 22}, {42, 22}, {42, 26}, {40, 26}, {0, 26}},
-            24, {head, rim, rim, rim, shell, rim, rim, rim, head});
+            {{0, -26}, {40, -26}, {42, -26}, {42, -22}, {40, -22}, {40, 22}, {42, 22}, {42, 26}, {40, 26}, {27, 26},
+             {0, 26}},
+            24, {back, backMetal, backMetal, backMetal, shell, metal, metal, metal, shell, head});
     for (int side = -1; side <= 1; side += 2)  // legs
-        m.Box(At({side * 28.f, -42, 0}), {3, 8, 3}, rim);
+        m.Box(At({side * 28.f, -42, 0}), {3, 8, 3}, backMetal);
     return m;
 }
 

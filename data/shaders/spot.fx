@@ -1,5 +1,6 @@
 // Static objects, spot lamps and the dance floor, lit by the scene's three
-// spot lights and a little ambient light, in the material colour.
+// spot lights and a little ambient light, in the material colour times the
+// mesh's paint.
 
 float4x4 projectionMatrix;
 float4x4 viewMatrix;
@@ -39,7 +40,9 @@ float3 SpotLight(Light light, float3 p, float3 n)
     return light.colour.rgb * saturate(dot(n, l)) * cone * fade;
 }
 
-VS_OUTPUT SpotVS(float4 position : POSITION, float3 normal : NORMAL)
+// A mesh may paint its parts with a colour per vertex (the booth's dark
+// records and mixer); without one the device hands white.
+VS_OUTPUT SpotVS(float4 position : POSITION, float3 normal : NORMAL, float4 paint : COLOR0)
 {
     VS_OUTPUT o;
     float4 world = mul(position, worldMatrix);
@@ -48,7 +51,7 @@ VS_OUTPUT SpotVS(float4 position : POSITION, float3 normal : NORMAL)
     float3 light = ambient;
     for (int i = 0; i < 3; i++)
         light += 2.5 * SpotLight(lightArr[i], world.xyz, n);
-    o.colour = float4(min(material.yzw, material.x) * light, 1.0);
+    o.colour = float4(min(material.yzw, material.x) * paint.rgb * light, 1.0);
     return o;
 }
 

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -119,7 +120,8 @@ std::vector<float> RandomInputs(size_t inputCount, size_t vertices, unsigned see
     return out;
 }
 
-// The vertices of one of the demo's meshes: position, normal.
+// The vertices of one of the demo's meshes: position, normal and colour (as
+// the device hands it: white where the mesh has none).
 std::vector<float> MeshInputs(IDirect3DDevice9* dev, const char* name)
 {
     std::vector<float> out;
@@ -134,8 +136,13 @@ std::vector<float> MeshInputs(IDirect3DDevice9* dev, const char* name)
     void* data = nullptr;
     if ((mesh->GetFVF() & D3DFVF_NORMAL) && SUCCEEDED(mesh->LockVertexBuffer(D3DLOCK_READONLY, &data))) {
         for (DWORD v = 0; v < mesh->GetNumVertices(); ++v) {
-            const float* f = (const float*)((const uint8_t*)data + (size_t)v * stride);
-            out.insert(out.end(), {f[0], f[1], f[2], 1.f, f[3], f[4], f[5], 0.f});
+            const uint8_t* bytes = (const uint8_t*)data + (size_t)v * stride;
+            const float* f = (const float*)bytes;
+            DWORD c = 0xFFFFFFFF;
+            if (mesh->GetFVF() & D3DFVF_DIFFUSE)
+                memcpy(&c, bytes + 24, 4);
+            out.insert(out.end(), {f[0], f[1], f[2], 1.f, f[3], f[4], f[5], 0.f, ((c >> 16) & 0xFF) / 255.f,
+                                   ((c >> 8) & 0xFF) / 255.f, (c & 0xFF) / 255.f, (c >> 24) / 255.f});
         }
         mesh->UnlockVertexBuffer();
     }
@@ -180,13 +187,23 @@ TEST(Batch, ShippedProgramsGiveTheFloatsOfOneRunAVertex)
         std::vector<float> m = MeshInputs(d.device, name);
         meshes.insert(meshes.end(), m.begin(), m.end());
     }
-    ASSERT_GT(meshes.size(), 8u * 200);
-    for (const char* name : {"spot.fx", "dancer.fx"}) {
+    ASSERT_GT(meshes.size(), 12u * 200);
+    // Position and normal; the objects' effect also takes the vertex colour.
+    const struct {
+        const char* name;
+        size_t inputs;
+    } shipped[] = {{"spot.fx", 3}, {"dancer.fx", 2}};
+    for (const auto& effect : shipped) {
+        const char* name = effect.name;
         fx::CompiledEffect fx;
         ASSERT_TRUE(CompileText(ReadShipped(name), &fx)) << name;
         const fx::Program& p = *fx.techniques[0].passes[0].vs;
         ASSERT_TRUE(p.selfContained) << name;
-        ASSERT_EQ(p.inputs.size(), 2u) << name;
+        ASSERT_EQ(p.inputs.size(), effect.inputs) << name;
+        std::vector<float> meshInputs;
+        for (size_t at = 0; at + 12 <= meshes.size(); at += 12)
+            meshInputs.insert(meshInputs.end(), meshes.begin() + (long)at,
+                              meshes.begin() + (long)(at + 4 * effect.inputs));
         std::vector<float> scene = p.initial;
         std::copy(fx.store.begin(), fx.store.end(), scene.begin());
         SceneUniforms(fx, &scene);
@@ -195,11 +212,11 @@ TEST(Batch, ShippedProgramsGiveTheFloatsOfOneRunAVertex)
         std::uniform_real_distribution<float> any(-2.f, 2.f);
         for (int i = 0; i < p.uniformFloats; ++i)
             random[(size_t)i] = any(rng);
-        const std::vector<float> vertices = RandomInputs(2, 300, 11);
+        const std::vector<float> vertices = RandomInputs(effect.inputs, 300, 11);
         for (int count : {kLanes, 5, 1}) {
             ExpectSameFloats(p, scene, vertices, count, name);
             ExpectSameFloats(p, random, vertices, count, name);
-            ExpectSameFloats(p, scene, meshes, count, name);
+            ExpectSameFloats(p, scene, meshInputs, count, name);
         }
     }
 }

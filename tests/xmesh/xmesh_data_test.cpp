@@ -1,10 +1,11 @@
 // The generated scene meshes: they load with their materials, are closed
 // and face outward, and are drawn to pictures for a look; the booth's small
-// parts shade like what they stand on.
+// parts shade like what they stand on and are painted dark and coloured.
 #include "xmesh_support.h"
 
 #include <math.h>
 
+#include <algorithm>
 #include <map>
 #include <tuple>
 
@@ -18,9 +19,11 @@ const int kH = 200;
 struct Expected {
     const char* file;
     DWORD materials;
+    bool painted;  // carries vertex colours
 };
-const Expected kMeshes[] = {{"spot.x", 3},       {"discoball.x", 3},    {"speaker.x", 4},     {"djbooth.x", 5},
-                            {"agent_bass.x", 3}, {"agent_medium.x", 3}, {"agent_treble.x", 2}};
+const Expected kMeshes[] = {{"spot.x", 3, false},         {"discoball.x", 3, false},    {"speaker.x", 4, false},
+                            {"djbooth.x", 7, true},       {"agent_bass.x", 5, false},   {"agent_medium.x", 3, false},
+                            {"agent_treble.x", 2, false}};
 
 TEST(XData, GeneratedMeshesLoadClosedAndDraw)
 {
@@ -33,7 +36,8 @@ TEST(XData, GeneratedMeshesLoadClosedAndDraw)
         LoadFile(dev.device, std::string(VELMORA_PLUGIN_DIR) + "/data/objects/" + e.file, l);
         ASSERT_EQ(l.hr, D3D_OK);
         EXPECT_EQ(l.count, e.materials);
-        EXPECT_EQ(l.mesh->GetFVF(), (DWORD)(D3DFVF_XYZ | D3DFVF_NORMAL));
+        // Unpainted meshes keep the plain format: the objects' effect reads white for them.
+        EXPECT_EQ(l.mesh->GetFVF(), (DWORD)(D3DFVF_XYZ | D3DFVF_NORMAL | (e.painted ? D3DFVF_DIFFUSE : 0)));
         EXPECT_GE(l.mesh->GetNumFaces(), 100u);
         EXPECT_LE(l.mesh->GetNumFaces(), 2000u);
         DWORD ranges = 0;
@@ -117,6 +121,14 @@ TEST(XData, GeneratedMeshesLoadClosedAndDraw)
     }
 }
 
+// The booth as the build wrote it.
+void LoadBooth(d3dtest::Device& dev, Loaded& l)
+{
+    ASSERT_NE(dev.device, nullptr);
+    LoadFile(dev.device, std::string(VELMORA_PLUGIN_DIR) + "/data/objects/djbooth.x", l);
+    ASSERT_EQ(l.hr, D3D_OK);
+}
+
 // The small parts on the booth's deck, and the panel on its front, are a pixel
 // or two deep at the demo's distances: lit by one spot from the side, their
 // sides would show as coloured specks. Every corner that stands out of the
@@ -126,10 +138,8 @@ TEST(XData, BoothPartsShadeLikeWhatTheyStandOn)
 {
     VelmoraResetGraphicsCard();
     d3dtest::Device dev(kW, kH);
-    ASSERT_NE(dev.device, nullptr);
     Loaded l;
-    LoadFile(dev.device, std::string(VELMORA_PLUGIN_DIR) + "/data/objects/djbooth.x", l);
-    ASSERT_EQ(l.hr, D3D_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadBooth(dev, l));
     int onDeck = 0, onFront = 0, across = 0;
     for (const Vert& v : Vertices(l.mesh)) {
         const float len = sqrtf(v.n[0] * v.n[0] + v.n[1] * v.n[1] + v.n[2] * v.n[2]);
@@ -145,6 +155,43 @@ TEST(XData, BoothPartsShadeLikeWhatTheyStandOn)
     EXPECT_EQ(across, 0);
     EXPECT_GT(onDeck, 100);  // turntables, tone arms, mixer, knobs
     EXPECT_GT(onFront, 8);   // the panel
+}
+
+// The scene draws the booth through an effect that multiplies by the vertex
+// colour: the desk, deck and panel stay white (as drawn before), every part
+// on the deck is painted, and the records are dark.
+TEST(XData, BoothDeckPartsArePaintedAndTheDeskIsNot)
+{
+    VelmoraResetGraphicsCard();
+    d3dtest::Device dev(kW, kH);
+    Loaded l;
+    ASSERT_NO_FATAL_FAILURE(LoadBooth(dev, l));
+    ASSERT_TRUE(l.mesh->GetFVF() & D3DFVF_DIFFUSE);
+    auto brightest = [](DWORD c) {
+        return std::max({(c >> 16) & 0xFFu, (c >> 8) & 0xFFu, c & 0xFFu});
+    };
+    int white = 0, onDeck = 0, record = 0, whiteAbove = 0, lightRecord = 0;
+    for (const Vert& v : Vertices(l.mesh)) {
+        const bool isWhite = (v.color & 0xFFFFFF) == 0xFFFFFF;
+        white += isWhite;
+        // The parts on the deck reach into it, below its top (y 94); what
+        // stands above it is theirs.
+        if (v.p[1] > 94.01f) {
+            ++onDeck;
+            whiteAbove += isWhite;
+        }
+        // The record's top, from the label (radius 8) to the rim (26).
+        const float dx = fabsf(v.p[0]) - 52.f, dz = v.p[2] - 2.f, r = sqrtf(dx * dx + dz * dz);
+        if (r > 7.5f && r < 26.5f && fabsf(v.p[1] - 96.f) < 0.01f) {
+            ++record;
+            lightRecord += brightest(v.color) > 0x30;
+        }
+    }
+    EXPECT_GT(white, 24);  // desk, deck and panel
+    EXPECT_GT(onDeck, 100);
+    EXPECT_GT(record, 50);
+    EXPECT_EQ(whiteAbove, 0);
+    EXPECT_EQ(lightRecord, 0);
 }
 
 }  // namespace
