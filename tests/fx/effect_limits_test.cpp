@@ -217,6 +217,13 @@ TEST(EffectLimits, ShaderProfilesKeepTheirInstructionSlots)
     EXPECT_EQ(errors, "memory(260,39): error: 'S': the shader takes 257 instruction slots, more than the 256 of "
                       "vs_2_0\n");
 
+    // Discards are texkill, counted among ps_2_0's 32 texture slots, not
+    // its 64 arithmetic ones; 63 adds leave room for them.
+    EXPECT_EQ(MostStatements("ps_2_0", "clip(c);", 100), 32);
+    EXPECT_TRUE(Compile(Shader("ps_2_0", add + " clip(c);", 32), &errors)) << errors;
+    EXPECT_FALSE(Compile(Shader("ps_2_0", "clip(c);", 33), &errors));
+    EXPECT_NE(errors.find("takes 33 texture instruction slots"), std::string::npos) << errors;
+
     // Scalar-only operations take a slot per float, as the assembly does.
     EXPECT_EQ(MostStatements("ps_2_0", "c = exp(c);", 100), 15);
 

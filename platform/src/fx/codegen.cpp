@@ -238,15 +238,20 @@ private:
     // unrolled (jumps then take none), for the profiles' slot limits.
     long long slots_ = 0;
     double unrolledSlots_ = 0.0;
+    // The texture slots among them (texkill: discards).
+    long long textureSlots_ = 0;
+    double unrolledTextureSlots_ = 0.0;
 
     static bool IsFlow(int op) { return op == OpJmp || op == OpJz; }
+    // Discards are texkill, which takes a texture slot.
+    static bool IsTextureSlot(int op) { return op == OpDiscard || op == OpDiscardIf; }
 
     // The slots an instruction would take in Direct3D 9 assembly, near
     // enough: one per four floats of a component-wise operation; per float
     // for the scalar-only ones (rcp, rsq, exp, log, pow, sincos) with their
     // own slot counts; one per output of a matrix product; the intrinsics
     // that the assembly spells out, by its usual expansion. Texture sampling
-    // is refused, so every slot is an arithmetic one.
+    // is refused, so only discards take texture slots.
     static int Slots(const Instr& in)
     {
         const int n = in.n > 0 ? in.n : 1, vec = (n + 3) / 4;
@@ -323,15 +328,23 @@ private:
     void CheckSlots(const ShaderRef& ref, const Function& f, bool pixel) const
     {
         const SlotLimit limit = SlotLimitOf(pixel, ref.major, ref.minor);
-        const double taken = limit.loops ? (double)slots_ : unrolledSlots_;
-        const int allowed = limit.arithmetic ? limit.arithmetic : limit.total;
-        if (taken <= allowed)
+        const double all = limit.loops ? (double)slots_ : unrolledSlots_;
+        const double texture = limit.loops ? (double)textureSlots_ : unrolledTextureSlots_;
+        auto check = [&](double taken, int allowed, const char* kind) {
+            if (taken <= allowed)
+                return;
+            const long long shown = taken > 1e15 ? (long long)1e15 : (long long)taken;
+            Fail(ref.line, ref.col,
+                 "'" + f.name + "': the shader takes " + std::to_string(shown) + kind + " instruction slots" +
+                     (limit.loops ? "" : " with its loops unrolled") + ", more than the " + std::to_string(allowed) +
+                     " of " + ref.profile);
+        };
+        if (!limit.arithmetic) {
+            check(all, limit.total, "");
             return;
-        const long long shown = taken > 1e15 ? (long long)1e15 : (long long)taken;
-        Fail(ref.line, ref.col,
-             "'" + f.name + "': the shader takes " + std::to_string(shown) + (limit.arithmetic ? " arithmetic" : "") +
-                 " instruction slots" + (limit.loops ? "" : " with its loops unrolled") + ", more than the " +
-                 std::to_string(allowed) + " of " + ref.profile);
+        }
+        check(all - texture, limit.arithmetic, " arithmetic");
+        check(texture, limit.total - limit.arithmetic, " texture");
     }
 
     // Float constant registers of each shader model.
@@ -424,6 +437,8 @@ private:
         outerLoop_ = nullptr;
         slots_ = 0;
         unrolledSlots_ = 0.0;
+        textureSlots_ = 0;
+        unrolledTextureSlots_ = 0.0;
     }
 
     int Uniforms() const { return (int)fx_->store.size(); }
@@ -526,6 +541,10 @@ private:
         slots_ += slots;
         if (!IsFlow(op))
             unrolledSlots_ += runs_ * slots;
+        if (IsTextureSlot(op)) {
+            textureSlots_ += slots;
+            unrolledTextureSlots_ += runs_ * slots;
+        }
         if (boundedRun_ && runLength_ > kMaxRunLength) {
             if (outerLoop_)
                 Fail(outerLoop_->line, outerLoop_->col,
