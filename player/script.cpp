@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 
@@ -59,6 +60,61 @@ static bool ReadLine(std::istream& in, std::string& line, size_t& size, bool& to
     return false;
 }
 
+// The length of the UTF-8 sequence of a printable character at `s`, or 0:
+// control characters (C1 included), overlong forms, surrogates and broken
+// sequences are not text.
+static size_t PrintableUtf8(const unsigned char* s, size_t left)
+{
+    // The lead byte gives the length, its own bits of the code point, and
+    // the least code point that needs that length.
+    static const struct
+    {
+        unsigned char first, last;
+        size_t length;
+        uint32_t bits, least;
+    } kLeads[] = {{0xC2, 0xDF, 2, 0x1F, 0xA0}, {0xE0, 0xEF, 3, 0x0F, 0x800}, {0xF0, 0xF4, 4, 0x07, 0x10000}};
+    const auto* lead = std::find_if(std::begin(kLeads), std::end(kLeads),
+                                    [&](const auto& l) { return s[0] >= l.first && s[0] <= l.last; });
+    if (lead == std::end(kLeads) || lead->length > left)
+        return 0;
+    const size_t length = lead->length;
+    const uint32_t least = lead->least;
+    uint32_t code = s[0] & lead->bits;
+    for (size_t i = 1; i < length; ++i)
+    {
+        if ((s[i] & 0xC0u) != 0x80u)
+            return 0;
+        code = (code << 6) | (s[i] & 0x3Fu);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+// A word of the script as its messages quote it: a byte that cannot be
+// printed as \xHH, so that a NUL does not end the message and the terminal
+// gets no raw bytes.
+static std::string Quoted(const std::string& word)
+{
+    std::string shown = "'";
+    const auto* bytes = reinterpret_cast<const unsigned char*>(word.data());
+    for (size_t i = 0; i < word.size();)
+    {
+        const size_t text = bytes[i] >= 0x20 && bytes[i] < 0x7F ? 1 : PrintableUtf8(bytes + i, word.size() - i);
+        if (text > 0)
+        {
+            shown.append(word, i, text);
+            i += text;
+            continue;
+        }
+        char escaped[5];
+        snprintf(escaped, sizeof(escaped), "\\x%02X", bytes[i]);
+        shown += escaped;
+        ++i;
+    }
+    return shown + "'";
+}
+
 static bool ReadInt(std::istringstream& in, int minimum, uint16_t& value)
 {
     long long v = 0;
@@ -112,6 +168,9 @@ bool InputScript::Parse(std::istream& lines, const std::string& name, std::strin
     while (ReadLine(lines, line, size, tooLong))
     {
         ++number;
+        // Many editors start a UTF-8 file with a byte-order mark.
+        if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            line.erase(0, 3);
         auto fail = [&](const std::string& why) {
             // A frame crowded before this line is the first fault in the file.
             int frame = 0;
@@ -155,14 +214,14 @@ bool InputScript::Parse(std::istream& lines, const std::string& name, std::strin
             step.kind = ScriptStep::Key;
             std::string key;
             if (!(in >> key) || (step.a = static_cast<uint16_t>(VirtualKeyFromName(key))) == 0)
-                return fail("unknown key '" + key + "'");
+                return fail("unknown key " + Quoted(key));
         }
         else if (action == "command")
         {
             step.kind = ScriptStep::Command;
             std::string command;
             if (!(in >> command) || (step.a = static_cast<uint16_t>(CommandFromName(command))) == 0)
-                return fail("unknown command '" + command + "'");
+                return fail("unknown command " + Quoted(command));
         }
         else if (action == "resize")
         {
@@ -171,11 +230,11 @@ bool InputScript::Parse(std::istream& lines, const std::string& name, std::strin
                 return fail("resize takes width and height (0 to 65535)");
         }
         else
-            return fail("unknown action '" + action + "'");
+            return fail("unknown action " + Quoted(action));
 
         std::string extra;
         if (in >> extra)
-            return fail("unexpected '" + extra + "'");
+            return fail("unexpected " + Quoted(extra));
         m_Steps.push_back(step);
     }
     if (size > kMaxScriptBytes)

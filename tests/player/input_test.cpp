@@ -116,6 +116,31 @@ TEST(InputScriptParse, ReadsStepsAndRefusesBadLinesWithTheirNumber)
     EXPECT_FALSE(script.Load("/nonexistent/script.txt", error));
 }
 
+TEST(InputScriptParse, AByteOrderMarkIsSkippedAndUnprintableBytesAreEscaped)
+{
+    InputScript script;
+    std::string error;
+    // Editors write the mark at the start of a file; only there is it skipped.
+    EXPECT_TRUE(script.Parse("\xEF\xBB\xBF" "1 lclick\n2 rclick\n", "s", error)) << error;
+    EXPECT_EQ(script.Steps().size(), 2u);
+    EXPECT_FALSE(script.Parse("\xEF\xBB\xBF" "1 lclick\n\xEF\xBB\xBF" "2 rclick\n", "s", error));
+    EXPECT_EQ(error.rfind("s:2: ", 0), 0u) << error;
+
+    // The message goes on past a NUL; UTF-8 text stays as it is.
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string("1 lclick \0x\n", 12), "s:1: unexpected '\\x00x'"},
+        {"1 key \xFF\n", "s:1: unknown key '\\xFF'"},
+        {"1 dance\x01\x7F\n", "s:1: unknown action 'dance\\x01\\x7F'"},
+        {"1 command \xC3\xA9t\xC3\n", "s:1: unknown command '\xC3\xA9t\\xC3'"},
+        {"\xEF\xBB\xBF" "1 key \xE2\x82\n", "s:1: unknown key '\\xE2\\x82'"},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_FALSE(script.Parse(c.first, "s", error));
+        EXPECT_EQ(error, c.second);
+    }
+}
+
 TEST_F(Input, ScriptStepsArePostedAndReachTheWindowWhenDelivered)
 {
     InputScript script;
