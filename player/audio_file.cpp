@@ -142,7 +142,7 @@ std::unique_ptr<MusicDecoder> OpenMusicFile(const std::string& path, std::string
     if (!file)
     {
         error = "cannot read audio file " + quoted + ": " + OneLine(sf_strerror(nullptr)) +
-            " (WAV, FLAC and Ogg are supported)";
+            " (WAV, FLAC, Ogg and MP3 are supported)";
         return nullptr;
     }
     if (info.samplerate <= 0 || info.channels <= 0)

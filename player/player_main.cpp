@@ -19,7 +19,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -53,7 +55,7 @@ void Usage(FILE* to)
             "  --frames N      frames to render (default 200)\n"
             "  --drive-c DIR   the folder that stands for C: (default: ../drive_c beside this program)\n"
             "  --audio FILE    music to play and analyse: WAV (8, 16, 24 or 32-bit, float or double),\n"
-            "                  FLAC or Ogg Vorbis (default: the built-in signal)\n"
+            "                  FLAC, Ogg Vorbis or MP3 (default: the built-in signal)\n"
             "  --loop          play the music again from the start when it ends; without it a run,\n"
             "                  headless too, stops at the end of the file (even before --frames N)\n"
             "  --mute          with --window, send silence to the audio device (the picture still\n"
@@ -84,7 +86,11 @@ void Usage(FILE* to)
             "real FFT; bin i (0..575) is centred on 20 Hz * 1000^(i/575) (bins 0-191: 20-200 Hz,\n"
             "192-383: 200 Hz-2 kHz, 384-575: 2-20 kHz) and takes the largest magnitude in its span;\n"
             "amplitude 4|X|/N in dBFS maps to byte 255 * (dBFS + 72) / 72, clamped to 0..255.\n"
-            "Without --audio the player plays a built-in 8-second loop of music at 120 BPM.\n",
+            "Without --audio the player plays a built-in 8-second loop of music at 120 BPM.\n"
+            "\n"
+            "Render threads: as many as the cores the player may run on (its CPU affinity, as taskset\n"
+            "or a container sets it), at most 8; VELMORA_RENDER_THREADS=N sets the number (1 to 8,\n"
+            "1: all drawing on the calling thread).\n",
             kMaxStepsPerFrame, static_cast<int>(kMaxScriptBytes >> 20));
 }
 
@@ -110,29 +116,47 @@ std::string Absolute(const std::string& path)
     return std::string(cwd) + "/" + path;
 }
 
+const long kMostFrames = 100000000;
+
 bool ParseCount(const char* text, int minimum, int& value)
 {
     char* end = nullptr;
     long parsed = strtol(text, &end, 10);
-    if (!*text || *end || parsed < minimum || parsed > 100000000)
+    if (!*text || *end || parsed < minimum || parsed > kMostFrames)
         return false;
     value = static_cast<int>(parsed);
     return true;
 }
 
+int Refuse(const std::string& why)
+{
+    fprintf(stderr, "velmora-player: %s\n", why.c_str());
+    return 2;
+}
+
 // Returns 0 to go on, otherwise the exit status.
 int Parse(int argc, char** argv, Options& options)
 {
+    bool everyGiven = false;
+    // The options that take a value: a path, or a count from `least`.
+    const struct
+    {
+        const char* name;
+        const char* path; // what the path names, or null for a count
+        std::string* text;
+        int* count;
+        int least;
+        bool* given;
+    } valued[] = {{"--module", "a file", &options.module, nullptr, 0, nullptr},
+                  {"--drive-c", "a folder", &options.driveC, nullptr, 0, nullptr},
+                  {"--audio", "a file", &options.audio, nullptr, 0, nullptr},
+                  {"--out", "a folder", &options.out, nullptr, 0, nullptr},
+                  {"--script", "a file", &options.script, nullptr, 0, nullptr},
+                  {"--frames", nullptr, nullptr, &options.frames, 0, &options.framesGiven},
+                  {"--every", nullptr, nullptr, &options.every, 1, &everyGiven}};
     for (int i = 1; i < argc; ++i)
     {
         std::string arg = argv[i];
-        auto value = [&](const char*& out) {
-            if (i + 1 >= argc)
-                return false;
-            out = argv[++i];
-            return true;
-        };
-        const char* v = nullptr;
         if (arg == "--help" || arg == "-h")
         {
             Usage(stdout);
@@ -146,26 +170,35 @@ int Parse(int argc, char** argv, Options& options)
             options.window = true;
         else if (arg == "--config")
             options.config = true;
-        else if (arg == "--script" && value(v))
-            options.script = v;
-        else if (arg == "--module" && value(v))
-            options.module = v;
-        else if (arg == "--drive-c" && value(v))
-            options.driveC = v;
-        else if (arg == "--audio" && value(v))
-            options.audio = v;
-        else if (arg == "--out" && value(v))
-            options.out = v;
-        else if (arg == "--frames" && value(v) && ParseCount(v, 0, options.frames))
-            options.framesGiven = true;
-        else if (arg == "--every" && value(v) && ParseCount(v, 1, options.every))
-            ;
         else
         {
-            fprintf(stderr, "velmora-player: bad argument '%s' (see --help)\n", arg.c_str());
-            return 2;
+            const auto* option =
+                std::find_if(std::begin(valued), std::end(valued), [&](const auto& o) { return arg == o.name; });
+            if (option == std::end(valued))
+                return Refuse("bad argument '" + arg + "' (see --help)");
+            const std::string takes = arg + " takes " +
+                (option->path ? option->path
+                              : "a whole number of frames from " + std::to_string(option->least) + " to " +
+                                    std::to_string(kMostFrames));
+            // An option in the value's place means the value was left out
+            // (a file whose name starts so is given as ./--name).
+            const char* v = i + 1 < argc ? argv[i + 1] : "";
+            if (!*v || strncmp(v, "--", 2) == 0)
+                return Refuse(takes + ", and none follows it");
+            ++i;
+            if (option->text)
+                *option->text = v;
+            else if (ParseCount(v, option->least, *option->count))
+                *option->given = true;
+            else
+                return Refuse(takes + ", not '" + v + "'");
         }
     }
+    // Options that only change what another one does.
+    if (everyGiven && options.out.empty())
+        return Refuse("--every needs --out: it picks the frames written there");
+    if (options.mute && !options.window)
+        return Refuse("--mute needs --window: a headless run is always silent");
     return 0;
 }
 

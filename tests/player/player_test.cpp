@@ -9,12 +9,15 @@
 #include <velmora_platform.h>
 
 #include <signal.h>
+#include <sndfile.h>
 
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -90,14 +93,86 @@ TEST(Player, BadArgumentsGiveOneLineAndAFailureStatus)
     EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
     EXPECT_FALSE(FileExists(driveC + "/winamplog.txt"));
 
-    run = RunProgram({VELMORA_PLAYER_EXE, "--frames", "many"}, folder.Path());
-    EXPECT_NE(run.status, 0);
-    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    // Options the player cannot use say which option and what it takes, or
+    // which other option they need, and stop the run before anything is done.
+    const std::string out = folder / "out";
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--frames", "many"}, "--frames takes a whole number of frames from 0"},
+        {{"--frames", "-1"}, "--frames takes a whole number of frames from 0"},
+        {{"--every", "0", "--out", out}, "--every takes a whole number of frames from 1"},
+        {{"--out", out, "--every", "1e3"}, "--every takes a whole number of frames from 1"},
+        {{"--audio"}, "--audio takes a file"},
+        {{"--audio", "--loop"}, "--audio takes a file"},
+        {{"--audio", ""}, "--audio takes a file"},
+        {{"--out", "--every", "5"}, "--out takes a folder"},
+        {{"--every", "5"}, "--every needs --out"},
+        {{"--mute", "--frames", "3"}, "--mute needs --window"},
+        {{"--frames", "3", "--dance"}, "'--dance'"},
+    };
+    for (const auto& c : refused)
+    {
+        std::vector<std::string> args = {VELMORA_PLAYER_EXE, "--drive-c", driveC};
+        args.insert(args.end(), c.first.begin(), c.first.end());
+        run = RunProgram(args, folder.Path());
+        EXPECT_EQ(run.status, 2) << c.second;
+        EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+        EXPECT_EQ(run.err.rfind("velmora-player: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(c.second), std::string::npos) << run.err;
+        EXPECT_FALSE(FileExists(driveC + "/winamplog.txt")) << c.second;
+        EXPECT_FALSE(FileExists(out)) << c.second;
+        remove((driveC + "/winamplog.txt").c_str());
+    }
+    // --loop means something without --audio too: the built-in music loops anyway.
+    run = RunProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--loop", "--frames", "2"}, folder.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
 
     run = RunProgram({VELMORA_PLAYER_EXE, "--help"}, folder.Path());
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("--drive-c"), std::string::npos);
     EXPECT_NE(run.out.find("plugin.ini beside the module"), std::string::npos) << "where the window's size comes from";
+    EXPECT_NE(run.out.find("MP3"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("VELMORA_RENDER_THREADS"), std::string::npos) << run.out;
+}
+
+TEST(Player, PlaysMp3Files)
+{
+    // One second of a 440 Hz tone, made here as MP3 where this libsndfile writes it.
+    const int rate = 44100;
+    TempFolder folder;
+    const std::string path = folder / "tone.mp3";
+    SF_INFO info = {};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        GTEST_SKIP() << "this libsndfile cannot write MP3: " << sf_strerror(nullptr);
+    std::vector<float> samples;
+    for (int n = 0; n < rate; ++n)
+    {
+        const float v = 0.5f * static_cast<float>(std::sin(2.0 * 3.14159265358979 * 440.0 * n / rate));
+        samples.push_back(v);
+        samples.push_back(v);
+    }
+    ASSERT_EQ(sf_writef_float(file, samples.data(), rate), rate);
+    sf_close(file);
+
+    // The tone is heard where it is: bin 257 is centred on 20 Hz * 1000^(257/575), 440 Hz.
+    std::string error;
+    std::unique_ptr<SpectrumSource> source = OpenSpectrumSource(path, false, error);
+    ASSERT_TRUE(source) << error;
+    unsigned char spectrum[2][576], waveform[2][576];
+    ASSERT_TRUE(source->Fill(500.0, spectrum, waveform));
+    const unsigned char* loudest = std::max_element(spectrum[0], spectrum[0] + 576);
+    EXPECT_GT(*loudest, 200);
+    EXPECT_NEAR(loudest - spectrum[0], 257, 2);
+
+    // And the player plays it to its end: a second at 25 ms a frame.
+    const std::string driveC = folder / "drive_c";
+    ProcessResult run = RunProgram({VELMORA_PLAYER_EXE, "--drive-c", driveC, "--audio", path, "--frames", "100"}, folder.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("velmora-player: 40 frames rendered\n"), std::string::npos) << run.out;
 }
 
 TEST(Player, HostAnswersTheModuleRequests)
