@@ -2,6 +2,7 @@
 // window, the window destroyed or the connection lost from outside.
 #include <gtest/gtest.h>
 
+#include "live_window.h"
 #include "test_support.h"
 #include "x11_watch.h"
 #include "xvfb.h"
@@ -14,6 +15,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,8 @@ int Record(Display*, XErrorEvent* error)
     return 0;
 }
 
-// SDL's X11 video on `display` for the time of a test.
+// SDL's X11 video on `display` for the time of a test, started as the live
+// window starts it.
 class SdlVideoOn
 {
 public:
@@ -39,12 +42,12 @@ public:
             m_Display = before;
         setenv("DISPLAY", display.c_str(), 1);
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
-        m_Started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        m_Video.reset(new LiveWindow);
+        m_Started = m_Video->StartVideo(m_Error);
     }
     ~SdlVideoOn()
     {
-        if (m_Started)
-            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        m_Video.reset();
         SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
         if (m_Display.empty())
             unsetenv("DISPLAY");
@@ -52,9 +55,12 @@ public:
             setenv("DISPLAY", m_Display.c_str(), 1);
     }
     bool Started() const { return m_Started; }
+    const std::string& Error() const { return m_Error; }
 
 private:
     std::string m_Display;
+    std::unique_ptr<LiveWindow> m_Video;
+    std::string m_Error;
     bool m_Started = false;
 };
 
@@ -99,7 +105,7 @@ TEST(X11, OnlyBadWindowAndBadDrawableAboutTheWindowCountAsItsClose)
     if (server.Display().empty())
         GTEST_SKIP() << "no Xvfb to show a window on";
     SdlVideoOn video(server.Display());
-    ASSERT_TRUE(video.Started()) << SDL_GetError();
+    ASSERT_TRUE(video.Started()) << video.Error();
     SDL_Window* window = SDL_CreateWindow("Velmora", 0, 0, 64, 48, 0);
     ASSERT_NE(window, nullptr) << SDL_GetError();
     SDL_SysWMinfo info;
