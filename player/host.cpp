@@ -125,6 +125,9 @@ bool Host::Frame(SpectrumSource* source, double positionMs)
 {
     if (!FillAudio(source, positionMs))
         return false;
+    // A signal while the music was read: no call of the module after it.
+    if (StopSignal())
+        return false;
     ModuleCall call;
     Render();
     return EndFrame();
@@ -133,7 +136,10 @@ bool Host::Frame(SpectrumSource* source, double positionMs)
 bool Host::FillAudio(SpectrumSource* source, double positionMs)
 {
     if (source)
+    {
+        MusicWait wait; // the analysis waits for the decoder where it has not kept up
         return source->Fill(positionMs, m_Module->spectrumData, m_Module->waveformData);
+    }
     for (auto& channel : m_Module->spectrumData)
         for (auto& value : channel)
             value = 0;
@@ -152,17 +158,20 @@ bool Host::EndFrame()
 
 bool Host::DeliverMessages()
 {
+    // After a signal the module is called no more; the messages stay queued.
+    if (StopSignal())
+        return false;
     ModuleCall call; // the module's window procedures run here
     MSG msg;
     bool running = true;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+    while (!StopSignal() && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
     {
         if (msg.message == WM_QUIT)
             running = false;
         else
             DispatchMessageA(&msg);
     }
-    return running;
+    return running && !StopSignal();
 }
 
 void Host::Quit()

@@ -1,7 +1,9 @@
 // The player's side of the module interface: it loads the module, owns the
 // main window that answers the module's WM_USER requests, and drives Init,
 // Render and Quit. Its calls into the module, but for Quit and Unload, count
-// as the module's work for the stop signals (see stop_signals.h).
+// as the module's work for the stop signals (see stop_signals.h), and its
+// reads of the music as waits for the decoder; after a signal it calls the
+// module no more until Quit.
 #ifndef VELMORA_PLAYER_HOST_H
 #define VELMORA_PLAYER_HOST_H
 
@@ -32,8 +34,8 @@ public:
     void Config();
     // Fills the spectrum and waveform bytes for `positionMs` (silence without a
     // source), calls Render, advances the virtual clock by the record's delay and
-    // delivers the posted messages. Returns false when the source has ended or a
-    // quit message arrived.
+    // delivers the posted messages. Returns false when the source has ended, a
+    // quit message arrived or a stop signal came.
     bool Frame(SpectrumSource* source, double positionMs);
     // Frame in its three steps, so that a benchmark can time the Render call
     // alone: the bytes (false when the source has ended), Render, then the
@@ -41,7 +43,8 @@ public:
     bool FillAudio(SpectrumSource* source, double positionMs);
     void Render() { m_Module->Render(m_Module); }
     bool EndFrame();
-    // Delivers every posted message; returns false when one was WM_QUIT.
+    // Delivers every posted message; returns false when one was WM_QUIT, or
+    // once a stop signal came (the rest then stay queued).
     bool DeliverMessages();
     void Quit();
     // Unloads a module loaded by Load (its global objects are destroyed then).

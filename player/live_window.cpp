@@ -12,10 +12,13 @@ LiveWindow::~LiveWindow()
 {
     if (m_Picture)
         SDL_FreeSurface(m_Picture);
-    if (m_Window)
+    // Over a lost X connection SDL's window and video are left as they are:
+    // their teardown would use the connection, and Xlib would end the player.
+    const bool lost = m_X11.Lost();
+    if (m_Window && !lost)
         SDL_DestroyWindow(m_Window);
     m_X11.Stop();
-    if (m_VideoStarted)
+    if (m_VideoStarted && !lost)
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
@@ -158,7 +161,8 @@ int PlayerCommandFromSdl(int key)
 bool LiveWindow::Pump(InputTarget& target)
 {
     SDL_Event event;
-    while (SDL_PollEvent(&event))
+    // Each poll reads the X connection: none once it is lost.
+    while (!m_X11.Lost() && SDL_PollEvent(&event))
     {
         switch (event.type)
         {
@@ -195,12 +199,14 @@ bool LiveWindow::Pump(InputTarget& target)
             break;
         }
     }
-    // Gone from outside: it ends the run as a close does.
+    // Gone from outside, or its connection lost: it ends the run as a close does.
     return !m_X11.Gone();
 }
 
 void LiveWindow::Show(HWND renderWindow)
 {
+    if (m_X11.Lost())
+        return;
     int width = 0;
     int height = 0;
     const DWORD* pixels = VelmoraGetWindowPicture(renderWindow, &width, &height);

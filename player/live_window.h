@@ -27,8 +27,9 @@ public:
     // with a reason when it cannot.
     bool Open(const char* title, int width, int height, std::string& error);
     // Handles the desktop's events: input is posted to the render window, a
-    // resize resizes it. Returns false once the person closed the window, or
-    // once another program destroyed it.
+    // resize resizes it. Returns false once the person closed the window, once
+    // another program destroyed it, or once the connection to the X server
+    // was lost (another program killed it, or the server went away).
     bool Pump(InputTarget& target);
     // Shows the render window's last picture in the window's surface, scaled
     // to the window: one copy, or one scaled copy after a resize.

@@ -277,9 +277,11 @@ int main(int argc, char** argv)
         fprintf(stderr, "velmora-player: %s\n", error.c_str());
         return 1;
     }
-    if (options.config)
+    // The configuration box; or a signal while the module loaded, which no call of it follows.
+    if (options.config || StopSignal())
     {
-        host.Config();
+        if (!StopSignal())
+            host.Config();
         host.Unload();
         ShutdownDone();
         printf("log: %s\n", logPath);
@@ -312,8 +314,12 @@ int main(int argc, char** argv)
 
     // Headless runs stay silent, so that they repeat exactly.
     AudioPlayback playback;
-    if (showing && !playback.Start(music, options.mute, error))
-        fprintf(stderr, "velmora-player: %s; the music is silent\n", error.c_str());
+    if (showing)
+    {
+        MusicWait wait; // the device's first block waits for the decoder
+        if (!playback.Start(music, options.mute, error))
+            fprintf(stderr, "velmora-player: %s; the music is silent\n", error.c_str());
+    }
 
     int written = 0;
     int frame = 0;

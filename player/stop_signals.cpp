@@ -10,6 +10,8 @@
 
 const char kShutdownSkippedLine[] =
     "velmora-player: the module did not return within a second of the signal; its shutdown was skipped\n";
+const char kMusicStalledLine[] = "velmora-player: the music's decoder kept the player waiting a second after the signal; "
+                                 "the module's shutdown was skipped\n";
 const char kSecondSignalLine[] = "velmora-player: a second signal; the module's shutdown was skipped\n";
 
 namespace
@@ -18,13 +20,19 @@ namespace
 // signal lands.
 std::atomic<int> g_StopSignal{0};
 std::atomic<int> g_ModuleLoading{0};
-std::atomic<int> g_InModule{0};
+std::atomic<int> g_Watched{0}; // what the player is in: a WatchedWork kind, or 0
+std::atomic<int> g_GraceOver{0};
 std::atomic<int> g_ShutdownDone{0};
+std::atomic<int> g_Ending{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handlers read these");
 
 // Only async-signal-safe calls from here on: the handlers use it.
 void EndNow(int number, const char* line)
 {
+    // The alarm and the start of watched work may both see the end on two threads.
+    if (g_Ending.exchange(1))
+        for (;;)
+            pause();
     if (line)
     {
         ssize_t written = write(STDERR_FILENO, line, strlen(line));
@@ -52,10 +60,20 @@ extern "C" void OnStopSignal(int number)
     setitimer(ITIMER_REAL, &grace, nullptr);
 }
 
+const char* LineFor(int watched)
+{
+    return watched == WatchedWork::kMusic ? kMusicStalledLine : kShutdownSkippedLine;
+}
+
 extern "C" void OnGraceOver(int)
 {
-    if (g_InModule && g_StopSignal)
-        EndNow(g_StopSignal, kShutdownSkippedLine);
+    if (!g_StopSignal)
+        return;
+    // Set before g_Watched is read, as WatchedWork sets g_Watched before it
+    // reads this: one of the two sees the other.
+    g_GraceOver = 1;
+    if (const int watched = g_Watched)
+        EndNow(g_StopSignal, LineFor(watched));
 }
 } // namespace
 
@@ -99,11 +117,13 @@ void EndByStopSignal()
     raise(number);
 }
 
-ModuleCall::ModuleCall() : m_Outer(g_InModule.exchange(1))
+WatchedWork::WatchedWork(Kind kind) : m_Outer(g_Watched.exchange(kind))
 {
+    if (g_GraceOver)
+        EndNow(g_StopSignal, LineFor(kind));
 }
 
-ModuleCall::~ModuleCall()
+WatchedWork::~WatchedWork()
 {
-    g_InModule = m_Outer;
+    g_Watched = m_Outer;
 }

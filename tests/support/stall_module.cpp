@@ -1,12 +1,15 @@
 // A module for the player's tests that hangs where it is told.
 // VELMORA_STALL in the environment: "init" or "render" never return (the
-// call sleeps on), "slow" makes every Render take 300 ms. Each callback it
-// enters is noted as a file of its name in the folder VELMORA_STALL_MARKS.
+// call sleeps on), "slow" makes every Render take 300 ms, "deliver" makes the
+// delivery of a message that Init posts take 400 ms and Render never return.
+// Each callback it enters is noted as a file of its name in the folder
+// VELMORA_STALL_MARKS ("deliver" for that message).
 #include "plugin.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -38,18 +41,44 @@ void Forever()
         sleep(1);
 }
 
-int Init(CVisModule*)
+const UINT kSlowMessage = WM_USER + 1;
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != kSlowMessage)
+        return DefWindowProcA(window, message, wParam, lParam);
+    Mark("deliver");
+    // On through the signals that land meanwhile.
+    timespec left = {0, 400000000};
+    while (nanosleep(&left, &left) != 0)
+    {
+    }
+    return 0;
+}
+
+int Init(CVisModule* module)
 {
     Mark("init");
     if (Stalls("init"))
         Forever();
+    if (Stalls("deliver"))
+    {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = WindowProc;
+        windowClass.hInstance = module->hDllInstance;
+        windowClass.lpszClassName = "VelmoraStall";
+        RegisterClassA(&windowClass);
+        HWND window = CreateWindowExA(0, "VelmoraStall", "", 0, 0, 0, 16, 16, nullptr, nullptr,
+                                      module->hDllInstance, nullptr);
+        PostMessageA(window, kSlowMessage, 0, 0);
+    }
     return 0;
 }
 
 int Render(CVisModule*)
 {
     Mark("render");
-    if (Stalls("render"))
+    if (Stalls("render") || Stalls("deliver"))
         Forever();
     if (Stalls("slow"))
         usleep(300000);

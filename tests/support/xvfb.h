@@ -53,13 +53,16 @@ public:
         if (got > 0 && number[0] >= '0' && number[0] <= '9')
             m_Display = ":" + std::to_string(atoi(number));
     }
-    ~Xvfb()
+    ~Xvfb() { Stop(); }
+    // Ends the server, and with it every client's connection.
+    void Stop()
     {
         if (m_Pid <= 0)
             return;
         kill(m_Pid, SIGTERM);
         int status = 0;
         waitpid(m_Pid, &status, 0);
+        m_Pid = -1;
     }
     Xvfb(const Xvfb&) = delete;
     Xvfb& operator=(const Xvfb&) = delete;
