@@ -388,15 +388,17 @@ Mesh Speaker()
 }
 
 // The DJ booth: a desk whose front faces -z, a deck on top with two
-// turntables and a mixer between them. The desk, deck and panel take the
-// light as it comes; the parts on the deck are painted, dark records and
-// mixer, grey tone arms, coloured labels and knobs, so that these flat parts
-// read from close by.
+// turntables and a mixer between them. All of it is painted: the spots light
+// its front to about 2.4 times full scale, and unpainted it would be a flat
+// white slab. The desk is dark, its front panel and the deck's edges a
+// lighter trim; the deck's top is light grey, so that the parts on it, dark
+// records and mixer, grey tone arms, coloured labels and knobs, read from
+// close by.
 Mesh DjBooth()
 {
     Mesh m;
-    int body = m.AddMaterial(Matte(0.25f, 0.05f, 0.35f));
-    int deck = m.AddMaterial(Shiny(0.6f, 0.6f, 0.65f, 50));
+    int body = m.AddMaterial(Painted(Matte(0.12f, 0.12f, 0.14f)));
+    int deck = m.AddMaterial(Painted(Shiny(0.5f, 0.5f, 0.52f, 50)));
     int platter = m.AddMaterial(Painted(Matte(0.08f, 0.08f, 0.09f)));
     // From the default view a label or a tone arm is a pixel or two on a dark
     // record: in deep colours they do not flicker against it as the view moves.
@@ -404,14 +406,16 @@ Mesh DjBooth()
     int arm = m.AddMaterial(Painted(Shiny(0.35f, 0.35f, 0.38f, 50)));
     int knob = m.AddMaterial(Painted(Glow(0.2f, 1.0f, 0.6f)));
     int mixer = m.AddMaterial(Painted(Matte(0.22f, 0.22f, 0.25f)));
+    int trim = m.AddMaterial(Painted(Matte(0.24f, 0.24f, 0.26f)));
     // Each part reaches kSeat into the one below or behind it: the desk into
     // the deck, the panel into the desk, the turntables, tone arms and mixer
     // into the deck (its top at 94), the knobs into the mixer (its top at 97).
     const float s = kSeat;
     m.Box(At({0, 45, 0}), {90, 45, 38}, body, nullptr, 3, s);
-    m.Box(At({0, 92, 0}), {94, 2, 40}, deck);
+    const int deckSides[] = {trim, trim, trim, deck, trim, trim};
+    m.Box(At({0, 92, 0}), {94, 2, 40}, deck, deckSides);
     const size_t panel = m.Vertices();
-    m.Box(At({0, 45, -39}), {70, 30, 1}, deck, nullptr, 5, s);  // panel on the front
+    m.Box(At({0, 45, -39}), {70, 30, 1}, trim, nullptr, 5, s);  // panel on the front
     m.LeanSides(panel, {0, 0, -1});
     // The parts on the deck are kept low: from the usual views, what stands
     // above the deck's back edge would be under a pixel tall and flicker.

@@ -4,7 +4,8 @@
 // one in front of it), never a speaker, lamp, booth or ball; of the floor's,
 // 99 % the floor or a dancer. Neither may reach the picture's edge. The frame is
 // drawn again and again with the clock held (no time passes, nothing moves),
-// each time with another set of the scene's entities.
+// each time with another set of the scene's entities. The booth behind them
+// shows its shading at every key, not a slab blown out to white.
 #include <gtest/gtest.h>
 
 #include "Entity/Entity.h"
@@ -13,7 +14,9 @@
 #include "main.h"
 #include "plugin.h"
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -200,5 +203,42 @@ TEST_F(KeyViews, EveryKeyShowsEachDancerAndTheFloorWhole)
             EXPECT_GE(seen.shown[t], t < 3 ? 0.9 : 0.99);
             EXPECT_TRUE(seen.whole[t]);
         }
+    }
+}
+
+// The spots light the booth's front far past full scale: unpainted, or
+// painted too light, it reads as one flat white. Its pixels (those that change
+// when it is left out) must keep almost all below white in some channel, and
+// no one colour may cover a tenth of them.
+TEST_F(KeyViews, EveryKeyShowsTheBoothShadedNotBlownOut)
+{
+    CEntity* booth = nullptr;
+    for (CEntity* entity : all)
+        if (entity->GetType() == EntityTypeStatic && entity->m_Transform.position == D3DXVECTOR3(0, 0, 300))
+            booth = entity;
+    ASSERT_NE(booth, nullptr);
+    ASSERT_EQ(manager->m_KeyPositions.size(), 5u);
+    for (size_t k = 0; k < manager->m_KeyPositions.size(); ++k)
+    {
+        SCOPED_TRACE("key " + std::to_string(k));
+        RestOn(k);
+        const Pixels full = Draw([](CEntity*) { return true; });
+        const Mask shows = Differ(full, Without(booth));
+        size_t blown = 0, commonest = 0;
+        std::map<DWORD, size_t> colours;
+        for (size_t i = 0; i < shows.size(); ++i)
+        {
+            if (!shows[i])
+                continue;
+            const DWORD c = full[i];
+            blown += ((c >> 16) & 0xFF) >= 250 && ((c >> 8) & 0xFF) >= 250 && (c & 0xFF) >= 250;
+            commonest = std::max(commonest, ++colours[c]);
+        }
+        const size_t n = Count(shows);
+        printf("key %zu booth: %zu pixels, %zu white, %zu colours, commonest %zu\n", k, n, blown, colours.size(),
+               commonest);
+        EXPECT_GT(n, 300u);
+        EXPECT_LE(blown, n / 100);
+        EXPECT_LT(commonest, n / 10);
     }
 }

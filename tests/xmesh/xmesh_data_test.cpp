@@ -1,6 +1,7 @@
 // The generated scene meshes: they load with their materials, are closed
 // and face outward, and are drawn to pictures for a look; the booth's small
-// parts shade like what they stand on and are painted dark and coloured.
+// parts shade like what they stand on, and all of it is painted: a dark desk,
+// a light deck, dark and coloured parts on it.
 #include "xmesh_support.h"
 
 #include <math.h>
@@ -22,7 +23,7 @@ struct Expected {
     bool painted;  // carries vertex colours
 };
 const Expected kMeshes[] = {{"spot.x", 3, false},         {"discoball.x", 3, false},    {"speaker.x", 4, false},
-                            {"djbooth.x", 7, true},       {"agent_bass.x", 5, false},   {"agent_medium.x", 3, false},
+                            {"djbooth.x", 8, true},       {"agent_bass.x", 5, false},   {"agent_medium.x", 3, false},
                             {"agent_treble.x", 2, false}};
 
 TEST(XData, GeneratedMeshesLoadClosedAndDraw)
@@ -158,9 +159,9 @@ TEST(XData, BoothPartsShadeLikeWhatTheyStandOn)
 }
 
 // The scene draws the booth through an effect that multiplies by the vertex
-// colour: the desk, deck and panel stay white (as drawn before), every part
-// on the deck is painted, and the records are dark.
-TEST(XData, BoothDeckPartsArePaintedAndTheDeskIsNot)
+// colour, and its spots light the booth past full scale: every part is
+// painted. The desk is dark, the deck's top light, the records on it dark.
+TEST(XData, BoothIsPaintedDarkWithALightDeckAndDarkRecords)
 {
     VelmoraResetGraphicsCard();
     d3dtest::Device dev(kW, kH);
@@ -170,7 +171,8 @@ TEST(XData, BoothDeckPartsArePaintedAndTheDeskIsNot)
     auto brightest = [](DWORD c) {
         return std::max({(c >> 16) & 0xFFu, (c >> 8) & 0xFFu, c & 0xFFu});
     };
-    int white = 0, onDeck = 0, record = 0, whiteAbove = 0, lightRecord = 0;
+    int white = 0, onDeck = 0, record = 0, whiteAbove = 0, lightRecord = 0, desk = 0, lightDesk = 0, deckTop = 0,
+        darkDeckTop = 0;
     for (const Vert& v : Vertices(l.mesh)) {
         const bool isWhite = (v.color & 0xFFFFFF) == 0xFFFFFF;
         white += isWhite;
@@ -186,12 +188,26 @@ TEST(XData, BoothDeckPartsArePaintedAndTheDeskIsNot)
             ++record;
             lightRecord += brightest(v.color) > 0x30;
         }
+        // The desk's corners at its sides (x 90), below the deck (y 90).
+        if (v.p[1] < 89.99f && fabsf(v.p[0]) > 89.99f && fabsf(v.p[0]) < 90.01f) {
+            ++desk;
+            lightDesk += brightest(v.color) > 0x30;
+        }
+        // The deck's top corners (x 94, z 40).
+        if (fabsf(v.p[1] - 94.f) < 0.01f && fabsf(fabsf(v.p[0]) - 94.f) < 0.01f && v.n[1] > 0.99f) {
+            ++deckTop;
+            darkDeckTop += brightest(v.color) < 0x60;
+        }
     }
-    EXPECT_GT(white, 24);  // desk, deck and panel
+    EXPECT_EQ(white, 0);
     EXPECT_GT(onDeck, 100);
     EXPECT_GT(record, 50);
     EXPECT_EQ(whiteAbove, 0);
     EXPECT_EQ(lightRecord, 0);
+    EXPECT_GE(desk, 12);  // the corners of its sides, front, back and bottom
+    EXPECT_EQ(lightDesk, 0);
+    EXPECT_EQ(deckTop, 4);
+    EXPECT_EQ(darkDeckTop, 0);
 }
 
 }  // namespace
