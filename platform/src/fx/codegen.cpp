@@ -1979,11 +1979,23 @@ void MarkInts(const CompiledEffect& fx, const TypeDesc& t, int off, std::vector<
     }
 }
 
+// A byte that cannot be printed (a NUL would end the text) is shown as \xHH.
 std::string ErrorLine(const std::string& fileName, int line, int col, const std::string& message)
 {
     char head[64];
     snprintf(head, sizeof head, "(%d,%d): error: ", line, col);
-    return fileName + head + message + "\n";
+    std::string text = fileName + head;
+    for (const char c : message) {
+        const unsigned char u = (unsigned char)c;
+        if (u >= 0x20 && u < 0x7F) {
+            text += c;
+        } else {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\x%02X", u);
+            text += escaped;
+        }
+    }
+    return text + "\n";
 }
 
 }  // namespace
@@ -1995,6 +2007,19 @@ bool SourceFits(size_t bytes, const std::string& fileName, std::string* errors)
     *errors += ErrorLine(fileName, 1, 1, "effect source too large: more than " + std::to_string(kMaxSourceBytes) +
                                              " bytes");
     return false;
+}
+
+bool HasTechnique(const CompiledEffect& fx, const std::string& fileName, std::string* errors)
+{
+    if (!fx.techniques.empty())
+        return true;
+    *errors += ErrorLine(fileName, 1, 1, "the effect has no technique");
+    return false;
+}
+
+void OutOfMemory(const std::string& fileName, std::string* errors)
+{
+    *errors += ErrorLine(fileName, 1, 1, "not enough memory to compile the effect");
 }
 
 bool Compile(const std::string& source, const std::string& fileName,
