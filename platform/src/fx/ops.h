@@ -71,7 +71,8 @@ enum class Slot : uint8_t { Arithmetic, Texture, Flow };
 // four floats and in all. One per four floats of a component-wise
 // operation; per float for the scalar-only ones (rcp, rsq, exp, log, pow,
 // sincos) with their own counts; one per output of a matrix product; the
-// intrinsics that the assembly spells out, by its usual expansion.
+// intrinsics that the assembly spells out, by its usual expansion (fmod a
+// division and a truncation per float, smoothstep a reciprocal besides).
 struct Cost {
     uint8_t perFloat, perFour, fixed;
 };
