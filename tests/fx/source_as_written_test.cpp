@@ -64,6 +64,8 @@ TEST(SourceAsWritten, NothingToDrawWithAndAnOpenCommentEachSayWhy)
     EXPECT_EQ(Errors(d.device, "float4 x;\n  /* open"), "memory(2,3): error: unterminated comment\n");
     EXPECT_EQ(Errors(d.device, "/*/"), "memory(1,1): error: unterminated comment\n");
     EXPECT_EQ(Errors(d.device, "float4 x; /**/\ntechnique T { pass P { } }\n"), "");
+    // One left open in a directive ends with its line, as a line comment would.
+    EXPECT_EQ(Errors(d.device, "#define X 1 /* open\ntechnique T { pass P { } }\n"), "");
 }
 
 TEST(SourceAsWritten, AnEffectThatRunsOutOfMemorySaysSo)

@@ -41,7 +41,9 @@ const char* const kPuncts[] = {"<<=", ">>=", "++", "--", "+=", "-=", "*=", "/=",
                                "&&", "||", "<<", ">>", "::"};
 
 // From byte `start` on (past a byte-order mark: columns count from there).
-std::vector<Token> Lex(const std::string& src, size_t start = 0)
+// A comment left open is an error in a whole source; in a line of it (a
+// directive, a macro's definition) it runs to the end.
+std::vector<Token> Lex(const std::string& src, size_t start = 0, bool wholeSource = false)
 {
     std::vector<Token> out;
     size_t i = start;
@@ -74,9 +76,9 @@ std::vector<Token> Lex(const std::string& src, size_t start = 0)
                 }
                 ++i;
             }
-            if (i + 1 >= n)
+            if (i + 1 >= n && wholeSource)
                 Fail(openLine, openCol, "unterminated comment");
-            i += 2;
+            i = i + 2 > n ? n : i + 2;
             continue;
         }
         Token t;
@@ -1257,7 +1259,7 @@ ParsedEffect Parse(const std::string& source, const std::vector<std::pair<std::s
 {
     // Editors may start a UTF-8 file with a byte-order mark.
     const size_t start = source.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    std::vector<Token> tokens = Preprocess(Lex(source, start), defines);
+    std::vector<Token> tokens = Preprocess(Lex(source, start, true), defines);
     if (tokens.size() == 1)
         Fail(tokens.back().line, tokens.back().col, "the effect is empty");
     Parser parser(std::move(tokens), out);
