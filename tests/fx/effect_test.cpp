@@ -119,7 +119,7 @@ TEST(Effect, ParametersByNameElementAndMember)
     std::string src = std::string(kLightStruct) +
                       "float4x4 worldMatrix;\nLight lightArr[4];\nLight three[3];\nfloat4 material;\n"
                       "struct Wide { float3 position; float3 direction; float4 colour; float range; };\n"
-                      "Wide wide[4];\nint count = 3;\nstatic float hidden = 2;\n";
+                      "Wide wide[4];\nint count = 3;\nstatic float hidden = 2;\ntechnique T { pass P { } }\n";
     ID3DXEffect* fx = nullptr;
     std::string errors;
     ASSERT_EQ(MakeEffect(d.device, src, &fx, &errors), D3D_OK) << errors;

@@ -195,6 +195,30 @@ TEST(UnknownOperations, EndTheRunInBothInterpretersAndAreNeverReused)
     }
 }
 
+// An instruction wider than the operations take (no compiled one is) is no
+// operation to either interpreter: no result, and nothing written past the
+// buffers they keep.
+TEST(UnknownOperations, InstructionsTooWideEndTheRunInBothInterpreters)
+{
+    for (const fx::Instr& wide : {Make(fx::OpMov, 17, 0), Make(fx::OpAdd, 17, 0), Make(fx::OpMulMM, 4, 0, 4, 5)}) {
+        fx::Instr after = Make(fx::OpMov, 1, 0);
+        after.d = kD + 30;
+        fx::Program p;
+        p.code = {wide, after};
+        p.initial.assign(kFrame, 0.f);
+        std::vector<float> frame(kFrame, 2.f);
+        frame[kD + 30] = -1.f;
+        bool cutShort = false;
+        EXPECT_FALSE(p.Run(frame.data(), &cutShort)) << wide.op;
+        EXPECT_FALSE(cutShort) << wide.op;
+        EXPECT_EQ(frame[kD + 30], -1.f) << wide.op << ": the run went on past it";
+
+        fx::Batch batch;
+        batch.Load(p, frame.data());
+        EXPECT_FALSE(batch.Run(fx::Batch::kLanes)) << wide.op;
+    }
+}
+
 // A conditional jump back is a loop like any other: a runaway one ends the
 // run, cut short, in both interpreters rather than never returning.
 TEST(Loops, ARunawayLoopByAConditionalJumpBackEnds)
@@ -211,7 +235,9 @@ TEST(Loops, ARunawayLoopByAConditionalJumpBackEnds)
     for (int k = 0; k < kFrame; ++k)
         for (int l = 0; l < fx::Batch::kLanes; ++l)
             batch.Float(k)[l] = 0.f;
-    EXPECT_FALSE(batch.Run(fx::Batch::kLanes));
+    cutShort = false;
+    EXPECT_TRUE(batch.Run(fx::Batch::kLanes, &cutShort));
+    EXPECT_TRUE(cutShort);
 }
 
 // A jump before the first instruction leads nowhere: no result, and no

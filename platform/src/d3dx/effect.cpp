@@ -617,6 +617,19 @@ HRESULT Refuse(const std::string& errors, ID3DXBuffer** ppErrors)
     return D3DXERR_INVALIDDATA;
 }
 
+// Out of memory, said in the caller's buffer when there is memory for that
+// (what the load took is freed by now).
+HRESULT OutOfMemory(const char* name, ID3DXBuffer** ppErrors)
+{
+    try {
+        std::string errors;
+        fx::OutOfMemory(name, &errors);
+        Refuse(errors, ppErrors);
+    } catch (const std::bad_alloc&) {
+    }
+    return E_OUTOFMEMORY;
+}
+
 HRESULT CreateFromSource(IDirect3DDevice9* device, const std::string& source, const std::string& name,
                          const D3DXMACRO* defines, ID3DXEffect** ppEffect, ID3DXBuffer** ppErrors)
 {
@@ -625,11 +638,11 @@ HRESULT CreateFromSource(IDirect3DDevice9* device, const std::string& source, co
         macros.push_back({m->Name, m->Definition ? m->Definition : ""});
     fx::CompiledEffect compiled;
     std::string errors;
-    if (!fx::Compile(source, name, macros, &compiled, &errors))
+    if (!fx::Compile(source, name, macros, &compiled, &errors) || !fx::HasTechnique(compiled, name, &errors))
         return Refuse(errors, ppErrors);
     CEffect* effect = new (std::nothrow) CEffect(device, std::move(compiled));
     if (!effect)
-        return E_OUTOFMEMORY;
+        return OutOfMemory(name.c_str(), ppErrors);
     *ppEffect = effect;
     return D3D_OK;
 }
@@ -652,7 +665,7 @@ HRESULT WINAPI D3DXCreateEffect(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UIN
         std::string source((const char*)pSrcData, SrcDataLen);
         return CreateFromSource(pDevice, source, "memory", pDefines, ppEffect, ppCompilationErrors);
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return OutOfMemory("memory", ppCompilationErrors);
     }
 }
 
@@ -665,10 +678,10 @@ HRESULT EffectFromFile(IDirect3DDevice9* pDevice, LPCSTR pSrcFile, const D3DXMAC
     errno = 0;
     char mapped[4096];
     if (!VelmoraMapPath(pSrcFile, mapped, sizeof mapped))
-        return errno == ENOMEM ? E_OUTOFMEMORY : D3DERR_NOTFOUND;
+        return errno == ENOMEM ? OutOfMemory(pSrcFile, ppCompilationErrors) : D3DERR_NOTFOUND;
     std::unique_ptr<FILE, int (*)(FILE*)> f(fopen(mapped, "rb"), fclose);
     if (!f)
-        return errno == ENOMEM ? E_OUTOFMEMORY : D3DERR_NOTFOUND;
+        return errno == ENOMEM ? OutOfMemory(pSrcFile, ppCompilationErrors) : D3DERR_NOTFOUND;
     // The size is known before a byte is read; a file that grows meanwhile
     // is cut one read past the limit, which the compiler refuses.
     const long size = fseek(f.get(), 0, SEEK_END) == 0 ? ftell(f.get()) : -1;
@@ -701,6 +714,6 @@ HRESULT WINAPI D3DXCreateEffectFromFileA(IDirect3DDevice9* pDevice, LPCSTR pSrcF
     try {
         return EffectFromFile(pDevice, pSrcFile, pDefines, ppEffect, ppCompilationErrors);
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return OutOfMemory(pSrcFile, ppCompilationErrors);
     }
 }

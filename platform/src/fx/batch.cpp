@@ -28,7 +28,7 @@ void Batch::Load(const Program& program, const float* frame)
 }
 
 // Flattened, as Program::Run.
-__attribute__((flatten)) bool Batch::Run(int count)
+__attribute__((flatten)) bool Batch::Run(int count, bool* cutShort)
 {
     if (!program_ || count <= 0 || count > W)
         return false;
@@ -40,10 +40,6 @@ __attribute__((flatten)) bool Batch::Run(int count)
     int backJumps = 0;
     for (int pc = 0; pc < end;) {
         const Instr& I = code[pc++];
-        // The operations keep at most 16 floats a lane aside; a larger
-        // instruction is not the code generator's.
-        if (I.n > 16 || (I.op == OpMulMM && I.n * I.i1 > 16))
-            return false;
         if (ops::RunForm<W>(f, I, tab))
             continue;
         switch (ops::Step<W>(f, I, tab, count)) {
@@ -51,8 +47,15 @@ __attribute__((flatten)) bool Batch::Run(int count)
             break;
         case ops::Flow::Jump:
             // A target before the start is no instruction.
-            if (I.i0 < 0 || (I.i0 < pc && ++backJumps > kMaxBackJumps))
+            if (I.i0 < 0)
                 return false;
+            // Runaway loops end the run, as in Program::Run: the lanes went
+            // one way, so each made the back jumps of a run of its own.
+            if (I.i0 < pc && ++backJumps > kMaxBackJumps) {
+                if (cutShort)
+                    *cutShort = true;
+                return true;
+            }
             pc = I.i0;
             break;
         case ops::Flow::Discard:  // never in a self-contained program

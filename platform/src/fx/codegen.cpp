@@ -1,6 +1,7 @@
 // Code generation of the effect compiler: every call of a pass's entry point
 // inlined into one flat register program.
 #include "fx/compiler_internal.h"
+#include "fx/ops.h"
 
 #include <ctype.h>
 #include <math.h>
@@ -242,71 +243,6 @@ private:
     long long textureSlots_ = 0;
     double unrolledTextureSlots_ = 0.0;
 
-    static bool IsFlow(int op) { return op == OpJmp || op == OpJz; }
-    // Discards are texkill, which takes a texture slot.
-    static bool IsTextureSlot(int op) { return op == OpDiscard || op == OpDiscardIf; }
-
-    // The slots an instruction would take in Direct3D 9 assembly, near
-    // enough: one per four floats of a component-wise operation; per float
-    // for the scalar-only ones (rcp, rsq, exp, log, pow, sincos) with their
-    // own slot counts; one per output of a matrix product; the intrinsics
-    // that the assembly spells out, by its usual expansion. Texture sampling
-    // is refused, so only discards take texture slots.
-    static int Slots(const Instr& in)
-    {
-        const int n = in.n > 0 ? in.n : 1, vec = (n + 3) / 4;
-        switch (in.op) {
-        case OpMulVM:
-        case OpMulMV:
-            return n;
-        case OpMulMM:
-            return n * (in.i1 > 0 ? in.i1 : 1);
-        case OpExp:
-        case OpExp2:
-        case OpLog:
-        case OpLog2:
-        case OpLog10:
-        case OpRsqrt:
-            return n;
-        case OpSqrt:
-            return 2 * n;
-        case OpDiv:
-            return n + vec;
-        case OpPow:
-            return 3 * n;
-        case OpSin:
-        case OpCos:
-            return 8 * n;
-        case OpTan:
-        case OpAsin:
-        case OpAcos:
-        case OpAtan:
-            return 10 * n;
-        case OpAtan2:
-            return 12 * n;
-        case OpMod:
-            return 3 * n + 4 * vec;  // a division and a truncation per float
-        case OpSmoothstep:
-            return n + 4 * vec;  // a reciprocal per float besides
-        case OpLerp:
-        case OpFloor:
-        case OpCeil:
-        case OpRound:
-        case OpTrunc:
-        case OpSign:
-        case OpCross:
-            return 2 * vec;
-        case OpLength:
-        case OpNormalize:
-        case OpReflect:
-            return 3;
-        case OpDistance:
-            return 4;
-        default:
-            return vec;
-        }
-    }
-
     // Direct3D 9's instruction slots per profile. Profiles without flow
     // control (vs_1_1, ps_1_x, ps_2_0) take every loop unrolled.
     struct SlotLimit {
@@ -537,11 +473,12 @@ private:
         in.i1 = i1;
         code_.push_back(in);
         runLength_ += runs_;
-        const int slots = Slots(in);
+        const int slots = ops::Slots(in);
         slots_ += slots;
-        if (!IsFlow(op))
+        if (!ops::IsFlowOp(op))
             unrolledSlots_ += runs_ * slots;
-        if (IsTextureSlot(op)) {
+        // Texture sampling is refused: only discards (texkill) take these.
+        if (ops::IsTextureOp(op)) {
             textureSlots_ += slots;
             unrolledTextureSlots_ += runs_ * slots;
         }
@@ -559,8 +496,8 @@ private:
     {
         if (dst == src)
             return;
-        for (int c = 0; c < n; c += 16)
-            Emit(OpMov, std::min(16, n - c), dst + c, src + c);
+        for (int c = 0; c < n; c += ops::kMaxWidth)
+            Emit(OpMov, std::min(ops::kMaxWidth, n - c), dst + c, src + c);
     }
 
     int Table(const std::vector<int>& idx)
@@ -632,8 +569,8 @@ private:
             if (explicitCast && !fromAggregate && Comps(v.t) == 1) {
                 int n = Floats(to);
                 int tmp = Alloc(n);
-                for (int c = 0; c < n; c += 16)
-                    Emit(OpBroadcast, std::min(16, n - c), tmp + c, v.off);
+                for (int c = 0; c < n; c += ops::kMaxWidth)
+                    Emit(OpBroadcast, std::min(ops::kMaxWidth, n - c), tmp + c, v.off);
                 return Val{to, tmp};
             }
             Fail(at->line, at->col, "cannot convert from '" + Name(v.t) + "' to '" + Name(to) + "'");
@@ -837,8 +774,9 @@ private:
             Type full = r.comps.empty() ? r.t : r.full;
             int n = Floats(full);
             int tmp = Alloc(n);
-            for (int c = 0; c < n; c += 16)
-                Emit(OpLoadIdx, std::min(16, n - c), tmp + c, r.base + c, r.dyn, -1, 0, r.stride, r.count);
+            for (int c = 0; c < n; c += ops::kMaxWidth)
+                Emit(OpLoadIdx, std::min(ops::kMaxWidth, n - c), tmp + c, r.base + c, r.dyn, -1, 0, r.stride,
+                     r.count);
             if (r.comps.empty())
                 return Val{r.t, tmp};
             src = tmp;
@@ -870,8 +808,9 @@ private:
                 Fail(at->line, at->col, "invalid write mask: a component is written twice");
             Emit(OpScatter, (int)r.comps.size(), r.base, v.off, -1, -1, 0, Table(r.comps));
         } else if (r.comps.empty()) {
-            for (int c = 0; c < n; c += 16)
-                Emit(OpStoreIdx, std::min(16, n - c), r.base + c, v.off + c, r.dyn, -1, 0, r.stride, r.count);
+            for (int c = 0; c < n; c += ops::kMaxWidth)
+                Emit(OpStoreIdx, std::min(ops::kMaxWidth, n - c), r.base + c, v.off + c, r.dyn, -1, 0, r.stride,
+                     r.count);
         } else {
             Fail(at->line, at->col, "write masks on dynamically indexed values are not supported");
         }
@@ -1027,7 +966,7 @@ private:
             a = Convert(a, t, e);
             b = Convert(b, t, e);
             int n = Floats(t);
-            if (n > 16)
+            if (n > ops::kMaxWidth)
                 Fail(e->line, e->col, "conditional on aggregates is not supported");
             int cf = Comps(c.t) == 1 ? FlagScalarA : 0;
             if (!cf && Comps(c.t) < n)
@@ -1979,11 +1918,23 @@ void MarkInts(const CompiledEffect& fx, const TypeDesc& t, int off, std::vector<
     }
 }
 
+// A byte that cannot be printed (a NUL would end the text) is shown as \xHH.
 std::string ErrorLine(const std::string& fileName, int line, int col, const std::string& message)
 {
     char head[64];
     snprintf(head, sizeof head, "(%d,%d): error: ", line, col);
-    return fileName + head + message + "\n";
+    std::string text = fileName + head;
+    for (const char c : message) {
+        const unsigned char u = (unsigned char)c;
+        if (u >= 0x20 && u < 0x7F) {
+            text += c;
+        } else {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\x%02X", u);
+            text += escaped;
+        }
+    }
+    return text + "\n";
 }
 
 }  // namespace
@@ -1995,6 +1946,19 @@ bool SourceFits(size_t bytes, const std::string& fileName, std::string* errors)
     *errors += ErrorLine(fileName, 1, 1, "effect source too large: more than " + std::to_string(kMaxSourceBytes) +
                                              " bytes");
     return false;
+}
+
+bool HasTechnique(const CompiledEffect& fx, const std::string& fileName, std::string* errors)
+{
+    if (!fx.techniques.empty())
+        return true;
+    *errors += ErrorLine(fileName, 1, 1, "the effect has no technique");
+    return false;
+}
+
+void OutOfMemory(const std::string& fileName, std::string* errors)
+{
+    *errors += ErrorLine(fileName, 1, 1, "not enough memory to compile the effect");
 }
 
 bool Compile(const std::string& source, const std::string& fileName,

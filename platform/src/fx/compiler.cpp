@@ -40,11 +40,14 @@ struct Token {
 const char* const kPuncts[] = {"<<=", ">>=", "++", "--", "+=", "-=", "*=", "/=", "%=", "==", "!=", "<=", ">=",
                                "&&", "||", "<<", ">>", "::"};
 
-std::vector<Token> Lex(const std::string& src)
+// From byte `start` on (past a byte-order mark: columns count from there).
+// A comment left open is an error in a whole source; in a line of it (a
+// directive, a macro's definition) it runs to the end.
+std::vector<Token> Lex(const std::string& src, size_t start = 0, bool wholeSource = false)
 {
     std::vector<Token> out;
-    size_t i = 0;
-    int line = 1, lineStart = 0;
+    size_t i = start;
+    int line = 1, lineStart = (int)start;
     const size_t n = src.size();
     while (i < n) {
         char c = src[i];
@@ -64,6 +67,7 @@ std::vector<Token> Lex(const std::string& src)
             continue;
         }
         if (c == '/' && i + 1 < n && src[i + 1] == '*') {
+            const int openLine = line, openCol = (int)i - lineStart + 1;
             i += 2;
             while (i + 1 < n && !(src[i] == '*' && src[i + 1] == '/')) {
                 if (src[i] == '\n') {
@@ -72,6 +76,8 @@ std::vector<Token> Lex(const std::string& src)
                 }
                 ++i;
             }
+            if (i + 1 >= n && wholeSource)
+                Fail(openLine, openCol, "unterminated comment");
             i = i + 2 > n ? n : i + 2;
             continue;
         }
@@ -1251,7 +1257,12 @@ private:
 ParsedEffect Parse(const std::string& source, const std::vector<std::pair<std::string, std::string>>& defines,
                    CompiledEffect* out)
 {
-    Parser parser(Preprocess(Lex(source), defines), out);
+    // Editors may start a UTF-8 file with a byte-order mark.
+    const size_t start = source.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    std::vector<Token> tokens = Preprocess(Lex(source, start, true), defines);
+    if (tokens.size() == 1)
+        Fail(tokens.back().line, tokens.back().col, "the effect is empty");
+    Parser parser(std::move(tokens), out);
     parser.ParseAll();
     ParsedEffect parsed;
     parsed.functions = std::move(parser.functions);

@@ -78,6 +78,14 @@ const size_t kMaxSourceBytes = 1 << 20;
 // false when it is past kMaxSourceBytes.
 bool SourceFits(size_t bytes, const std::string& fileName, std::string* errors);
 
+// Appends the error for an effect with nothing to draw with and returns
+// false when it has no technique (Compile takes globals alone).
+bool HasTechnique(const CompiledEffect& fx, const std::string& fileName, std::string* errors);
+
+// Appends the error for an effect that ran out of memory as it compiled
+// (Compile throws std::bad_alloc then, having freed what it took).
+void OutOfMemory(const std::string& fileName, std::string* errors);
+
 // Compiles `source`; on failure returns false with the messages in `errors`.
 bool Compile(const std::string& source, const std::string& fileName,
              const std::vector<std::pair<std::string, std::string>>& defines, CompiledEffect* out,

@@ -66,77 +66,88 @@ enum class OpFlow : uint8_t {
 // arithmetic and the texture ones apart; discards are texkill).
 enum class Slot : uint8_t { Arithmetic, Texture, Flow };
 
+// The instruction slots an operation takes in Direct3D 9 assembly, near
+// enough, for the profiles' slot limits: so many per float it writes, per
+// four floats and in all. One per four floats of a component-wise
+// operation; per float for the scalar-only ones (rcp, rsq, exp, log, pow,
+// sincos) with their own counts; one per output of a matrix product; the
+// intrinsics that the assembly spells out, by its usual expansion (fmod a
+// division and a truncation per float, smoothstep a reciprocal besides).
+struct Cost {
+    uint8_t perFloat, perFour, fixed;
+};
+
 // One row an operation, in the order of Op: name, kind, operands, flow,
 // specialised forms (the first Form of the operation: see FormOf and
-// RunForm; None: none), slot, and for component-wise ones the float
-// function of x (, y (, z)).
-#define VELMORA_FX_OPERATIONS(X)                                                          \
-    X(Mov, Copy, Whole, Next, Mov, Arithmetic, )                                          \
-    X(Broadcast, Copy, Broadcast, Next, Broadcast, Arithmetic, )                          \
-    X(Gather, Copy, Gather, Next, Gather, Arithmetic, )                                   \
-    X(Scatter, Copy, Scatter, Next, None, Arithmetic, )                                   \
-    X(Add, Binary, Lanes, Next, Binary, Arithmetic, x + y)                                \
-    X(Sub, Binary, Lanes, Next, Binary, Arithmetic, x - y)                                \
-    X(Mul, Binary, Lanes, Next, Binary, Arithmetic, x * y)                                \
-    X(Div, Binary, Lanes, Next, Binary, Arithmetic, x / y)                                \
-    X(Mod, Binary, Lanes, Next, None, Arithmetic, fmodf(x, y))                            \
-    X(Min, Binary, Lanes, Next, Binary, Arithmetic, x < y ? x : y)                        \
-    X(Max, Binary, Lanes, Next, Binary, Arithmetic, x > y ? x : y)                        \
-    X(Pow, Binary, Lanes, Next, None, Arithmetic, powf(x, y))                             \
-    X(Step, Binary, Lanes, Next, None, Arithmetic, y >= x ? 1.f : 0.f)                    \
-    X(Atan2, Binary, Lanes, Next, None, Arithmetic, atan2f(x, y))                         \
-    X(Lt, Binary, Lanes, Next, None, Arithmetic, x < y ? 1.f : 0.f)                       \
-    X(Le, Binary, Lanes, Next, None, Arithmetic, x <= y ? 1.f : 0.f)                      \
-    X(Gt, Binary, Lanes, Next, None, Arithmetic, x > y ? 1.f : 0.f)                       \
-    X(Ge, Binary, Lanes, Next, None, Arithmetic, x >= y ? 1.f : 0.f)                      \
-    X(Eq, Binary, Lanes, Next, None, Arithmetic, x == y ? 1.f : 0.f)                      \
-    X(Ne, Binary, Lanes, Next, None, Arithmetic, x != y ? 1.f : 0.f)                      \
-    X(And, Binary, Lanes, Next, None, Arithmetic, (x != 0.f && y != 0.f) ? 1.f : 0.f)     \
-    X(Or, Binary, Lanes, Next, None, Arithmetic, (x != 0.f || y != 0.f) ? 1.f : 0.f)      \
-    X(Neg, Unary, Lanes, Next, None, Arithmetic, -x)                                      \
-    X(Not, Unary, Lanes, Next, None, Arithmetic, x == 0.f ? 1.f : 0.f)                    \
-    X(Abs, Unary, Lanes, Next, None, Arithmetic, fabsf(x))                                \
-    X(Sqrt, Unary, Lanes, Next, None, Arithmetic, sqrtf(x))                               \
-    X(Rsqrt, Unary, Lanes, Next, None, Arithmetic, 1.f / sqrtf(x))                        \
-    X(Exp, Unary, Lanes, Next, None, Arithmetic, expf(x))                                 \
-    X(Exp2, Unary, Lanes, Next, None, Arithmetic, exp2f(x))                               \
-    X(Log, Unary, Lanes, Next, None, Arithmetic, logf(x))                                 \
-    X(Log2, Unary, Lanes, Next, None, Arithmetic, log2f(x))                               \
-    X(Log10, Unary, Lanes, Next, None, Arithmetic, log10f(x))                             \
-    X(Sin, Unary, Lanes, Next, None, Arithmetic, sinf(x))                                 \
-    X(Cos, Unary, Lanes, Next, None, Arithmetic, cosf(x))                                 \
-    X(Tan, Unary, Lanes, Next, None, Arithmetic, tanf(x))                                 \
-    X(Asin, Unary, Lanes, Next, None, Arithmetic, asinf(x))                               \
-    X(Acos, Unary, Lanes, Next, None, Arithmetic, acosf(x))                               \
-    X(Atan, Unary, Lanes, Next, None, Arithmetic, atanf(x))                               \
-    X(Frac, Unary, Lanes, Next, None, Arithmetic, x - floorf(x))                          \
-    X(Floor, Unary, Lanes, Next, None, Arithmetic, floorf(x))                             \
-    X(Ceil, Unary, Lanes, Next, None, Arithmetic, ceilf(x))                               \
-    X(Round, Unary, Lanes, Next, None, Arithmetic, roundf(x))                             \
-    X(Trunc, Unary, Lanes, Next, None, Arithmetic, truncf(x))                             \
-    X(Saturate, Unary, Lanes, Next, None, Arithmetic, Sat(x))                             \
-    X(Sign, Unary, Lanes, Next, None, Arithmetic, x > 0.f ? 1.f : (x < 0.f ? -1.f : 0.f)) \
-    X(Clamp, Ternary, Lanes, Next, None, Arithmetic, x < y ? y : (x > z ? z : x))         \
-    X(Lerp, Ternary, Lanes, Next, None, Arithmetic, x + (y - x) * z)                      \
-    X(Smoothstep, Ternary, Lanes, Next, None, Arithmetic, SmoothStep(x, y, z))            \
-    X(Select, Ternary, Lanes, Next, None, Arithmetic, x != 0.f ? y : z)                   \
-    X(Dot, Vector, SumPair, Next, Dot3, Arithmetic, )                                     \
-    X(Cross, Vector, Cross, Next, None, Arithmetic, )                                     \
-    X(Length, Vector, Sum, Next, Length3, Arithmetic, )                                   \
-    X(Distance, Vector, SumPair, Next, None, Arithmetic, )                                \
-    X(Normalize, Vector, Whole, Next, Normalize3, Arithmetic, )                           \
-    X(Reflect, Vector, WholePair, Next, None, Arithmetic, )                               \
-    X(Any, Vector, Sum, Next, None, Arithmetic, )                                         \
-    X(All, Vector, Sum, Next, None, Arithmetic, )                                         \
-    X(MulVM, Vector, MulVM, Next, MulVM3, Arithmetic, )                                   \
-    X(MulMV, Vector, MulMV, Next, None, Arithmetic, )                                     \
-    X(MulMM, Vector, MulMM, Next, None, Arithmetic, )                                     \
-    X(LoadIdx, Index, LoadIdx, Next, None, Arithmetic, )                                  \
-    X(StoreIdx, Index, StoreIdx, Next, None, Arithmetic, )                                \
-    X(Jmp, Control, None, Jump, None, Flow, )                                             \
-    X(Jz, Control, Test, Branch, None, Flow, )                                            \
-    X(DiscardIf, Control, Condition, Discard, None, Texture, )                            \
-    X(Discard, Control, None, Discard, None, Texture, )
+// RunForm; None: none), slot, cost (per float, per four floats, fixed),
+// and for component-wise ones the float function of x (, y (, z)).
+#define VELMORA_FX_OPERATIONS(X)                                                                      \
+    X(Mov, Copy, Whole, Next, Mov, Arithmetic, (0, 1, 0), )                                           \
+    X(Broadcast, Copy, Broadcast, Next, Broadcast, Arithmetic, (0, 1, 0), )                           \
+    X(Gather, Copy, Gather, Next, Gather, Arithmetic, (0, 1, 0), )                                    \
+    X(Scatter, Copy, Scatter, Next, None, Arithmetic, (0, 1, 0), )                                    \
+    X(Add, Binary, Lanes, Next, Binary, Arithmetic, (0, 1, 0), x + y)                                 \
+    X(Sub, Binary, Lanes, Next, Binary, Arithmetic, (0, 1, 0), x - y)                                 \
+    X(Mul, Binary, Lanes, Next, Binary, Arithmetic, (0, 1, 0), x * y)                                 \
+    X(Div, Binary, Lanes, Next, Binary, Arithmetic, (1, 1, 0), x / y)                                 \
+    X(Mod, Binary, Lanes, Next, None, Arithmetic, (3, 4, 0), fmodf(x, y))                             \
+    X(Min, Binary, Lanes, Next, Binary, Arithmetic, (0, 1, 0), x < y ? x : y)                         \
+    X(Max, Binary, Lanes, Next, Binary, Arithmetic, (0, 1, 0), x > y ? x : y)                         \
+    X(Pow, Binary, Lanes, Next, None, Arithmetic, (3, 0, 0), powf(x, y))                              \
+    X(Step, Binary, Lanes, Next, None, Arithmetic, (0, 1, 0), y >= x ? 1.f : 0.f)                     \
+    X(Atan2, Binary, Lanes, Next, None, Arithmetic, (12, 0, 0), atan2f(x, y))                         \
+    X(Lt, Binary, Lanes, Next, None, Arithmetic, (0, 1, 0), x < y ? 1.f : 0.f)                        \
+    X(Le, Binary, Lanes, Next, None, Arithmetic, (0, 1, 0), x <= y ? 1.f : 0.f)                       \
+    X(Gt, Binary, Lanes, Next, None, Arithmetic, (0, 1, 0), x > y ? 1.f : 0.f)                        \
+    X(Ge, Binary, Lanes, Next, None, Arithmetic, (0, 1, 0), x >= y ? 1.f : 0.f)                       \
+    X(Eq, Binary, Lanes, Next, None, Arithmetic, (0, 1, 0), x == y ? 1.f : 0.f)                       \
+    X(Ne, Binary, Lanes, Next, None, Arithmetic, (0, 1, 0), x != y ? 1.f : 0.f)                       \
+    X(And, Binary, Lanes, Next, None, Arithmetic, (0, 1, 0), (x != 0.f && y != 0.f) ? 1.f : 0.f)      \
+    X(Or, Binary, Lanes, Next, None, Arithmetic, (0, 1, 0), (x != 0.f || y != 0.f) ? 1.f : 0.f)       \
+    X(Neg, Unary, Lanes, Next, None, Arithmetic, (0, 1, 0), -x)                                       \
+    X(Not, Unary, Lanes, Next, None, Arithmetic, (0, 1, 0), x == 0.f ? 1.f : 0.f)                     \
+    X(Abs, Unary, Lanes, Next, None, Arithmetic, (0, 1, 0), fabsf(x))                                 \
+    X(Sqrt, Unary, Lanes, Next, None, Arithmetic, (2, 0, 0), sqrtf(x))                                \
+    X(Rsqrt, Unary, Lanes, Next, None, Arithmetic, (1, 0, 0), 1.f / sqrtf(x))                         \
+    X(Exp, Unary, Lanes, Next, None, Arithmetic, (1, 0, 0), expf(x))                                  \
+    X(Exp2, Unary, Lanes, Next, None, Arithmetic, (1, 0, 0), exp2f(x))                                \
+    X(Log, Unary, Lanes, Next, None, Arithmetic, (1, 0, 0), logf(x))                                  \
+    X(Log2, Unary, Lanes, Next, None, Arithmetic, (1, 0, 0), log2f(x))                                \
+    X(Log10, Unary, Lanes, Next, None, Arithmetic, (1, 0, 0), log10f(x))                              \
+    X(Sin, Unary, Lanes, Next, None, Arithmetic, (8, 0, 0), sinf(x))                                  \
+    X(Cos, Unary, Lanes, Next, None, Arithmetic, (8, 0, 0), cosf(x))                                  \
+    X(Tan, Unary, Lanes, Next, None, Arithmetic, (10, 0, 0), tanf(x))                                 \
+    X(Asin, Unary, Lanes, Next, None, Arithmetic, (10, 0, 0), asinf(x))                               \
+    X(Acos, Unary, Lanes, Next, None, Arithmetic, (10, 0, 0), acosf(x))                               \
+    X(Atan, Unary, Lanes, Next, None, Arithmetic, (10, 0, 0), atanf(x))                               \
+    X(Frac, Unary, Lanes, Next, None, Arithmetic, (0, 1, 0), x - floorf(x))                           \
+    X(Floor, Unary, Lanes, Next, None, Arithmetic, (0, 2, 0), floorf(x))                              \
+    X(Ceil, Unary, Lanes, Next, None, Arithmetic, (0, 2, 0), ceilf(x))                                \
+    X(Round, Unary, Lanes, Next, None, Arithmetic, (0, 2, 0), roundf(x))                              \
+    X(Trunc, Unary, Lanes, Next, None, Arithmetic, (0, 2, 0), truncf(x))                              \
+    X(Saturate, Unary, Lanes, Next, None, Arithmetic, (0, 1, 0), Sat(x))                              \
+    X(Sign, Unary, Lanes, Next, None, Arithmetic, (0, 2, 0), x > 0.f ? 1.f : (x < 0.f ? -1.f : 0.f))  \
+    X(Clamp, Ternary, Lanes, Next, None, Arithmetic, (0, 1, 0), x < y ? y : (x > z ? z : x))          \
+    X(Lerp, Ternary, Lanes, Next, None, Arithmetic, (0, 2, 0), x + (y - x) * z)                       \
+    X(Smoothstep, Ternary, Lanes, Next, None, Arithmetic, (1, 4, 0), SmoothStep(x, y, z))             \
+    X(Select, Ternary, Lanes, Next, None, Arithmetic, (0, 1, 0), x != 0.f ? y : z)                    \
+    X(Dot, Vector, SumPair, Next, Dot3, Arithmetic, (0, 1, 0), )                                      \
+    X(Cross, Vector, Cross, Next, None, Arithmetic, (0, 2, 0), )                                      \
+    X(Length, Vector, Sum, Next, Length3, Arithmetic, (0, 0, 3), )                                    \
+    X(Distance, Vector, SumPair, Next, None, Arithmetic, (0, 0, 4), )                                 \
+    X(Normalize, Vector, Whole, Next, Normalize3, Arithmetic, (0, 0, 3), )                            \
+    X(Reflect, Vector, WholePair, Next, None, Arithmetic, (0, 0, 3), )                                \
+    X(Any, Vector, Sum, Next, None, Arithmetic, (0, 1, 0), )                                          \
+    X(All, Vector, Sum, Next, None, Arithmetic, (0, 1, 0), )                                          \
+    X(MulVM, Vector, MulVM, Next, MulVM3, Arithmetic, (1, 0, 0), )                                    \
+    X(MulMV, Vector, MulMV, Next, None, Arithmetic, (1, 0, 0), )                                      \
+    X(MulMM, Vector, MulMM, Next, None, Arithmetic, (1, 0, 0), )                                      \
+    X(LoadIdx, Index, LoadIdx, Next, None, Arithmetic, (0, 1, 0), )                                   \
+    X(StoreIdx, Index, StoreIdx, Next, None, Arithmetic, (0, 1, 0), )                                 \
+    X(Jmp, Control, None, Jump, None, Flow, (0, 1, 0), )                                              \
+    X(Jz, Control, Test, Branch, None, Flow, (0, 1, 0), )                                             \
+    X(DiscardIf, Control, Condition, Discard, None, Texture, (0, 1, 0), )                             \
+    X(Discard, Control, None, Discard, None, Texture, (0, 1, 0), )
 
 struct Info {
     Op op;
@@ -145,12 +156,15 @@ struct Info {
     OpFlow flow;
     Form forms;  // FormNone, or the first form the operation may take
     Slot slot;
+    Cost cost;
 };
 
-#define VELMORA_FX_INFO(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, FN) \
-    {Op##NAME, Kind::KIND, Operands::OPERANDS, OpFlow::FLOW, Form##FORMS, Slot::SLOT},
+#define VELMORA_FX_COST(PER_FLOAT, PER_FOUR, FIXED) {PER_FLOAT, PER_FOUR, FIXED}
+#define VELMORA_FX_INFO(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, COST, FN) \
+    {Op##NAME, Kind::KIND, Operands::OPERANDS, OpFlow::FLOW, Form##FORMS, Slot::SLOT, VELMORA_FX_COST COST},
 inline constexpr Info kInfo[] = {VELMORA_FX_OPERATIONS(VELMORA_FX_INFO)};
 #undef VELMORA_FX_INFO
+#undef VELMORA_FX_COST
 
 // Every operation of the enum has its row, in its place.
 static_assert(sizeof kInfo / sizeof kInfo[0] == OpCount, "an operation without its row, or a row too many");
@@ -182,6 +196,39 @@ inline bool IsTextureOp(int op)
 {
     const Info* i = InfoOf(op);
     return i && i->slot == Slot::Texture;
+}
+
+// The widest instruction, in floats a lane: the operations that keep what
+// they write aside until they have read (gathers, scatters, products,
+// reflections) keep it in buffers of this size. The code generator splits
+// wider moves into instructions of it; anything wider is no operation to
+// either interpreter (see Step), whoever made it.
+const int kMaxWidth = 16;
+
+inline bool Fits(const Instr& I)
+{
+    return I.n <= kMaxWidth && (I.op != OpMulMM || I.n * I.i1 <= kMaxWidth);
+}
+
+// Whether an operation takes a flow control slot (a jump: none once its
+// loop is unrolled).
+inline bool IsFlowOp(int op)
+{
+    const Info* i = InfoOf(op);
+    return i && i->slot == Slot::Flow;
+}
+
+// The instruction slots an instruction takes (see Cost); a product of
+// matrices writes n rows of i1 floats.
+inline int Slots(const Instr& I)
+{
+    const Info* info = InfoOf(I.op);
+    if (!info)
+        return 0;
+    int n = I.n > 0 ? I.n : 1;
+    if (info->operands == Operands::MulMM)
+        n *= I.i1 > 0 ? I.i1 : 1;
+    return info->cost.perFloat * n + info->cost.perFour * ((n + 3) / 4) + info->cost.fixed;
 }
 
 // Each interpreter compiles its own copy, with its own float options (see
@@ -323,7 +370,7 @@ struct Fn;
 #define VELMORA_FX_FN_Copy(NAME, FN)
 #define VELMORA_FX_FN_Index(NAME, FN)
 #define VELMORA_FX_FN_Control(NAME, FN)
-#define VELMORA_FX_FN(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, FN) VELMORA_FX_FN_##KIND(NAME, FN)
+#define VELMORA_FX_FN(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, COST, FN) VELMORA_FX_FN_##KIND(NAME, FN)
 VELMORA_FX_OPERATIONS(VELMORA_FX_FN)
 #undef VELMORA_FX_FN
 #undef VELMORA_FX_FN_Control
@@ -364,13 +411,13 @@ inline void Broadcast(float* f, const Instr& I, N n)
     Each(n, [&](int i) { Put<W>(Row<W>(f, I.d + i), t); });
 }
 
-// Moves n (at most 16) floats through a buffer, every source read before
+// Moves n (at most kMaxWidth) floats through a buffer, every source read before
 // any destination is written: gathers index the sources, scatters the
 // destinations.
 template <int W, class N>
 inline void Move(float* f, int d, const int* dIdx, int a, const int* aIdx, N n)
 {
-    float t[16 * W];
+    float t[kMaxWidth * W];
     Each(n, [&](int i) { memcpy(t + i * W, Row<W>(f, a + (aIdx ? aIdx[i] : i)), sizeof(float) * W); });
     Each(n, [&](int i) { Put<W>(Row<W>(f, d + (dIdx ? dIdx[i] : i)), t + i * W); });
 }
@@ -414,7 +461,7 @@ inline void Normalize(float* f, const Instr& I, N n)
 template <int W, class N>
 inline void MulVM(float* f, const Instr& I, N n, N rows, int cols)
 {
-    float t[16 * W];
+    float t[kMaxWidth * W];
     Each(n, [&](int j) { Dot<W>(f, I.a, 1, I.b + j, cols, rows, t + j * W); });
     PutRows<W>(Row<W>(f, I.d), t, n);
 }
@@ -453,7 +500,7 @@ inline bool RunForm(float* f, const Instr& I, const int* tab)
 #define FORMS_Normalize3(NAME)
 #define FORMS_MulVM3(NAME)
 #define FORMS_Binary(NAME) FORM_BINARY(Op##NAME, Fn<Op##NAME>)
-#define FORMS(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, FN) FORMS_##FORMS(NAME)
+#define FORMS(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, COST, FN) FORMS_##FORMS(NAME)
     switch (I.form) {
     FORM_WIDTHS(FormMov, MOV)
     FORM_WIDTHS(FormBroadcast, BROADCAST)
@@ -557,7 +604,7 @@ OWN(OpNormalize) { Normalize<W>(f, I, (int)I.n); }
 RARE(OpReflect)
 {
     const int n = I.n;
-    float s[W], t[16 * W];
+    float s[W], t[kMaxWidth * W];
     Dot<W>(f, I.a, 1, I.b, 1, n, s);
     for (int i = 0; i < n; ++i) {
         const float *a = Row<W>(f, I.a + i), *b = Row<W>(f, I.b + i);
@@ -588,7 +635,7 @@ OWN(OpMulVM) { MulVM<W>(f, I, (int)I.n, I.i0, I.i1); }
 RARE(OpMulMV)
 {
     const int n = I.n;
-    float t[16 * W];
+    float t[kMaxWidth * W];
     for (int i = 0; i < n; ++i)
         Dot<W>(f, I.a + i * I.i1, 1, I.b, 1, I.i0, t + i * W);
     PutRows<W>(Row<W>(f, I.d), t, n);
@@ -596,7 +643,7 @@ RARE(OpMulMV)
 RARE(OpMulMM)
 {
     const int n = I.n, k = I.i0, cols = I.i1;
-    float t[16 * W];
+    float t[kMaxWidth * W];
     for (int r = 0; r < n; ++r)
         for (int col = 0; col < cols; ++col)
             Dot<W>(f, I.a + r * k, 1, I.b + col, cols, k, t + (r * cols + col) * W);
@@ -658,10 +705,12 @@ OWN(OpDiscard) { return Flow::Discard; }
 // (the others compute floats nobody reads). `tab` holds the program's
 // index tables. Each operation runs by its row: component-wise ones by
 // their function, the others by their own code. Flow::Unknown for an
-// instruction that is no operation.
+// instruction that is no operation, or too wide for one (see kMaxWidth).
 template <int W>
 inline Flow Step(float* f, const Instr& I, const int* tab, int count)
 {
+    if (!Fits(I))
+        return Flow::Unknown;
     const int n = I.n;
     auto stride = [&](int flag) { return Stride(I, flag); };
 #define STEP_Unary(OP) Unary<W>(f, I, n, stride(FlagScalarA), Fn<OP>()); return Flow::Next;
@@ -672,8 +721,8 @@ inline Flow Step(float* f, const Instr& I, const int* tab, int count)
 #define STEP_Copy(OP) STEP_Vector(OP)
 #define STEP_Index(OP) STEP_Vector(OP)
 #define STEP_Control(OP) return Own<W>(Tag<OP>(), f, I, tab, count);
-#define STEP(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, FN) \
-    case Op##NAME:                                        \
+#define STEP(NAME, KIND, OPERANDS, FLOW, FORMS, SLOT, COST, FN) \
+    case Op##NAME:                                              \
         STEP_##KIND(Op##NAME)
     switch (I.op) {
     VELMORA_FX_OPERATIONS(STEP)

@@ -142,9 +142,10 @@ public:
     void Load(const Program& program, const float* frame);
     float* Float(int k) { return lanes_.data() + (size_t)k * kLanes; }
     const float* Float(int k) const { return lanes_.data() + (size_t)k * kLanes; }
-    // Runs lanes [0, count). False when the lanes would branch apart or a
-    // loop runs away: then no lane's result is to be used.
-    bool Run(int count);
+    // Runs lanes [0, count). False when the lanes would branch apart (or
+    // meet what Program::Run gives no result for): then no lane's result is
+    // to be used. `cutShort`, when given, is set as by Program::Run.
+    bool Run(int count, bool* cutShort = nullptr);
 
 private:
     const Program* program_ = nullptr;

@@ -353,8 +353,9 @@ void ProgramLink::LoadBatch(ThreadBatch& tb)
     }
 }
 
-bool ProgramLink::RunChunk(int chunk, int lanes, vr::Vertex* out)
+bool ProgramLink::RunChunk(int chunk, int lanes, vr::Vertex* out, bool* cutShort)
 {
+    *cutShort = false;
     // Below a few lanes one run a vertex costs less than a batch.
     const int kMinLanes = 4;
     const int first = chunk * fx::Batch::kLanes;
@@ -365,7 +366,7 @@ bool ProgramLink::RunChunk(int chunk, int lanes, vr::Vertex* out)
     LoadBatch(tb);
     for (int l = 0; l < n; ++l)
         Fill(laneVertex_[first + l], tb.batch.Float(0) + l, fx::Batch::kLanes);
-    if (!tb.batch.Run(n))
+    if (!tb.batch.Run(n, cutShort))
         return false;
     for (int l = 0; l < n; ++l)
         Emit(tb.batch.Float(0) + l, fx::Batch::kLanes, &out[laneIndex_[first + l]]);
@@ -393,16 +394,17 @@ void ProgramLink::Flush(vr::Vertex* out)
         // vertices only.
         workers_->Run(chunks, [](void* context, int chunk) {
             Job& j = *(Job*)context;
-            j.link->chunkBatched_[chunk] = j.link->RunChunk(chunk, j.lanes, j.out);
+            j.link->chunkBatched_[chunk] = j.link->RunChunk(chunk, j.lanes, j.out, &j.link->chunkCutShort_[chunk]);
         }, &job);
     } else {
         for (int c = 0; c < chunks; ++c)
-            chunkBatched_[c] = RunChunk(c, n, out);
+            chunkBatched_[c] = RunChunk(c, n, out, &chunkCutShort_[c]);
     }
     float* frame = vs_->Frame();
     for (int l = 0; l < n; ++l) {
-        bool cutShort = false;
-        if (!chunkBatched_[l / fx::Batch::kLanes]) {
+        const int chunk = l / fx::Batch::kLanes;
+        bool cutShort = chunkBatched_[chunk] && chunkCutShort_[chunk];
+        if (!chunkBatched_[chunk]) {
             Fill(laneVertex_[l], frame, 1);
             vs_->Program().Run(frame, &cutShort);
             Emit(frame, 1, &out[laneIndex_[l]]);
@@ -480,7 +482,8 @@ void ProgramLink::ShadeBatchIn(const PixelWiring& w, const fx::Program& program,
     for (const In& in : w.ins)
         for (int i = 0; i < in.count; ++i)
             memcpy(lanes + (size_t)(in.frame + i) * W, attr + (size_t)(in.attr + i) * W, sizeof(float) * W);
-    // Lanes that branch apart or a runaway loop: one run a pixel instead.
+    // Lanes that branch apart: one run a pixel instead. (A run cut short
+    // in a runaway loop gives what runs one by one would.)
     if (!b.Run(count)) {
         oneByOne();
         return;

@@ -136,8 +136,8 @@ private:
     int Key(const uint8_t* vertex, uint8_t* key) const;
     void Flush(vr::Vertex* out);
     // Runs the batch of lanes [16 * chunk, ...) of the group; false when it
-    // is left to single runs.
-    bool RunChunk(int chunk, int lanes, vr::Vertex* out);
+    // is left to single runs. `cutShort` as Batch::Run sets it.
+    bool RunChunk(int chunk, int lanes, vr::Vertex* out, bool* cutShort);
 
     // Vertices already shaded with the same program, uniforms and format, as
     // a graphics card's post-transform cache keeps them: found by the vertex
@@ -178,6 +178,7 @@ private:
     uint32_t laneIndex_[kGroupLanes];
     int laneEntry_[kGroupLanes];
     bool chunkBatched_[kGroupLanes / fx::Batch::kLanes];
+    bool chunkCutShort_[kGroupLanes / fx::Batch::kLanes];  // of those batched
     int lanes_ = 0;
     struct Alias {
         uint32_t index;

@@ -173,19 +173,21 @@ int Rasterizer::BindPipe()
 }
 
 template <class Items>
-int Rasterizer::Reserve(Items& items, size_t tables)
+bool Rasterizer::Reserve(Items& items, size_t tables, bool piped)
 {
-    // Drawn at once: after what waits.
-    if (pipe_ < 0 && (pipeDirect_ || !Sharing())) {
+    // Drawn at once: after what waits. A clear reads no state: only
+    // sharing decides for it.
+    if (piped ? pipe_ < 0 && (pipeDirect_ || !Sharing()) : !Sharing()) {
         Flush();
-        return -1;
+        return false;
     }
-    if (!Fits(items.size() < items.capacity(), tables, true))
+    if (!Fits(items.size() < items.capacity(), tables, piped))
         Flush();
-    const int pipe = BindPipe();
-    if (pipe < 0)
+    if (piped && BindPipe() < 0) {
         Flush();
-    return pipe;
+        return false;
+    }
+    return true;
 }
 
 void Rasterizer::Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds, const EdgeFn* e)
@@ -233,8 +235,7 @@ void Rasterizer::QueueTri(Kind kind, const Tri& t)
     const int64_t area = (int64_t)(t.maxX - t.minX + 1) * (t.maxY - t.minY + 1);
     const int64_t cost = Cost(area, kind == kCmdProgram ? 1 : 2);
     FrameQueue& q = *queue_;
-    const int pipe = Reserve(q.tris);
-    if (pipe < 0) {
+    if (!Reserve(q.tris)) {
         frameWork_ += cost;
         uint64_t written = 0;
         if (kind == kCmdProgram)
@@ -252,7 +253,7 @@ void Rasterizer::QueueTri(Kind kind, const Tri& t)
     memcpy(copy.base, t.base, sizeof(float) * planes);
     memcpy(copy.ddx, t.ddx, sizeof(float) * planes);
     memcpy(copy.ddy, t.ddy, sizeof(float) * planes);
-    Queue(kind, pipe, (uint32_t)q.tris.size() - 1, Rect{t.minX, t.minY, t.maxX, t.maxY}, cost, t.e);
+    Queue(kind, pipe_, (uint32_t)q.tris.size() - 1, Rect{t.minX, t.minY, t.maxX, t.maxY}, cost, t.e);
 }
 
 void Rasterizer::QueueSpans(SpanJob& j)
@@ -261,10 +262,10 @@ void Rasterizer::QueueSpans(SpanJob& j)
     FrameQueue& q = *queue_;
     float src[4];
     const TableUse table = SpanTable(j, src);
-    const int pipe = Reserve(q.spans, table == kNewTable ? 1 : 0);
+    const bool queued = Reserve(q.spans, table == kNewTable ? 1 : 0);
     if (table != kNoTable)
         TakeTable(j, src);
-    if (pipe < 0) {
+    if (!queued) {
         frameWork_ += cost;
         pixelsWritten += RunSpans(j);
         return;
@@ -272,16 +273,15 @@ void Rasterizer::QueueSpans(SpanJob& j)
     q.spans.push_back(j);
     const EdgeFn e[3] = {{j.stepX[0], j.stepY[0], j.row[0]}, {j.stepX[1], j.stepY[1], j.row[1]},
                          {j.stepX[2], j.stepY[2], j.row[2]}};
-    Queue(kCmdSpans, pipe, (uint32_t)q.spans.size() - 1, Rect{j.minX, j.minY, j.maxX, j.maxY}, cost, e);
+    Queue(kCmdSpans, pipe_, (uint32_t)q.spans.size() - 1, Rect{j.minX, j.minY, j.maxX, j.maxY}, cost, e);
 }
 
 void Rasterizer::QueueLine(const Line& l, const Rect& bounds)
 {
     FrameQueue& q = *queue_;
-    const int pipe = Reserve(q.lines);
-    if (pipe >= 0) {
+    if (Reserve(q.lines)) {
         q.lines.push_back(l);
-        Queue(kCmdLine, pipe, (uint32_t)q.lines.size() - 1, bounds, 0);
+        Queue(kCmdLine, pipe_, (uint32_t)q.lines.size() - 1, bounds, 0);
         return;
     }
     uint64_t written = 0;
@@ -292,10 +292,9 @@ void Rasterizer::QueueLine(const Line& l, const Rect& bounds)
 void Rasterizer::QueueDot(const Dot& d)
 {
     FrameQueue& q = *queue_;
-    const int pipe = Reserve(q.dots);
-    if (pipe >= 0) {
+    if (Reserve(q.dots)) {
         q.dots.push_back(d);
-        Queue(kCmdDot, pipe, (uint32_t)q.dots.size() - 1, Rect{d.x, d.y, d.x, d.y}, 0);
+        Queue(kCmdDot, pipe_, (uint32_t)q.dots.size() - 1, Rect{d.x, d.y, d.x, d.y}, 0);
         return;
     }
     uint64_t written = 0;
@@ -309,15 +308,12 @@ void Rasterizer::Clear(int x0, int y0, int x1, int y1, bool color, uint32_t valu
         return;
     const int64_t cost = Cost((int64_t)(x1 - x0) * (y1 - y0), 3);
     FrameQueue& q = *queue_;
-    if (!Sharing()) {
-        Flush();
+    // A clear reads no state: it has no pipe.
+    if (!Reserve(q.clears, 0, false)) {
         frameWork_ += cost;
         ClearTarget(target_, x0, y0, x1, y1, color, value, depth, z);
         return;
     }
-    // A clear reads no state: it has no pipe.
-    if (!Fits(q.clears.size() < q.clears.capacity(), 0, false))
-        Flush();
     q.clears.push_back({Rect{x0, y0, x1 - 1, y1 - 1}, color, depth, value, z});
     Queue(kCmdClear, -1, (uint32_t)q.clears.size() - 1, Rect{x0, y0, x1 - 1, y1 - 1}, cost);
 }

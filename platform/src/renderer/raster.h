@@ -458,10 +458,11 @@ private:
     int BindPipe();
     // The one way into the queue: room for one more command with its item
     // in `items` and `tables` new blend tables, the queue drawn first when
-    // it has none, then the command's pipe bound in the queue that will hold
-    // it. -1, with the queue drawn, for a command to be drawn at once.
+    // it has none, then, when `piped`, the command's pipe bound in the queue
+    // that will hold it (pipe_). False, with the queue drawn, for a command
+    // to be drawn at once.
     template <class Items>
-    int Reserve(Items& items, size_t tables = 0);
+    bool Reserve(Items& items, size_t tables = 0, bool piped = true);
     // Queues one command over the pixels of `bounds` (a triangle's with its
     // edges from the corner), its item already stored after Reserve.
     void Queue(Kind kind, int pipe, uint32_t item, const Rect& bounds, int64_t nanoseconds,
