@@ -3,7 +3,7 @@
 // files are made here, once, in a temporary folder.
 #include <benchmark/benchmark.h>
 
-#include "signal.h"
+#include "music_analysis.h"
 
 #include <sndfile.h>
 #include <stdlib.h>

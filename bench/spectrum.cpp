@@ -2,7 +2,7 @@
 
 #include "CSpectrum.h"
 #include "plugin.h"
-#include "signal.h"
+#include "music_analysis.h"
 
 #include <string>
 

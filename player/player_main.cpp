@@ -7,7 +7,7 @@
 #include "input.h"
 #include "live_window.h"
 #include "script.h"
-#include "signal.h"
+#include "music_analysis.h"
 #include "stop_signals.h"
 
 #include <velmora_platform.h>
@@ -328,5 +328,6 @@ int main(int argc, char** argv)
     if (!options.out.empty())
         printf("frames: %d written to %s\n", written, options.out.c_str());
     EndByStopSignal();
-    return 0;
+    // Music that broke off ended the run early (its line is on stderr): what was written stays.
+    return music.stream->StoppedAtBreak() ? 1 : 0;
 }

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "audio_clock.h"
+#include "decoded_music.h"
 #include "audio_playback.h"
 #include "pcm_audio.h"
-#include "signal.h"
+#include "music_analysis.h"
 #include "test_support.h"
 
 #include <SDL.h>

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "pcm_audio.h"
+#include "decoded_music.h"
 #include "test_support.h"
 #include "xvfb.h"
 

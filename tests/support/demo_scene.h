@@ -14,7 +14,7 @@
 #include "input.h"
 #include "main.h"
 #include "plugin.h"
-#include "signal.h"
+#include "music_analysis.h"
 #include "test_support.h"
 
 #include <velmora_platform.h>

@@ -3,7 +3,7 @@
 #include "CSpectrum.h"
 #include "pcm_audio.h"
 #include "plugin.h"
-#include "signal.h"
+#include "music_analysis.h"
 #include "spectrum_analyzer.h"
 
 #include <sndfile.h>
