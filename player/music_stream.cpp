@@ -209,6 +209,7 @@ void MusicStream::Jump(std::unique_lock<std::mutex>& lock)
     const int64_t target = FileFrame(from);
     lock.unlock();
     bool reached = false;
+    m_Reach = -1;
     int64_t shorter = 0; // where a looped file now ends, when a jump finds it shorter
     if (!m_Loop)
     {
@@ -334,13 +335,15 @@ void MusicStream::FeedDevice()
     const int64_t written = m_DeviceWritten.load(std::memory_order_relaxed);
     if (written >= m_DeviceEnd.load(std::memory_order_relaxed))
         return;
-    // The analysis took the decoder elsewhere: the device's frames come first.
+    const int64_t read = m_DeviceRead.load(std::memory_order_acquire);
     if (written < m_Begin || written > m_End + m_Capacity)
     {
-        Need(written, 1);
+        // The analysis took the decoder elsewhere: once the device has
+        // played what it has, and no reader waits, its frames come first.
+        if (read >= written && m_Waiting == 0)
+            Need(written, 1);
         return;
     }
-    const int64_t read = m_DeviceRead.load(std::memory_order_acquire);
     const int64_t until = std::min(m_End, read + m_DeviceFrames);
     for (int64_t frame = written; frame < until; ++frame)
         std::copy_n(&m_Ring[static_cast<size_t>((frame % m_Capacity) * m_Channels)], m_Channels,
@@ -360,6 +363,13 @@ void MusicStream::FeedDevice()
 bool MusicStream::Ready(int64_t first, int64_t count) const
 {
     return m_Ended || m_End >= first + count;
+}
+
+void MusicStream::Await(std::unique_lock<std::mutex>& lock, int64_t first, int64_t count)
+{
+    ++m_Waiting;
+    m_Decoded.wait(lock, [&]() { return Ready(first, count); });
+    --m_Waiting;
 }
 
 void MusicStream::Need(int64_t first, int64_t count)
@@ -419,7 +429,7 @@ void MusicStream::Read(int64_t first, int64_t count, float* out)
 {
     std::unique_lock<std::mutex> lock(m_Lock);
     Need(first, count);
-    m_Decoded.wait(lock, [&]() { return Ready(first, count); });
+    Await(lock, first, count);
     CopyOut(first, count, out);
 }
 
@@ -427,7 +437,7 @@ bool MusicStream::EndedBy(int64_t frame)
 {
     std::unique_lock<std::mutex> lock(m_Lock);
     Need(frame, 1);
-    m_Decoded.wait(lock, [&]() { return Ready(frame, 1); });
+    Await(lock, frame, 1);
     const bool ended = m_Ended && frame >= m_End;
     if (ended && m_Broken)
         m_StoppedAtBreak = true;
@@ -483,7 +493,7 @@ void MusicStream::WaitFor(int64_t first, int64_t count)
 {
     std::unique_lock<std::mutex> lock(m_Lock);
     Need(first, count);
-    m_Decoded.wait(lock, [&]() { return Ready(first, count); });
+    Await(lock, first, count);
 }
 
 int64_t MusicStream::FramesDecoded() const

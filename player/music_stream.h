@@ -111,6 +111,8 @@ private:
     bool Ready(int64_t first, int64_t count) const;
     // With the lock held: sends the decoder to `first` when the ring cannot serve it.
     void Need(int64_t first, int64_t count);
+    // With the lock held: waits until Ready.
+    void Await(std::unique_lock<std::mutex>& lock, int64_t first, int64_t count);
     void CopyOut(int64_t first, int64_t count, float* out) const;
     // With the lock held: the frame of the file that frame `frame` of play is.
     int64_t FileFrame(int64_t frame) const;
@@ -166,6 +168,7 @@ private:
     int64_t m_DecodedFrames = 0;
     int m_Repositions = 0;
     bool m_Stop = false;
+    int m_Waiting = 0;        // readers waiting for frames
 
     // The device's ring: the decoder thread writes frames m_DeviceWritten
     // onwards, the device reads from m_DeviceRead; each moves only its own.
