@@ -41,12 +41,14 @@ MusicFeed::MusicFeed(const Music& music, int format, int channels, int sampleRat
     if (!m_Stream)
         m_Error = SDL_GetError();
     // The device's first block is music, not a wait for the decoder.
-    m_Music.stream->StartDevice();
+    m_Device = m_Music.stream->StartDevice();
     m_Music.stream->WaitForDevice(kFeedBlock);
 }
 
 MusicFeed::~MusicFeed()
 {
+    if (m_Music.stream)
+        m_Music.stream->StopDevice(m_Device);
     if (m_Stream)
         SDL_FreeAudioStream(m_Stream);
 }

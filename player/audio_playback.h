@@ -39,6 +39,7 @@ private:
     bool PutMore();
 
     Music m_Music;
+    int m_Device = 0; // the stream's name for this feed
     _SDL_AudioStream* m_Stream = nullptr;
     std::vector<float> m_Decoded;
     std::vector<int16_t> m_Pcm;

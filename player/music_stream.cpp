@@ -428,6 +428,9 @@ void MusicStream::CopyOut(int64_t first, int64_t count, float* out) const
 void MusicStream::Read(int64_t first, int64_t count, float* out)
 {
     std::unique_lock<std::mutex> lock(m_Lock);
+    // The analysis's turns feed the device too, should the decoder thread be
+    // held up in a read.
+    FeedDevice();
     Need(first, count);
     Await(lock, first, count);
     CopyOut(first, count, out);
@@ -450,7 +453,7 @@ bool MusicStream::StoppedAtBreak() const
     return m_StoppedAtBreak;
 }
 
-void MusicStream::StartDevice()
+int MusicStream::StartDevice()
 {
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_DeviceRing.empty())
@@ -460,6 +463,14 @@ void MusicStream::StartDevice()
     m_DeviceWritten.store(0, std::memory_order_release);
     m_DeviceEnd.store(INT64_MAX, std::memory_order_release);
     m_Work.notify_all();
+    return ++m_Devices;
+}
+
+void MusicStream::StopDevice(int device)
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (device == m_Devices)
+        m_DeviceOn = false;
 }
 
 void MusicStream::WaitForDevice(int64_t count)
@@ -467,10 +478,11 @@ void MusicStream::WaitForDevice(int64_t count)
     std::unique_lock<std::mutex> lock(m_Lock);
     const int64_t wanted = std::min(count, m_DeviceFrames);
     m_Work.notify_all();
-    m_Decoded.wait(lock, [&]() {
-        return m_DeviceWritten.load(std::memory_order_relaxed) >= wanted ||
-            m_DeviceEnd.load(std::memory_order_relaxed) != INT64_MAX;
-    });
+    // Fed here too: the decoder thread may be held up in a read.
+    for (FeedDevice(); m_DeviceWritten.load(std::memory_order_relaxed) < wanted &&
+         m_DeviceEnd.load(std::memory_order_relaxed) == INT64_MAX;
+         FeedDevice())
+        m_Decoded.wait(lock);
 }
 
 int64_t MusicStream::Take(int64_t count, float* out)

@@ -89,8 +89,11 @@ public:
 
     // The audio device's side, which reads the music in order from its first
     // frame through a ring of its own, taking no lock. StartDevice makes the
-    // next Take begin at frame 0 again; one device at a time.
-    void StartDevice();
+    // next Take begin at frame 0 again, for a device that takes over from any
+    // before it (one at a time); StopDevice with what it returned lets the
+    // decoder forget that device, if no other has started since.
+    int StartDevice();
+    void StopDevice(int device);
     // Waits until the device's first `count` frames are ready (or the end).
     void WaitForDevice(int64_t count);
     // Never waiting: copies the next decoded frames, up to `count`, and
@@ -175,6 +178,7 @@ private:
     std::vector<float> m_DeviceRing;
     int64_t m_DeviceFrames = 0;
     bool m_DeviceOn = false;
+    int m_Devices = 0;        // devices started
     std::atomic<int64_t> m_DeviceRead{0};
     std::atomic<int64_t> m_DeviceWritten{0};
     std::atomic<int64_t> m_DeviceEnd{INT64_MAX};

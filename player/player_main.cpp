@@ -6,8 +6,8 @@
 #include "host.h"
 #include "input.h"
 #include "live_window.h"
-#include "script.h"
 #include "music_analysis.h"
+#include "script.h"
 #include "stop_signals.h"
 
 #include <velmora_platform.h>

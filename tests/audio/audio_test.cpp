@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "audio_clock.h"
-#include "decoded_music.h"
 #include "audio_playback.h"
-#include "pcm_audio.h"
+#include "decoded_music.h"
 #include "music_analysis.h"
+#include "pcm_audio.h"
 #include "test_support.h"
 
 #include <SDL.h>

@@ -4,9 +4,9 @@
 
 #include "audio_playback.h"
 #include "decoded_music.h"
+#include "music_analysis.h"
 #include "music_stream.h"
 #include "peak_memory.h"
-#include "music_analysis.h"
 #include "test_support.h"
 
 #include <SDL.h>
