@@ -295,6 +295,9 @@ void MusicStream::Run()
         lock.lock();
         if (got <= 0 && broke && at > 0)
             Tell(at, reason, false);
+        // Where the music really ends, for jumps too.
+        if (wrapped)
+            m_Length = at;
         if (epoch != m_Epoch)
             continue; // sent elsewhere meanwhile: this block is not wanted
         if (got > 0)
@@ -311,7 +314,6 @@ void MusicStream::Run()
         }
         else if (wrapped)
         {
-            m_Length = at;
             m_Origin = m_End;
         }
         else
