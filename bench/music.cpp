@@ -1,9 +1,10 @@
 // The player's music from the file to the first frames of spectrum: the time
-// and the resident memory, for a second of music and for half an hour. Both
-// files are made here, once, in a temporary folder.
+// and the resident memory, for a second of music and for half an hour, played
+// once and looped (which reads the music's last frames first); and a jump far
+// into looped music. The files are made here, once, in a temporary folder.
 #include <benchmark/benchmark.h>
 
-#include "signal.h"
+#include "music_analysis.h"
 
 #include <sndfile.h>
 #include <stdlib.h>
@@ -37,17 +38,17 @@ public:
             rmdir(m_Path.c_str());
     }
 
-    // A stereo 16-bit FLAC of `seconds`: tones under a beat, with a little noise.
-    const std::string& Flac(int seconds)
+    // A stereo 16-bit FLAC (or Ogg Vorbis) of `seconds`: tones under a beat, with a little noise.
+    const std::string& Music(int seconds, bool vorbis = false)
     {
-        std::string& path = m_Files[seconds];
+        std::string& path = m_Files[seconds * 2 + vorbis];
         if (!path.empty())
             return path;
-        path = m_Path + "/music_" + std::to_string(seconds) + "s.flac";
+        path = m_Path + "/music_" + std::to_string(seconds) + (vorbis ? "s.ogg" : "s.flac");
         SF_INFO info = {};
         info.samplerate = kRate;
         info.channels = 2;
-        info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        info.format = vorbis ? SF_FORMAT_OGG | SF_FORMAT_VORBIS : SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
         SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
         if (!file)
             return path;
@@ -102,15 +103,16 @@ double ResidentMegabytes(const char* field)
 }
 
 // From opening the file to `frames` frames of spectrum at 25 ms a frame, as a
-// headless run does. The memory is the process's, the files made beforehand.
-void MusicToFrames(benchmark::State& state, int frames)
+// headless run does, from `startMs` on. The memory is the process's, the files
+// made beforehand.
+void MusicToFrames(benchmark::State& state, int frames, bool loop, bool vorbis = false, double startMs = 0.0)
 {
-    const std::string path = Folder().Flac(static_cast<int>(state.range(0)));
+    const std::string path = Folder().Music(static_cast<int>(state.range(0)), vorbis);
     for (auto _ : state)
     {
         Music music;
         std::string error;
-        if (!LoadMusic(path, false, music, error))
+        if (!LoadMusic(path, loop, music, error))
         {
             state.SkipWithError(error.c_str());
             break;
@@ -119,7 +121,7 @@ void MusicToFrames(benchmark::State& state, int frames)
         unsigned char spectrum[2][576];
         unsigned char waveform[2][576];
         for (int frame = 0; frame < frames; ++frame)
-            source->Fill(frame * 25.0, spectrum, waveform);
+            source->Fill(startMs + frame * 25.0, spectrum, waveform);
         benchmark::DoNotOptimize(spectrum);
     }
     state.counters["resident_MB"] = ResidentMegabytes("VmRSS:");
@@ -128,13 +130,36 @@ void MusicToFrames(benchmark::State& state, int frames)
 
 void BM_MusicFirstFrame(benchmark::State& state)
 {
-    MusicToFrames(state, 1);
+    MusicToFrames(state, 1, false);
 }
 BENCHMARK(BM_MusicFirstFrame)->Arg(1)->Arg(30 * 60)->ArgName("seconds")->Unit(benchmark::kMillisecond);
 
 void BM_MusicFortyFrames(benchmark::State& state)
 {
-    MusicToFrames(state, 40);
+    MusicToFrames(state, 40, false);
 }
 BENCHMARK(BM_MusicFortyFrames)->Arg(1)->Arg(30 * 60)->ArgName("seconds")->Unit(benchmark::kMillisecond);
+
+// FLAC seeks to its last frames; Vorbis, whose seeks libsndfile does not make
+// exact, reads the whole music on a second decoder first.
+void BM_LoopedMusicFirstFrame(benchmark::State& state)
+{
+    MusicToFrames(state, 1, true);
+}
+BENCHMARK(BM_LoopedMusicFirstFrame)->Arg(1)->Arg(30 * 60)->ArgName("seconds")->Unit(benchmark::kMillisecond);
+
+void BM_LoopedVorbisFirstFrame(benchmark::State& state)
+{
+    MusicToFrames(state, 1, true, true);
+}
+BENCHMARK(BM_LoopedVorbisFirstFrame)->Arg(1)->Arg(60)->ArgName("seconds")->Unit(benchmark::kMillisecond);
+
+// A first frame two thirds of the way in: a seek for FLAC, a reopened decoder
+// read forward to it for Vorbis.
+void BM_LoopedJumpFirstFrame(benchmark::State& state)
+{
+    const bool vorbis = state.range(1) != 0;
+    MusicToFrames(state, 1, true, vorbis, state.range(0) * 1000.0 * 2.0 / 3.0);
+}
+BENCHMARK(BM_LoopedJumpFirstFrame)->Args({60, 0})->Args({60, 1})->ArgNames({"seconds", "vorbis"})->Unit(benchmark::kMillisecond);
 }

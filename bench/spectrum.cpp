@@ -1,8 +1,8 @@
 #include <benchmark/benchmark.h>
 
 #include "CSpectrum.h"
+#include "music_analysis.h"
 #include "plugin.h"
-#include "signal.h"
 
 #include <string>
 

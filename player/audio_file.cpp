@@ -10,9 +10,6 @@
 
 namespace
 {
-// Frames the decoder reads at a time.
-const int64_t kDecodeBlock = 4096;
-
 // libsndfile's messages may end in a full stop or a line break; the player prints one line.
 std::string OneLine(const char* text)
 {
@@ -30,7 +27,7 @@ std::string OneLine(const char* text)
 class SndFileDecoder : public MusicDecoder
 {
 public:
-    SndFileDecoder(SNDFILE* file, const SF_INFO& info) : m_File(file), m_Info(info)
+    SndFileDecoder(const std::string& path, SNDFILE* file, const SF_INFO& info) : m_Path(path), m_File(file), m_Info(info)
     {
         m_Block.resize(static_cast<size_t>(kDecodeBlock) * static_cast<size_t>(info.channels));
     }
@@ -67,7 +64,31 @@ public:
 
     std::string Error() const override { return OneLine(sf_strerror(m_File)); }
 
+    // libsndfile's Vorbis (and MPEG) seeks can land a few hundred frames off
+    // or decode them wrongly; PCM and FLAC seeks are exact.
+    bool SeeksExactly() const override
+    {
+        const int type = m_Info.format & SF_FORMAT_TYPEMASK;
+        return type != SF_FORMAT_OGG && type != SF_FORMAT_MPEG;
+    }
+
+    std::unique_ptr<MusicDecoder> Reopen() const override
+    {
+        SF_INFO info = {};
+        SNDFILE* file = sf_open(m_Path.c_str(), SFM_READ, &info);
+        if (!file)
+            return nullptr;
+        // A file replaced by other music is not this music.
+        if (info.samplerate != m_Info.samplerate || info.channels != m_Info.channels)
+        {
+            sf_close(file);
+            return nullptr;
+        }
+        return std::unique_ptr<MusicDecoder>(new SndFileDecoder(m_Path, file, info));
+    }
+
 private:
+    const std::string m_Path;
     SNDFILE* m_File;
     SF_INFO m_Info;
     std::vector<float> m_Block;
@@ -98,6 +119,11 @@ public:
             return false;
         m_Next = frame;
         return true;
+    }
+
+    std::unique_ptr<MusicDecoder> Reopen() const override
+    {
+        return std::unique_ptr<MusicDecoder>(new MemoryDecoder(m_Audio));
     }
 
 private:
@@ -151,7 +177,7 @@ std::unique_ptr<MusicDecoder> OpenMusicFile(const std::string& path, std::string
         error = "audio file " + quoted + " has no valid sample rate or channel count";
         return nullptr;
     }
-    std::unique_ptr<MusicDecoder> decoder(new SndFileDecoder(file, info));
+    std::unique_ptr<MusicDecoder> decoder(new SndFileDecoder(path, file, info));
     // A file that cannot give its first frames is refused now rather than played as silence.
     std::vector<float> first(static_cast<size_t>(decoder->Channels()));
     const int64_t got = decoder->Read(first.data(), 1);
@@ -171,25 +197,6 @@ std::unique_ptr<MusicDecoder> OpenMusicFile(const std::string& path, std::string
 std::unique_ptr<MusicDecoder> MemoryMusic(std::shared_ptr<const PcmAudio> audio)
 {
     return std::unique_ptr<MusicDecoder>(new MemoryDecoder(std::move(audio)));
-}
-
-bool ReadAudioFile(const std::string& path, PcmAudio& audio, std::string& error)
-{
-    std::unique_ptr<MusicDecoder> decoder = OpenMusicFile(path, error);
-    if (!decoder)
-        return false;
-    audio.sampleRate = decoder->SampleRate();
-    audio.channels = decoder->Channels();
-    audio.samples.clear();
-    std::vector<float> block(static_cast<size_t>(kDecodeBlock * audio.channels));
-    // A file that breaks off part way keeps what was decoded, as it plays.
-    int64_t got = 0;
-    while ((got = decoder->Read(block.data(), kDecodeBlock)) > 0)
-    {
-        for (int64_t i = 0; i < got * audio.channels; ++i)
-            audio.samples.push_back(ToPcm16(block[static_cast<size_t>(i)]));
-    }
-    return true;
 }
 
 bool WriteWavFile(const std::string& path, const PcmAudio& audio, std::string& error)

@@ -41,11 +41,14 @@ MusicFeed::MusicFeed(const Music& music, int format, int channels, int sampleRat
     if (!m_Stream)
         m_Error = SDL_GetError();
     // The device's first block is music, not a wait for the decoder.
-    m_Music.stream->WaitFor(0, kFeedBlock);
+    m_Device = m_Music.stream->StartDevice();
+    m_Music.stream->WaitForDevice(kFeedBlock);
 }
 
 MusicFeed::~MusicFeed()
 {
+    if (m_Music.stream)
+        m_Music.stream->StopDevice(m_Device);
     if (m_Stream)
         SDL_FreeAudioStream(m_Stream);
 }
@@ -78,7 +81,7 @@ int MusicFeed::Fill(uint8_t* out, int bytes)
 bool MusicFeed::PutMore()
 {
     const int channels = m_Music.stream->Channels();
-    const int64_t got = m_Music.stream->Take(m_Next, kFeedBlock, m_Decoded.data());
+    const int64_t got = m_Music.stream->Take(kFeedBlock, m_Decoded.data());
     if (got < 0)
     {
         // Silence after the end, rather than a flush: it also pushes the last
@@ -90,7 +93,6 @@ bool MusicFeed::PutMore()
         return false; // the decoder is behind: the device waits with silence
     for (int64_t i = 0; i < got * channels; ++i)
         m_Pcm[static_cast<size_t>(i)] = ToPcm16(m_Decoded[static_cast<size_t>(i)]);
-    m_Next += got;
     return SDL_AudioStreamPut(m_Stream, m_Pcm.data(), static_cast<int>(got * channels * sizeof(int16_t))) == 0;
 }
 

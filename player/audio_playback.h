@@ -4,7 +4,7 @@
 #define VELMORA_PLAYER_AUDIO_PLAYBACK_H
 
 #include "audio_clock.h"
-#include "signal.h"
+#include "music_analysis.h"
 
 #include <atomic>
 #include <cstdint>
@@ -39,8 +39,8 @@ private:
     bool PutMore();
 
     Music m_Music;
+    int m_Device = 0; // the stream's name for this feed
     _SDL_AudioStream* m_Stream = nullptr;
-    int64_t m_Next = 0; // next frame of the music to convert
     std::vector<float> m_Decoded;
     std::vector<int16_t> m_Pcm;
     uint8_t m_Silence = 0;

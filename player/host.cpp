@@ -1,6 +1,6 @@
 #include "host.h"
 
-#include "signal.h"
+#include "music_analysis.h"
 #include "stop_signals.h"
 
 #include <velmora_platform.h>

@@ -17,11 +17,6 @@ struct PcmAudio
     int64_t Frames() const { return channels > 0 ? static_cast<int64_t>(samples.size()) / channels : 0; }
 };
 
-// Reads a whole WAV, FLAC or Ogg file as the audio device gets it (through
-// the player's decoder, saturated to 16 bits). Files of more than two
-// channels keep the first two. On failure returns false with a one-line reason.
-bool ReadAudioFile(const std::string& path, PcmAudio& audio, std::string& error);
-
 // Writes `audio` as a 16-bit WAV file (used by tests and tools).
 bool WriteWavFile(const std::string& path, const PcmAudio& audio, std::string& error);
 

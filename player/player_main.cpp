@@ -6,8 +6,8 @@
 #include "host.h"
 #include "input.h"
 #include "live_window.h"
+#include "music_analysis.h"
 #include "script.h"
-#include "signal.h"
 #include "stop_signals.h"
 
 #include <velmora_platform.h>
@@ -367,5 +367,6 @@ int main(int argc, char** argv)
     if (!options.out.empty())
         printf("frames: %d written to %s\n", written, options.out.c_str());
     EndByStopSignal();
-    return 0;
+    // Music that broke off ended the run early (its line is on stderr): what was written stays.
+    return music.stream->StoppedAtBreak() ? 1 : 0;
 }

@@ -24,9 +24,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:ha
 # keep the time down. A race report fails its test.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_SANITIZE=thread -DVELMORA_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target test_renderer test_golden test_frame test_host test_fx test_d3d9 \
-  test_music test_signal replay_device_threads
+  test_music test_music_analysis replay_device_threads
 VELMORA_RENDER_THREADS=4 TSAN_OPTIONS=halt_on_error=1 \
-  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L '^(renderer|golden|frame|host|fx|d3d9|music|signal)$'
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L '^(renderer|golden|frame|host|fx|d3d9|music|music_analysis)$'
 # The device thread fuzzer's corpus, drawn on one and on four threads, under
 # ThreadSanitizer (about a minute): each input once, then four variants (a
 # fixed sequence) of each hand-made one, named for the case it holds. A plain

@@ -2,8 +2,9 @@
 
 #include "audio_clock.h"
 #include "audio_playback.h"
+#include "decoded_music.h"
+#include "music_analysis.h"
 #include "pcm_audio.h"
-#include "signal.h"
 #include "test_support.h"
 
 #include <SDL.h>

@@ -2,6 +2,7 @@
 // driver, which writes what the device would play to a file.
 #include <gtest/gtest.h>
 
+#include "decoded_music.h"
 #include "pcm_audio.h"
 #include "test_support.h"
 #include "xvfb.h"

@@ -5,7 +5,7 @@
 
 #include "Entity/EntityManager.h"
 #include "d3d_stuff.h"
-#include "signal.h"
+#include "music_analysis.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "frames.h"
 #include "host.h"
-#include "signal.h"
+#include "music_analysis.h"
 #include "stall_run.h"
 #include "stop_signals.h"
 #include "test_support.h"

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "host.h"
+#include "music_analysis.h"
 #include "music_stream.h"
-#include "signal.h"
 #include "stall_run.h"
 #include "stop_signals.h"
 #include "test_support.h"

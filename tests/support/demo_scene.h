@@ -13,8 +13,8 @@
 #include "host.h"
 #include "input.h"
 #include "main.h"
+#include "music_analysis.h"
 #include "plugin.h"
-#include "signal.h"
 #include "test_support.h"
 
 #include <velmora_platform.h>

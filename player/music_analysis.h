@@ -1,7 +1,7 @@
 // What the player plays: a source of the spectrum and waveform bytes that it
 // hands the module before each Render.
-#ifndef VELMORA_PLAYER_SIGNAL_H
-#define VELMORA_PLAYER_SIGNAL_H
+#ifndef VELMORA_PLAYER_MUSIC_ANALYSIS_H
+#define VELMORA_PLAYER_MUSIC_ANALYSIS_H
 
 #include "music_stream.h"
 

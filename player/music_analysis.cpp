@@ -1,10 +1,11 @@
-#include "signal.h"
+#include "music_analysis.h"
 
 #include "pcm_audio.h"
 #include "spectrum_analyzer.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 namespace
@@ -87,7 +88,11 @@ bool LoadMusic(const std::string& audioPath, bool loop, Music& music, std::strin
     std::unique_ptr<MusicDecoder> decoder = OpenMusicFile(audioPath, error);
     if (!decoder)
         return false;
-    music.stream = std::make_shared<MusicStream>(std::move(decoder), loop);
+    // Where the file breaks off, as the decoder finds it: the run goes on (or
+    // ends there), but not in silence about it.
+    const std::string name = "velmora-player: audio file \"" + audioPath + "\" ";
+    auto report = [name](const std::string& what) { fprintf(stderr, "%s%s\n", name.c_str(), what.c_str()); };
+    music.stream = std::make_shared<MusicStream>(std::move(decoder), loop, report);
     music.loop = loop;
     return true;
 }

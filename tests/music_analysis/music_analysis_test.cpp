@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "CSpectrum.h"
+#include "music_analysis.h"
 #include "pcm_audio.h"
 #include "plugin.h"
-#include "signal.h"
 #include "spectrum_analyzer.h"
 
 #include <sndfile.h>
