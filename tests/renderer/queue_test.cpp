@@ -282,7 +282,8 @@ TEST(FrameQueue, ATableMadeAsTheQueueFillsStaysTheDrawsOwn)
 }
 
 // The queue's other limits: more blend tables than it holds, more
-// programs than it freezes, more pipes, more lines and points, in one go.
+// programs than it freezes, more pipes, more lines and points, more
+// clears, in one go.
 TEST(FrameQueue, EveryLimitOfTheQueueIsDrawnAndFillsAgain)
 {
     TableLookUps lookUps;
@@ -313,6 +314,14 @@ TEST(FrameQueue, EveryLimitOfTheQueueIsDrawnAndFillsAgain)
             const float x = (float)(i * 37 % 290), y = (float)(i * 53 % 190), r = (float)(i % 9) / 8.f;
             c.raster.DrawLine(Shaded(x, y, 0, r, 1 - r, 0), Shaded(x + 9, y + 5, 0, 0, r, 1), true, false);
             c.raster.DrawPoint(Shaded(y, x * 0.6f, 0, 1, r, 0.5f), true);
+        }
+        // More clears than the queue holds, each over what was drawn before it.
+        c.raster.SetState(PlainState());
+        for (int i = 0; i < 300; ++i) {
+            const int x = i * 41 % 280, y = i * 23 % 180;
+            c.raster.Clear(x, y, x + 14, y + 12, true, 0xff000000u | (uint32_t)(i * 2654435761u >> 8), i % 2 == 0,
+                           0.5f);
+            Flat(c.raster, (float)(x + 5), (float)(y + 4), (float)(i % 4) / 3.f, 0.5f, 0.2f);
         }
     };
     const Picture once = DrawAtOnce(scene);
